@@ -1,0 +1,247 @@
+// The interfaces through which the program's logic reaches windows, controls,
+// browsers, timers and the event loop. The logic never sees the toolkit behind them.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/Design.h"
+
+namespace platform {
+
+using Handler = std::function<void()>;
+
+enum MouseButton { LeftButton = 1, RightButton = 2, MiddleButton = 4 };
+using MouseHandler = std::function<void(int button)>;
+
+// A picture held by an image control or a window: the name of an embedded picture.
+struct Picture {
+    std::string name;  // empty: no picture
+    bool operator==(const Picture&) const = default;
+};
+
+// Controls drawn on the window's own surface (labels and images) that take the mouse.
+class IPointerTarget {
+public:
+    virtual ~IPointerTarget() = default;
+    virtual void onClick(Handler) = 0;
+    virtual void onMouseDown(MouseHandler) = 0;
+    virtual void onMouseMove(MouseHandler) = 0;
+};
+
+class ILabel : public IPointerTarget {
+public:
+    virtual std::string caption() const = 0;
+    virtual void setCaption(const std::string&) = 0;  // the label resizes to fit
+    virtual bool underline() const = 0;
+    virtual void setUnderline(bool) = 0;
+};
+
+class IImage : public IPointerTarget {
+public:
+    virtual Picture picture() const = 0;
+    virtual void setPicture(const Picture&) = 0;  // the image takes the picture's own size
+};
+
+class ITextBox {
+public:
+    virtual ~ITextBox() = default;
+    virtual std::string text() const = 0;
+    virtual void setText(const std::string&) = 0;
+    virtual void setFocus() = 0;
+    virtual void onEnter(Handler) = 0;  // the Enter key pressed in the box
+};
+
+// A scroll bar; its change event is raised for every change of the value, also
+// continuously while the thumb is dragged and when a new Max brings the value back.
+class IScrollBar {
+public:
+    virtual ~IScrollBar() = default;
+    virtual int value() const = 0;
+    virtual void setValue(int) = 0;
+    virtual int max() const = 0;
+    virtual void setMax(int) = 0;
+    virtual bool enabled() const = 0;
+    virtual void setEnabled(bool) = 0;
+    virtual void onChange(Handler) = 0;
+};
+
+// The pixels of a picture box's persistent image: 32 bits a pixel, 0xXXRRGGBB in
+// native byte order, rows `stride` bytes apart, top row first.
+struct ImageView {
+    int width = 0;
+    int height = 0;
+    int stride = 0;
+    const std::uint8_t* pixels = nullptr;
+
+    std::uint32_t at(int x, int y) const {
+        return *reinterpret_cast<const std::uint32_t*>(pixels + static_cast<std::size_t>(y) * stride + x * 4) & 0xFFFFFFu;
+    }
+};
+
+// What was dropped: the formats on offer.
+struct DropData {
+    bool hasFiles = false;
+    std::vector<std::string> files;  // full paths, in the order of the drop
+    bool hasText = false;
+    std::string text;
+};
+
+// A picture box. Position and size are in pixels of its container; the inner
+// (scale) size is the outer size less the border on each side.
+class IPictureBox {
+public:
+    virtual ~IPictureBox() = default;
+    virtual int left() const = 0;
+    virtual int top() const = 0;
+    virtual void setLeft(int) = 0;
+    virtual void setTop(int) = 0;
+    virtual int width() const = 0;
+    virtual int height() const = 0;
+    virtual void setSize(int width, int height) = 0;
+    virtual int scaleWidth() const = 0;
+    virtual int scaleHeight() const = 0;
+    virtual int borderWidth() const = 0;
+    virtual bool visible() const = 0;
+    virtual void setVisible(bool) = 0;
+    // Empties the picture: the persistent image is filled with the back colour.
+    virtual void clearPicture() = 0;
+    virtual void setAutoRedraw(bool) = 0;
+    virtual bool autoRedraw() const = 0;
+    virtual ImageView image() const = 0;
+    virtual void onDrop(std::function<void(const DropData&)>) = 0;
+};
+
+// What a page's body reports of its size, in whole pixels, and the root element's
+// scroll size beside it.
+struct BodyMetrics {
+    long scrollWidth = 0, offsetWidth = 0, clientWidth = 0;
+    long scrollHeight = 0, offsetHeight = 0, clientHeight = 0;
+    long rootScrollWidth = 0, rootScrollHeight = 0;
+};
+
+// A web browser component. Geometry is in twips of its window.
+class IBrowser {
+public:
+    virtual ~IBrowser() = default;
+    virtual void navigate(const std::string& address) = 0;
+    virtual double left() const = 0;
+    virtual double top() const = 0;
+    virtual double width() const = 0;
+    virtual double height() const = 0;
+    virtual void setLeft(double) = 0;
+    virtual void setTop(double) = 0;
+    virtual void setWidth(double) = 0;
+    virtual void setHeight(double) = 0;
+    // The body of the document now held; empty when there is no document or no body.
+    virtual std::optional<BodyMetrics> measureBody() = 0;
+    // Paints the whole document, from its top-left corner, into the picture box's
+    // persistent image; whatever does not fit is cut off. False when there is no
+    // page to paint (the image then stays as it was).
+    virtual bool printPage(IPictureBox& target) = 0;
+    // Reads the values of fields of a named form of the live document; a value is
+    // empty where the form or the field is missing. The reply may come later.
+    using FormReply = std::function<void(const std::vector<std::optional<std::string>>&)>;
+    virtual void readForm(const std::string& form, const std::vector<std::string>& fields, FormReply) = 0;
+
+    virtual void onDownloadComplete(Handler) = 0;
+    virtual void onNewWindow(std::function<void(bool& cancel)>) = 0;
+    virtual void onDocumentComplete(std::function<void(const std::string& address)>) = 0;
+};
+
+class ITimer {
+public:
+    virtual ~ITimer() = default;
+    virtual int interval() const = 0;
+    virtual void onTimer(Handler) = 0;
+};
+
+class IWindow {
+public:
+    virtual ~IWindow() = default;
+    // Position and client size in twips.
+    virtual double left() const = 0;
+    virtual double top() const = 0;
+    virtual double width() const = 0;
+    virtual double height() const = 0;
+    virtual void setHeight(double) = 0;
+    virtual void show() = 0;
+    virtual bool visible() const = 0;
+    // Destroys the window on the screen; the object stays usable for reading.
+    virtual void close() = 0;
+    virtual Picture picture() const = 0;
+    virtual void setPicture(const Picture&) = 0;
+    // Hands the mouse press now under way to the window system's move loop.
+    virtual void beginMoveDrag() = 0;
+
+    virtual ILabel& label(const std::string& name) = 0;
+    virtual IImage& image(const std::string& name) = 0;
+    virtual ITextBox& textBox(const std::string& name) = 0;
+    virtual IScrollBar& scrollBar(const std::string& name) = 0;
+    virtual IPictureBox& pictureBox(const std::string& name) = 0;
+    virtual IBrowser& browser(const std::string& name) = 0;
+    virtual ITimer& timer(const std::string& name) = 0;
+
+    // The mouse moving over the bare window surface, where no control lies.
+    virtual void onMouseMove(Handler) = 0;
+    // The window system's close command.
+    virtual void onCloseRequest(Handler) = 0;
+};
+
+struct Screen {
+    double widthTwips = 0, heightTwips = 0;
+    double twipsPerPixelX = 15, twipsPerPixelY = 15;
+};
+
+class IUi {
+public:
+    virtual ~IUi() = default;
+    // Builds a window and all its controls from its design; timers start running.
+    virtual std::unique_ptr<IWindow> createWindow(const WindowDesign&) = 0;
+    virtual Screen screen() const = 0;
+    // Processes the events that are waiting, once.
+    virtual void doEvents() = 0;
+    // Runs the handler once the current event has been handled.
+    virtual void post(Handler) = 0;
+    // Ends the program at once.
+    virtual void endProgram() = 0;
+};
+
+// Modal dialogs.
+struct SaveFileRequest {
+    std::string title;          // "另存为"
+    std::string filter;         // description, NUL, pattern, NUL, NUL
+    std::string fileBuffer;     // the initial name, NUL-terminated, as long as the buffer
+    unsigned flags = 0;
+    std::size_t maxFile = 0;
+};
+
+class IDialogs {
+public:
+    virtual ~IDialogs() = default;
+    // A modal box with the exclamation icon and a single OK button.
+    virtual void warn(const std::string& text, const std::string& title) = 0;
+    // The chosen path; empty when the user cancels or the dialog fails.
+    virtual std::optional<std::string> saveFileName(const SaveFileRequest&) = 0;
+};
+
+enum class ShowCommand { Normal = 1, Maximized = 3 };
+
+// Hands a file or an address to the desktop's default handler. Failures are silent.
+class IShell {
+public:
+    virtual ~IShell() = default;
+    virtual void open(const std::string& target, ShowCommand) = 0;
+};
+
+struct Services {
+    IUi& ui;
+    IDialogs& dialogs;
+    IShell& shell;
+};
+
+}  // namespace platform

@@ -1,0 +1,212 @@
+#include <cstdlib>
+#include <sstream>
+
+#include "platform/gtk/GtkControls.h"
+
+namespace platform::gtk {
+
+namespace {
+
+constexpr int kScriptTimeoutMs = 5000;
+constexpr int kSnapshotTimeoutMs = 20000;
+
+// Reads the body's sizes and the root element's scroll size in one go.
+const char* const kMeasureScript = R"JS(
+(function () {
+  var b = document.body, r = document.documentElement;
+  if (!b) return null;
+  return [b.scrollWidth, b.offsetWidth, b.clientWidth, b.scrollHeight, b.offsetHeight, b.clientHeight,
+          r ? r.scrollWidth : 0, r ? r.scrollHeight : 0].join(',');
+})())JS";
+
+// Looks a form and its fields up by name, without regard to case, and reads the
+// fields' values; null for a field that is missing, null for all without the form.
+const char* const kReadFormScript = R"JS(
+function named(list, name) {
+  name = String(name).toLowerCase();
+  for (var i = 0; i < list.length; ++i) {
+    var e = list[i];
+    if (String(e.name || '').toLowerCase() === name || String(e.id || '').toLowerCase() === name) return e;
+  }
+  return null;
+}
+var f = named(document.forms, form);
+if (!f) return null;
+return fields.map(function (n) {
+  var e = named(f.elements, n);
+  return e && e.value !== undefined ? String(e.value) : null;
+});)JS";
+
+struct Pending {
+    bool done = false;
+    JSCValue* value = nullptr;
+    cairo_surface_t* snapshot = nullptr;
+};
+
+}  // namespace
+
+GtkBrowser::GtkBrowser(Surface& s, const ControlDesign& d)
+    : surface_(s), left_(d.left), top_(d.top), width_(d.width), height_(d.height) {
+    view_ = WEBKIT_WEB_VIEW(webkit_web_view_new_with_context(sharedWebContext()));
+    g_object_ref_sink(view_);
+    WebKitSettings* settings = webkit_web_view_get_settings(view_);
+    webkit_settings_set_hardware_acceleration_policy(settings, WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER);
+    webkit_settings_set_enable_developer_extras(settings, FALSE);
+    g_signal_connect(view_, "load-changed", G_CALLBACK(&GtkBrowser::loadChanged), this);
+    g_signal_connect(view_, "create", G_CALLBACK(&GtkBrowser::create), this);
+    gtk_layout_put(surface_.gobj(), GTK_WIDGET(view_), twipsToPxX(left_), twipsToPxY(top_));
+    gtk_widget_set_size_request(GTK_WIDGET(view_), std::max(1, twipsToPxX(width_)), std::max(1, twipsToPxY(height_)));
+    gtk_widget_show(GTK_WIDGET(view_));
+}
+
+GtkBrowser::~GtkBrowser() {
+    *alive_ = false;
+    g_signal_handlers_disconnect_by_data(view_, this);
+    webkit_web_view_stop_loading(view_);
+    g_object_unref(view_);
+}
+
+void GtkBrowser::place() {
+    // The geometry the program sets is kept as set. The view on the screen follows it
+    // only while it stays parked above the client area: enlarged for a capture it
+    // keeps its parked place and size, so the page never flashes over the window and
+    // keeps the layout it has at the screen's size; the whole-document paint needs
+    // no larger view.
+    if (top_ >= 0) return;
+    gtk_layout_move(surface_.gobj(), GTK_WIDGET(view_), twipsToPxX(left_), twipsToPxY(top_));
+    gtk_widget_set_size_request(GTK_WIDGET(view_), std::max(1, twipsToPxX(width_)), std::max(1, twipsToPxY(height_)));
+}
+
+void GtkBrowser::navigate(const std::string& address) { webkit_web_view_load_uri(view_, address.c_str()); }
+
+void GtkBrowser::loadChanged(WebKitWebView* view, WebKitLoadEvent event, gpointer data) {
+    auto* self = static_cast<GtkBrowser*>(data);
+    if (event == WEBKIT_LOAD_COMMITTED) self->hasDocument_ = true;
+    if (event != WEBKIT_LOAD_FINISHED) return;
+    const char* uri = webkit_web_view_get_uri(view);
+    const std::string address = uri ? uri : "";
+    const auto alive = self->alive_;
+    const auto complete = self->complete_;
+    const auto download = self->download_;
+    for (const auto& h : complete) {
+        if (!*alive) return;
+        h(address);
+    }
+    for (const auto& h : download) {
+        if (!*alive) return;
+        h();
+    }
+}
+
+GtkWidget* GtkBrowser::create(WebKitWebView*, WebKitNavigationAction*, gpointer data) {
+    auto* self = static_cast<GtkBrowser*>(data);
+    bool cancel = false;
+    const auto handlers = self->newWindow_;
+    for (const auto& h : handlers) h(cancel);
+    // The engine opens no window of its own either way: a page's request for one comes to nothing.
+    return nullptr;
+}
+
+std::optional<BodyMetrics> GtkBrowser::measureBody() {
+    if (!hasDocument_) return std::nullopt;
+    auto pending = std::make_shared<Pending>();
+    auto* keep = new std::shared_ptr<Pending>(pending);
+    webkit_web_view_evaluate_javascript(
+        view_, kMeasureScript, -1, nullptr, nullptr, nullptr,
+        [](GObject* source, GAsyncResult* result, gpointer data) {
+            auto* p = static_cast<std::shared_ptr<Pending>*>(data);
+            (*p)->value = webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), result, nullptr);
+            (*p)->done = true;
+            delete p;
+        },
+        keep);
+    if (!iterateUntil([&] { return pending->done; }, kScriptTimeoutMs) || !pending->value) return std::nullopt;
+
+    std::optional<BodyMetrics> metrics;
+    if (jsc_value_is_string(pending->value)) {
+        char* text = jsc_value_to_string(pending->value);
+        std::istringstream in(text);
+        g_free(text);
+        long v[8];
+        char comma = 0;
+        bool ok = true;
+        for (int i = 0; i < 8 && ok; ++i) ok = static_cast<bool>(in >> v[i]) && (i == 7 || (in >> comma && comma == ','));
+        if (ok) metrics = BodyMetrics{v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7]};
+    }
+    g_object_unref(pending->value);
+    return metrics;
+}
+
+bool GtkBrowser::printPage(IPictureBox& target) {
+    auto* box = dynamic_cast<GtkPictureBox*>(&target);
+    if (!box || !hasDocument_) return false;
+    auto image = box->surface();
+    if (!image) return false;
+
+    auto pending = std::make_shared<Pending>();
+    auto* keep = new std::shared_ptr<Pending>(pending);
+    webkit_web_view_get_snapshot(
+        view_, WEBKIT_SNAPSHOT_REGION_FULL_DOCUMENT, WEBKIT_SNAPSHOT_OPTIONS_NONE, nullptr,
+        [](GObject* source, GAsyncResult* result, gpointer data) {
+            auto* p = static_cast<std::shared_ptr<Pending>*>(data);
+            (*p)->snapshot = webkit_web_view_get_snapshot_finish(WEBKIT_WEB_VIEW(source), result, nullptr);
+            (*p)->done = true;
+            delete p;
+        },
+        keep);
+    if (!iterateUntil([&] { return pending->done; }, kSnapshotTimeoutMs) || !pending->snapshot) return false;
+
+    // The page from its top-left corner at the image's; what does not fit is cut off.
+    auto cr = Cairo::Context::create(image);
+    cairo_set_source_surface(cr->cobj(), pending->snapshot, 0, 0);
+    cr->paint();
+    cr.clear();
+    cairo_surface_destroy(pending->snapshot);
+    box->painted();
+    return true;
+}
+
+void GtkBrowser::readForm(const std::string& form, const std::vector<std::string>& fields, FormReply reply) {
+    if (!hasDocument_) {
+        reply(std::vector<std::optional<std::string>>(fields.size()));
+        return;
+    }
+    GVariantBuilder names;
+    g_variant_builder_init(&names, G_VARIANT_TYPE("as"));
+    for (const auto& f : fields) g_variant_builder_add(&names, "s", f.c_str());
+    GVariantBuilder args;
+    g_variant_builder_init(&args, G_VARIANT_TYPE("a{sv}"));
+    g_variant_builder_add(&args, "{sv}", "form", g_variant_new_string(form.c_str()));
+    g_variant_builder_add(&args, "{sv}", "fields", g_variant_builder_end(&names));
+
+    struct Call {
+        std::shared_ptr<bool> alive;
+        std::size_t count;
+        FormReply reply;
+    };
+    auto* call = new Call{alive_, fields.size(), std::move(reply)};
+    webkit_web_view_call_async_javascript_function(
+        view_, kReadFormScript, -1, g_variant_builder_end(&args), nullptr, nullptr, nullptr,
+        [](GObject* source, GAsyncResult* result, gpointer data) {
+            std::unique_ptr<Call> call(static_cast<Call*>(data));
+            JSCValue* value =
+                webkit_web_view_call_async_javascript_function_finish(WEBKIT_WEB_VIEW(source), result, nullptr);
+            std::vector<std::optional<std::string>> values(call->count);
+            if (value && jsc_value_is_array(value)) {
+                for (std::size_t i = 0; i < call->count; ++i) {
+                    JSCValue* item = jsc_value_object_get_property_at_index(value, static_cast<guint>(i));
+                    if (item && jsc_value_is_string(item)) {
+                        char* text = jsc_value_to_string(item);
+                        values[i] = text;
+                        g_free(text);
+                    }
+                    if (item) g_object_unref(item);
+                }
+            }
+            if (value) g_object_unref(value);
+            if (*call->alive) call->reply(values);
+        },
+        call);
+}
+
+}  // namespace platform::gtk

@@ -1,0 +1,294 @@
+// GTK implementations of the windows and controls.
+#pragma once
+
+#include <gtkmm.h>
+#include <webkit2/webkit2.h>
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/Ui.h"
+
+namespace platform::gtk {
+
+// Conversions shared by the controls.
+Glib::RefPtr<Gdk::Pixbuf> loadPicture(const std::string& name);
+Pango::FontDescription fontFor(const FontDesign&);
+Gdk::RGBA colourFor(const Colour&, Gtk::Widget& themed);
+double twipsPerPixelX();
+double twipsPerPixelY();
+int twipsToPxX(double twips);
+int twipsToPxY(double twips);
+// The web context every browser shares: ephemeral, so nothing is written to disk.
+WebKitWebContext* sharedWebContext();
+// Runs the main loop until `done` holds or `ms` milliseconds have passed.
+bool iterateUntil(const std::function<bool()>& done, int ms);
+
+class Surface;
+
+// A label or an image: drawn on the window's own surface and hit-tested there,
+// in the stacking order of the design.
+class LightControl {
+public:
+    LightControl(Surface& surface, const ControlDesign& d);
+    virtual ~LightControl() = default;
+    virtual void draw(const Cairo::RefPtr<Cairo::Context>&) = 0;
+    virtual Gdk::Rectangle bounds() const = 0;
+    Pointer pointer() const { return pointer_; }
+    bool visible() const { return visible_; }
+
+    std::vector<Handler> clickHandlers;
+    std::vector<MouseHandler> downHandlers, moveHandlers;
+
+protected:
+    Surface& surface_;
+    int x_, y_, w_, h_;
+    bool visible_;
+    Pointer pointer_;
+};
+
+class GtkLabel : public ILabel, public LightControl {
+public:
+    GtkLabel(Surface& s, const ControlDesign& d, const FontDesign& windowFont);
+    std::string caption() const override { return caption_; }
+    void setCaption(const std::string&) override;
+    bool underline() const override { return underline_; }
+    void setUnderline(bool) override;
+    void onClick(Handler h) override { clickHandlers.push_back(std::move(h)); }
+    void onMouseDown(MouseHandler h) override { downHandlers.push_back(std::move(h)); }
+    void onMouseMove(MouseHandler h) override { moveHandlers.push_back(std::move(h)); }
+    void draw(const Cairo::RefPtr<Cairo::Context>&) override;
+    Gdk::Rectangle bounds() const override;
+
+private:
+    void relayout();
+    std::string caption_;
+    bool underline_ = false;
+    Pango::FontDescription font_;
+    std::optional<Colour> fore_;
+    Glib::RefPtr<Pango::Layout> layout_;
+};
+
+class GtkImage : public IImage, public LightControl {
+public:
+    GtkImage(Surface& s, const ControlDesign& d);
+    Picture picture() const override { return picture_; }
+    void setPicture(const Picture&) override;
+    void onClick(Handler h) override { clickHandlers.push_back(std::move(h)); }
+    void onMouseDown(MouseHandler h) override { downHandlers.push_back(std::move(h)); }
+    void onMouseMove(MouseHandler h) override { moveHandlers.push_back(std::move(h)); }
+    void draw(const Cairo::RefPtr<Cairo::Context>&) override;
+    Gdk::Rectangle bounds() const override { return {x_, y_, w_, h_}; }
+
+private:
+    Picture picture_;
+    Glib::RefPtr<Gdk::Pixbuf> pixbuf_;
+};
+
+// The window's client area: paints the back colour, the background picture and the
+// labels and images, routes the mouse to them, and holds the windowed controls.
+class Surface : public Gtk::Layout {
+public:
+    explicit Surface(const WindowDesign& d);
+    void add(LightControl* c) { lights_.push_back(c); }
+    void setPicture(const Picture& p);
+    Picture picture() const { return picture_; }
+    std::vector<Handler> surfaceMoveHandlers;
+
+protected:
+    bool on_draw(const Cairo::RefPtr<Cairo::Context>&) override;
+    bool on_button_press_event(GdkEventButton*) override;
+    bool on_button_release_event(GdkEventButton*) override;
+    bool on_motion_notify_event(GdkEventMotion*) override;
+
+private:
+    LightControl* hit(double x, double y);
+    void setPointer(Pointer p);
+
+    std::vector<LightControl*> lights_;  // the topmost first
+    Colour back_;
+    Picture picture_;
+    Glib::RefPtr<Gdk::Pixbuf> pixbuf_;
+    LightControl* pressed_ = nullptr;
+    Pointer shownPointer_ = Pointer::Default;
+};
+
+class GtkTextBox : public ITextBox {
+public:
+    GtkTextBox(Surface& s, const ControlDesign& d, const FontDesign& windowFont);
+    std::string text() const override { return entry_.get_text(); }
+    void setText(const std::string& t) override { entry_.set_text(t); }
+    void setFocus() override { entry_.grab_focus(); }
+    void onEnter(Handler h) override { enter_.push_back(std::move(h)); }
+    Gtk::Entry& widget() { return entry_; }
+
+private:
+    Gtk::Entry entry_;
+    std::vector<Handler> enter_;
+};
+
+class GtkScrollBar : public IScrollBar {
+public:
+    GtkScrollBar(Surface& s, const ControlDesign& d);
+    int value() const override;
+    void setValue(int) override;
+    int max() const override { return max_; }
+    void setMax(int) override;
+    bool enabled() const override { return bar_.get_sensitive(); }
+    void setEnabled(bool e) override { bar_.set_sensitive(e); }
+    void onChange(Handler h) override { change_.push_back(std::move(h)); }
+    Gtk::Scrollbar& widget() { return bar_; }
+
+private:
+    Glib::RefPtr<Gtk::Adjustment> adjustment_;
+    Gtk::Scrollbar bar_;
+    int max_ = 32767;
+    int last_ = 0;
+    std::vector<Handler> change_;
+};
+
+// A picture box: a bordered area with a persistent image, which may hold another.
+class GtkPictureBox : public IPictureBox, public Gtk::Layout {
+public:
+    GtkPictureBox(const ControlDesign& d, int x, int y, int w, int h);
+    int left() const override { return x_; }
+    int top() const override { return y_; }
+    void setLeft(int) override;
+    void setTop(int) override;
+    int width() const override { return w_; }
+    int height() const override { return h_; }
+    void setSize(int w, int h) override;
+    int scaleWidth() const override { return std::max(0, w_ - 2 * border_); }
+    int scaleHeight() const override { return std::max(0, h_ - 2 * border_); }
+    int borderWidth() const override { return border_; }
+    bool visible() const override { return get_visible(); }
+    void setVisible(bool v) override { set_visible(v); }
+    void clearPicture() override;
+    void setAutoRedraw(bool a) override { autoRedraw_ = a; }
+    bool autoRedraw() const override { return autoRedraw_; }
+    ImageView image() const override;
+    void onDrop(std::function<void(const DropData&)> h) override { drop_.push_back(std::move(h)); }
+
+    // The persistent image, to paint into; null when the size is beyond what an image holds.
+    Cairo::RefPtr<Cairo::ImageSurface> surface() { return image_; }
+    void painted();
+    // Puts this box into the inner area of another.
+    void placeIn(GtkPictureBox& container);
+
+protected:
+    bool on_draw(const Cairo::RefPtr<Cairo::Context>&) override;
+
+private:
+    void makeImage();
+    void received(const Gtk::SelectionData&);
+    std::uint32_t backPixel();
+
+    Gtk::Layout client_;  // the inner area, inside the border: shows the image, holds children
+
+    int x_, y_, w_, h_, border_;
+    bool autoRedraw_ = false;
+    Colour back_;
+    Gtk::Layout* container_ = nullptr;
+    Cairo::RefPtr<Cairo::ImageSurface> image_;
+    std::vector<std::function<void(const DropData&)>> drop_;
+};
+
+class GtkBrowser : public IBrowser {
+public:
+    GtkBrowser(Surface& s, const ControlDesign& d);
+    ~GtkBrowser() override;
+    void navigate(const std::string& address) override;
+    double left() const override { return left_; }
+    double top() const override { return top_; }
+    double width() const override { return width_; }
+    double height() const override { return height_; }
+    void setLeft(double v) override { left_ = v; place(); }
+    void setTop(double v) override { top_ = v; place(); }
+    void setWidth(double v) override { width_ = v; place(); }
+    void setHeight(double v) override { height_ = v; place(); }
+    std::optional<BodyMetrics> measureBody() override;
+    bool printPage(IPictureBox& target) override;
+    void readForm(const std::string& form, const std::vector<std::string>& fields, FormReply reply) override;
+    void onDownloadComplete(Handler h) override { download_.push_back(std::move(h)); }
+    void onNewWindow(std::function<void(bool&)> h) override { newWindow_.push_back(std::move(h)); }
+    void onDocumentComplete(std::function<void(const std::string&)> h) override { complete_.push_back(std::move(h)); }
+
+    WebKitWebView* view() { return view_; }
+
+private:
+    static void loadChanged(WebKitWebView*, WebKitLoadEvent, gpointer self);
+    static GtkWidget* create(WebKitWebView*, WebKitNavigationAction*, gpointer self);
+    void place();
+
+    Surface& surface_;
+    WebKitWebView* view_;
+    double left_, top_, width_, height_;
+    bool hasDocument_ = false;
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    std::vector<Handler> download_;
+    std::vector<std::function<void(bool&)>> newWindow_;
+    std::vector<std::function<void(const std::string&)>> complete_;
+};
+
+class GtkTimer : public ITimer {
+public:
+    explicit GtkTimer(int interval);
+    ~GtkTimer() override { connection_.disconnect(); }
+    int interval() const override { return interval_; }
+    void onTimer(Handler h) override { tick_.push_back(std::move(h)); }
+
+private:
+    int interval_;
+    sigc::connection connection_;
+    std::vector<Handler> tick_;
+};
+
+class GtkWindowImpl : public IWindow {
+public:
+    explicit GtkWindowImpl(const WindowDesign& d);
+    ~GtkWindowImpl() override;
+    double left() const override;
+    double top() const override;
+    double width() const override { return width_; }
+    double height() const override { return height_; }
+    void setHeight(double) override;
+    void show() override;
+    bool visible() const override { return window_.get_visible(); }
+    void close() override;
+    Picture picture() const override { return surface_.picture(); }
+    void setPicture(const Picture& p) override { surface_.setPicture(p); }
+    void beginMoveDrag() override;
+
+    ILabel& label(const std::string& n) override { return *find(labels_, n); }
+    IImage& image(const std::string& n) override { return *find(images_, n); }
+    ITextBox& textBox(const std::string& n) override { return *find(texts_, n); }
+    IScrollBar& scrollBar(const std::string& n) override { return *find(bars_, n); }
+    IPictureBox& pictureBox(const std::string& n) override { return *find(pictures_, n); }
+    IBrowser& browser(const std::string& n) override { return *find(browsers_, n); }
+    ITimer& timer(const std::string& n) override { return *find(timers_, n); }
+    void onMouseMove(Handler h) override { surface_.surfaceMoveHandlers.push_back(std::move(h)); }
+    void onCloseRequest(Handler h) override { closeRequest_.push_back(std::move(h)); }
+
+    Gtk::Window& gtkWindow() { return window_; }
+
+private:
+    template <class T>
+    static T* find(std::map<std::string, std::unique_ptr<T>>& m, const std::string& n);
+    void applySize();
+
+    Gtk::Window window_;
+    Surface surface_;
+    double width_, height_;
+    std::map<std::string, std::unique_ptr<GtkLabel>> labels_;
+    std::map<std::string, std::unique_ptr<GtkImage>> images_;
+    std::map<std::string, std::unique_ptr<GtkTextBox>> texts_;
+    std::map<std::string, std::unique_ptr<GtkScrollBar>> bars_;
+    std::map<std::string, std::unique_ptr<GtkPictureBox>> pictures_;
+    std::map<std::string, std::unique_ptr<GtkBrowser>> browsers_;
+    std::map<std::string, std::unique_ptr<GtkTimer>> timers_;
+    std::vector<Handler> closeRequest_;
+};
+
+}  // namespace platform::gtk

@@ -1,0 +1,140 @@
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+
+#include "platform/gtk/GtkControls.h"
+#include "platform/gtk/GtkPlatform.h"
+
+// The embedded skin, compiled in by glib-compile-resources.
+extern "C" GResource* vemo_skin_get_resource(void);
+
+namespace platform::gtk {
+
+namespace {
+
+double logicalDpi() {
+    auto screen = Gdk::Screen::get_default();
+    const double dpi = screen ? screen->get_resolution() : -1;
+    return dpi > 0 ? dpi : 96.0;
+}
+
+Gdk::Rectangle screenArea() {
+    auto display = Gdk::Display::get_default();
+    Glib::RefPtr<Gdk::Monitor> monitor = display->get_primary_monitor();
+    if (!monitor) monitor = display->get_monitor(0);
+    Gdk::Rectangle area;
+    if (monitor) monitor->get_geometry(area);
+    return area;
+}
+
+}  // namespace
+
+double twipsPerPixelX() { return 1440.0 / logicalDpi(); }
+double twipsPerPixelY() { return 1440.0 / logicalDpi(); }
+int twipsToPxX(double twips) { return static_cast<int>(std::lround(twips / twipsPerPixelX())); }
+int twipsToPxY(double twips) { return static_cast<int>(std::lround(twips / twipsPerPixelY())); }
+
+Glib::RefPtr<Gdk::Pixbuf> loadPicture(const std::string& name) {
+    static std::map<std::string, Glib::RefPtr<Gdk::Pixbuf>> cache;
+    if (name.empty()) return {};
+    auto& entry = cache[name];
+    if (!entry) entry = Gdk::Pixbuf::create_from_resource("/vemo/skin/" + name);
+    return entry;
+}
+
+Pango::FontDescription fontFor(const FontDesign& f) {
+    // fontconfig knows no 宋体 here: the families after it stand in for it.
+    Pango::FontDescription d("宋体,AR PL UMing CN,WenQuanYi Zen Hei");
+    d.set_size(static_cast<int>(f.points * PANGO_SCALE));
+    d.set_weight(f.bold ? Pango::WEIGHT_BOLD : Pango::WEIGHT_NORMAL);
+    return d;
+}
+
+Gdk::RGBA colourFor(const Colour& c, Gtk::Widget& themed) {
+    Gdk::RGBA rgba;
+    if (c.scheme == SchemeColour::None) {
+        rgba.set_rgba_u(c.rgb.r * 257, c.rgb.g * 257, c.rgb.b * 257);
+        return rgba;
+    }
+    const char* name = c.scheme == SchemeColour::WindowBackground ? "theme_base_color"
+                       : c.scheme == SchemeColour::WindowText    ? "theme_text_color"
+                                                                 : "theme_fg_color";
+    if (!themed.get_style_context()->lookup_color(name, rgba))
+        rgba.set(c.scheme == SchemeColour::WindowBackground ? "white" : "black");
+    return rgba;
+}
+
+WebKitWebContext* sharedWebContext() {
+    static WebKitWebContext* context = [] {
+        WebKitWebContext* c = webkit_web_context_new_ephemeral();
+        webkit_web_context_set_cache_model(c, WEBKIT_CACHE_MODEL_DOCUMENT_VIEWER);
+        return c;
+    }();
+    return context;
+}
+
+bool iterateUntil(const std::function<bool()>& done, int ms) {
+    const gint64 deadline = g_get_monotonic_time() + static_cast<gint64>(ms) * 1000;
+    // A wake-up source, so the loop never sleeps past the deadline.
+    const guint wake = g_timeout_add(20, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
+    bool ok = done();
+    while (!ok && g_get_monotonic_time() < deadline) {
+        g_main_context_iteration(nullptr, TRUE);
+        ok = done();
+    }
+    g_source_remove(wake);
+    return ok;
+}
+
+GtkTimer::GtkTimer(int interval) : interval_(interval) {
+    connection_ = Glib::signal_timeout().connect(
+        [this] {
+            for (auto& h : tick_) h();
+            return true;
+        },
+        static_cast<unsigned>(interval));
+}
+
+GtkUi::GtkUi() {
+    if (!gtk_init_check(nullptr, nullptr)) throw std::runtime_error("cannot open the display");
+    Gtk::Main::init_gtkmm_internals();
+    // Referencing the skin links it in; it registers itself when loaded.
+    g_resources_register(vemo_skin_get_resource());
+    auto css = Gtk::CssProvider::create();
+    css->load_from_data("entry { min-height: 0; padding-top: 0; padding-bottom: 0; }");
+    Gtk::StyleContext::add_provider_for_screen(Gdk::Screen::get_default(), css,
+                                               GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+}
+
+GtkUi::~GtkUi() = default;
+
+std::unique_ptr<IWindow> GtkUi::createWindow(const WindowDesign& d) { return std::make_unique<GtkWindowImpl>(d); }
+
+Screen GtkUi::screen() const {
+    const auto area = screenArea();
+    Screen s;
+    s.twipsPerPixelX = twipsPerPixelX();
+    s.twipsPerPixelY = twipsPerPixelY();
+    s.widthTwips = area.get_width() * s.twipsPerPixelX;
+    s.heightTwips = area.get_height() * s.twipsPerPixelY;
+    return s;
+}
+
+void GtkUi::doEvents() {
+    // One pass over what is waiting; bounded, so a busy source cannot hold it.
+    for (int i = 0; i < 500 && g_main_context_pending(nullptr); ++i) g_main_context_iteration(nullptr, FALSE);
+}
+
+void GtkUi::post(Handler h) { Glib::signal_idle().connect_once(std::move(h)); }
+
+void GtkUi::endProgram() {
+    std::fflush(nullptr);
+    ::_exit(0);
+}
+
+void GtkUi::run() { gtk_main(); }
+
+bool GtkUi::runUntil(const std::function<bool()>& done, int ms) { return iterateUntil(done, ms); }
+
+}  // namespace platform::gtk

@@ -1,0 +1,202 @@
+// Control tables of the three windows. Twips throughout, but for Picture1,
+// which lives inside the viewport Picture2 and is measured in its pixels.
+#include "resources/Designs.h"
+
+#ifndef VEMO_HOST
+#define VEMO_HOST "www.vemo.example"
+#endif
+#ifndef VEMO_HOST_SHOWN
+#define VEMO_HOST_SHOWN "www.Vemo.example"
+#endif
+
+namespace resources {
+
+using platform::Colour;
+using platform::ControlDesign;
+using platform::ControlKind;
+using platform::FontDesign;
+using platform::Pointer;
+using platform::SchemeColour;
+using platform::WindowDesign;
+
+namespace {
+
+const Colour kYellow = Colour::of(255, 255, 0);
+const Colour kWhite = Colour::of(255, 255, 255);
+const Colour kBlue = Colour::of(0, 0, 255);
+const Colour kWindowText = Colour::system(SchemeColour::WindowText);
+const FontDesign kBold9{9.0, true};
+const FontDesign kRegular10{10.5, false};
+
+ControlDesign control(std::string name, ControlKind kind, int l, int t, int w, int h) {
+    ControlDesign c;
+    c.name = std::move(name);
+    c.kind = kind;
+    c.left = l;
+    c.top = t;
+    c.width = w;
+    c.height = h;
+    return c;
+}
+
+ControlDesign label(std::string name, int l, int t, int w, int h, std::string caption, Colour fore) {
+    auto c = control(std::move(name), ControlKind::Label, l, t, w, h);
+    c.text = std::move(caption);
+    c.fore = fore;
+    return c;
+}
+
+ControlDesign timer(std::string name, int interval) {
+    auto c = control(std::move(name), ControlKind::Timer, 0, 0, 0, 0);
+    c.intervalMs = interval;
+    return c;
+}
+
+ControlDesign image(std::string name, int l, int t, int w, int h, std::string picture = {}) {
+    auto c = control(std::move(name), ControlKind::Image, l, t, w, h);
+    c.picture = std::move(picture);
+    return c;
+}
+
+WindowDesign mainDesign(const MakerSite& site) {
+    WindowDesign w;
+    w.name = "frmMain";
+    w.caption = "Vemo迷你网页快照";
+    w.left = 4875;
+    w.top = 2070;
+    w.width = 11160;
+    w.height = 8430;
+    w.back = Colour::of(255, 255, 192);
+    w.picture = "background.jpg";
+    w.icon = "vemo.ico";
+
+    auto& c = w.controls;
+    c.push_back(timer("tim_gg1", 2000));
+    c.push_back(timer("tim_gg2", 4000));
+    c.push_back(timer("tim_gg3", 6000));
+
+    auto text6 = control("Text6", ControlKind::TextBox, 13320, 3000, 255, 330);
+    text6.visible = false;
+    text6.text = site.homePage;
+    text6.tabIndex = 13;
+    c.push_back(text6);
+
+    auto text1 = control("Text1", ControlKind::TextBox, 720, 450, 3375, 315);
+    text1.text = site.homePageShown;
+    text1.font = kRegular10;
+    text1.tabIndex = 5;
+    c.push_back(text1);
+
+    auto hscroll = control("HScroll1", ControlKind::HScrollBar, 0, 8160, 11175, 255);
+    hscroll.enabled = false;
+    hscroll.stepValue = 10;
+    hscroll.tabIndex = 0;
+    c.push_back(hscroll);
+
+    auto vscroll = control("VScroll1", ControlKind::VScrollBar, 10920, 840, 255, 7335);
+    vscroll.enabled = false;
+    vscroll.stepValue = 10;
+    vscroll.tabIndex = 1;
+    c.push_back(vscroll);
+
+    auto picture2 = control("Picture2", ControlKind::PictureBox, 0, 840, 10935, 7335);
+    picture2.borderPx = 2;
+    picture2.back = Colour::system(SchemeColour::WindowBackground);
+    picture2.fore = kWindowText;
+    picture2.acceptsDrops = true;
+    picture2.tabIndex = 3;
+    c.push_back(picture2);
+
+    auto picture1 = control("Picture1", ControlKind::PictureBox, 0, 0, 382, 237);
+    picture1.container = "Picture2";
+    picture1.borderPx = 2;
+    picture1.visible = false;
+    picture1.back = Colour::system(SchemeColour::MenuText);
+    picture1.fore = kWindowText;
+    picture1.acceptsDrops = true;
+    picture1.tabIndex = 4;
+    c.push_back(picture1);
+
+    auto browser = control("WebBrowser1", ControlKind::Browser, 960, -20000, 3255, 20000);
+    browser.tabIndex = 2;
+    c.push_back(browser);
+
+    c.push_back(image("Image1", 7200, 440, 285, 285, "image1.gif"));
+    c.push_back(label("Label4", 4800, 90, 2610, 180, "Vemo不傻-专做生活中的贴身助手", kYellow));
+    auto key = label("lab_key", 7560, 480, 3450, 180, "", kBlue);
+    key.pointer = Pointer::Help;
+    c.push_back(key);
+    auto label2 = label("Label2", 1800, 90, 105, 180, "", kYellow);
+    label2.font = kBold9;
+    c.push_back(label2);
+    c.push_back(label("lab_save", 6330, 510, 630, 180, "(3)保存", kWindowText));
+    c.push_back(image("vo_save", 6240, 450, 855, 255));
+    c.push_back(label("lab_photo", 5370, 510, 630, 180, "(2)拍照", kWindowText));
+    c.push_back(image("vo_photo", 5280, 450, 855, 255));
+    c.push_back(image("button3", 12240, 2520, 855, 300, "button3.jpg"));
+    c.push_back(label("lab_open", 4380, 510, 615, 180, "(1)打开", kWindowText));
+    c.push_back(image("vo_open", 4320, 450, 855, 255));
+    c.push_back(image("button2", 12240, 2040, 855, 300, "button2.jpg"));
+    c.push_back(image("button1", 12240, 1440, 855, 300, "button1.jpg"));
+    c.push_back(image("vo_exit", 10680, 0, 495, 375));
+    auto title = image("title_Dong", 0, 0, 10695, 345);
+    title.pointer = Pointer::Move;
+    c.push_back(title);
+    auto label3 = label("Label3", 240, 90, 4260, 180, "Vemo网页快照v1.0   " + site.host + " Vemo软件", kWhite);
+    label3.font = kBold9;
+    c.push_back(label3);
+    auto label1 = label("Label1", 120, 480, 630, 210, "网址：", kWindowText);
+    label1.font = kRegular10;
+    c.push_back(label1);
+    return w;
+}
+
+WindowDesign viewDesign() {
+    WindowDesign w;
+    w.name = "frmView";
+    w.left = 4875;
+    w.top = 2940;
+    w.width = 11160;
+    w.height = 7770;
+    w.back = Colour::of(255, 224, 192);
+
+    auto& c = w.controls;
+    c.push_back(control("voWeb", ControlKind::Browser, -1, 360, 11160, 7455));
+    auto label3 = label("Label3", 120, 90, 1770, 180, "网页预览--网页加载", kWhite);
+    label3.font = kBold9;
+    c.push_back(label3);
+    auto title = image("title_Dong", 0, 0, 10695, 345);
+    title.pointer = Pointer::Move;
+    c.push_back(title);
+    c.push_back(image("vo_exit", 10680, 0, 495, 375));
+    return w;
+}
+
+WindowDesign webDesign() {
+    WindowDesign w;
+    w.name = "frmWeb";
+    w.left = 60;
+    w.top = 345;
+    w.width = 2175;
+    w.height = 1500;
+    w.framed = true;
+    w.everShown = false;
+    w.controls.push_back(control("WebGet", ControlKind::Browser, 0, 0, 495, 495));
+    return w;
+}
+
+}  // namespace
+
+Designs standardDesigns() {
+    Designs d;
+    d.site.host = VEMO_HOST;
+    d.site.homePage = "http://" + d.site.host;
+    d.site.homePageShown = std::string("http://") + VEMO_HOST_SHOWN;
+    d.site.noticeAddress = "http://" + d.site.host + "/update.asp";
+    d.main = mainDesign(d.site);
+    d.view = viewDesign();
+    d.web = webDesign();
+    return d;
+}
+
+}  // namespace resources

@@ -1,0 +1,100 @@
+#include "snapshot/SnapshotRoad.h"
+
+#include <exception>
+
+#include "snapshot/SnapshotFile.h"
+
+namespace snapshot {
+
+namespace {
+const char* const kNoAddress = "http://";
+}
+
+SnapshotRoad::SnapshotRoad(platform::Services services, platform::IWindow& main, const resources::Designs& designs,
+                           AskName askName, Drag drag)
+    : services_(services),
+      main_(main),
+      browser_(main.browser("WebBrowser1")),
+      text1_(main.textBox("Text1")),
+      askName_(std::move(askName)),
+      capture_(services.ui, main),
+      preview_(main),
+      viewer_(services, designs.view, main, std::move(drag)) {
+    browser_.onDownloadComplete([this] { services_.ui.doEvents(); });
+    // A page in the capture browser never gets a window of its own.
+    browser_.onNewWindow([](bool& cancel) { cancel = true; });
+
+    auto dropHandler = [this](const platform::DropData& data) { drop(data); };
+    main_.pictureBox("Picture1").onDrop(dropHandler);
+    main_.pictureBox("Picture2").onDrop(dropHandler);
+}
+
+void SnapshotRoad::openCommand() {
+    const std::string address = text1_.text();
+    if (address == kNoAddress) {
+        services_.dialogs.warn("请输入网址！", "Vemo提示");
+        text1_.setFocus();
+    } else {
+        try {
+            browser_.navigate(address);
+            main_.setHeight(kCollapsedHeight);
+            viewer_.show().voWeb().navigate(text1_.text());
+        } catch (const std::exception&) {
+            // Nothing was promised to the user yet; the program goes on as it was.
+            return;
+        }
+    }
+    openTimeCapture();
+}
+
+void SnapshotRoad::openTimeCapture() {
+    // Runs on whatever the browser holds at this instant, usually the page before;
+    // any failure ends the command silently, keeping what was done.
+    try {
+        capture_.web_Capture();
+        capture_.web_Restore();
+    } catch (const std::exception&) {
+    }
+}
+
+void SnapshotRoad::photoCommand() {
+    try {
+        capture_.web_Capture();
+    } catch (const CaptureError& e) {
+        capture_.web_Restore();
+        reportPhotoFailure(e);
+        return;
+    }
+    main_.setHeight(kExpandedHeight);
+    capture_.web_Restore();
+    viewer_.close();
+}
+
+void SnapshotRoad::reportPhotoFailure(const CaptureError& e) {
+    std::string text;
+    if (e.kind() == CaptureError::Kind::NoDocument) {
+        text = "拍照出错 还没有可拍的网页：请先打开网址，等网页显示出来后再点拍照。";
+    } else {
+        text = "拍照出错 网页太大（宽 " + std::to_string(roundHalfEven(e.pageWidth())) + " 像素，高 " +
+               std::to_string(roundHalfEven(e.pageHeight())) +
+               " 像素），超出了预览能容纳的范围：网页最多只能比预览区宽或高 32767 像素。";
+    }
+    services_.dialogs.warn(text, "系统提示");
+}
+
+void SnapshotRoad::saveCommand() {
+    const std::string name = askName_();
+    if (name.empty()) return;  // cancelled: nothing is deleted or written
+    if (const auto error = writeBitmapFile(main_.pictureBox("Picture1").image(), name))
+        services_.dialogs.warn("保存出错 " + error.message(), "系统提示");
+}
+
+void SnapshotRoad::drop(const platform::DropData& data) {
+    if (data.hasFiles) {
+        services_.shell.open(data.files.empty() ? std::string() : data.files.front(), platform::ShowCommand::Normal);
+    } else if (data.hasText) {
+        browser_.navigate(data.text);
+    }
+}
+
+}  // namespace snapshot
