@@ -103,13 +103,6 @@ FakeWindow::FakeWindow(FakeUi& ui, const WindowDesign& d)
 
 FakeWindow::~FakeWindow() { ui_.forget(this); }
 
-template <class T>
-T* FakeWindow::find(std::map<std::string, std::unique_ptr<T>>& m, const std::string& n) {
-    auto it = m.find(n);
-    if (it == m.end()) throw std::out_of_range("no control " + n);
-    return it->second.get();
-}
-
 std::unique_ptr<IWindow> FakeUi::createWindow(const WindowDesign& d) {
     auto w = std::make_unique<FakeWindow>(*this, d);
     windows_.push_back(w.get());

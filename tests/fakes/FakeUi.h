@@ -4,6 +4,7 @@
 
 #include <map>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -213,7 +214,11 @@ public:
 
 private:
     template <class T>
-    static T* find(std::map<std::string, std::unique_ptr<T>>& m, const std::string& n);
+    static T* find(std::map<std::string, std::unique_ptr<T>>& m, const std::string& n) {
+        auto it = m.find(n);
+        if (it == m.end()) throw std::out_of_range("no control " + n);
+        return it->second.get();
+    }
 
     FakeUi& ui_;
     double left_, top_, width_, height_;

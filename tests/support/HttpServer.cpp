@@ -1,0 +1,95 @@
+#include "tests/support/HttpServer.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <stdexcept>
+
+namespace support {
+
+namespace {
+int listenOnLoopback(int& port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = 0;
+    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, 16) != 0)
+        throw std::runtime_error("cannot listen on 127.0.0.1");
+    socklen_t len = sizeof addr;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    port = ntohs(addr.sin_port);
+    return fd;
+}
+}  // namespace
+
+HttpServer::HttpServer() : listener_(listenOnLoopback(port_)), thread_([this] { loop(); }) {}
+
+HttpServer::~HttpServer() {
+    stop_ = true;
+    thread_.join();
+    ::close(listener_);
+}
+
+void HttpServer::serve(const std::string& path, const std::string& html) {
+    std::lock_guard lock(mutex_);
+    pages_[path] = html;
+}
+
+std::string HttpServer::url(const std::string& path) const {
+    return "http://127.0.0.1:" + std::to_string(port_) + path;
+}
+
+void HttpServer::loop() {
+    while (!stop_) {
+        pollfd p{listener_, POLLIN, 0};
+        if (::poll(&p, 1, 100) <= 0) continue;
+        const int client = ::accept(listener_, nullptr, nullptr);
+        if (client < 0) continue;
+        std::string request;
+        char buf[4096];
+        while (request.find("\r\n\r\n") == std::string::npos) {
+            pollfd c{client, POLLIN, 0};
+            if (::poll(&c, 1, 2000) <= 0) break;
+            const ssize_t n = ::recv(client, buf, sizeof buf, 0);
+            if (n <= 0) break;
+            request.append(buf, static_cast<std::size_t>(n));
+        }
+        const auto sp1 = request.find(' '), sp2 = request.find(' ', sp1 + 1);
+        std::string path = sp1 == std::string::npos ? "/" : request.substr(sp1 + 1, sp2 - sp1 - 1);
+        path = path.substr(0, path.find('?'));
+        std::string body, status = "200 OK";
+        {
+            std::lock_guard lock(mutex_);
+            auto it = pages_.find(path);
+            if (it == pages_.end())
+                status = "404 Not Found";
+            else
+                body = it->second;
+        }
+        const std::string response = "HTTP/1.1 " + status +
+                                     "\r\nContent-Type: text/html; charset=utf-8\r\nCache-Control: no-store\r\n"
+                                     "Connection: close\r\nContent-Length: " +
+                                     std::to_string(body.size()) + "\r\n\r\n" + body;
+        std::size_t sent = 0;
+        while (sent < response.size()) {
+            const ssize_t n = ::send(client, response.data() + sent, response.size() - sent, MSG_NOSIGNAL);
+            if (n <= 0) break;
+            sent += static_cast<std::size_t>(n);
+        }
+        ::close(client);
+    }
+}
+
+std::string unreachableUrl(const std::string& path) {
+    // Bind a port and close it again: nothing listens there afterwards.
+    int port = 0;
+    const int fd = listenOnLoopback(port);
+    ::close(fd);
+    return "http://127.0.0.1:" + std::to_string(port) + path;
+}
+
+}  // namespace support

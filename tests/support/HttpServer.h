@@ -1,0 +1,33 @@
+// A small HTTP server on 127.0.0.1 for the tests' pages, on a port of its own.
+#pragma once
+
+#include <atomic>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace support {
+
+class HttpServer {
+public:
+    HttpServer();
+    ~HttpServer();
+    void serve(const std::string& path, const std::string& html);
+    std::string url(const std::string& path) const;
+    int port() const { return port_; }
+
+private:
+    void loop();
+    int listener_ = -1;
+    int port_ = 0;
+    std::atomic<bool> stop_{false};
+    std::mutex mutex_;
+    std::map<std::string, std::string> pages_;
+    std::thread thread_;
+};
+
+// A loopback address where nothing listens.
+std::string unreachableUrl(const std::string& path);
+
+}  // namespace support
