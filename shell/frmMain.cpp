@@ -12,7 +12,7 @@ namespace {
 bool startsWithNoCase(const std::string& text, const std::string& prefix) {
     return text.size() >= prefix.size() &&
            std::equal(prefix.begin(), prefix.end(), text.begin(),
-                      [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == b; });
+                      [](char p, char t) { return std::tolower(static_cast<unsigned char>(t)) == p; });
 }
 
 const char* const kButtons[] = {"vo_open", "vo_photo", "vo_save"};

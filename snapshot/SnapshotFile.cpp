@@ -104,8 +104,8 @@ std::error_code writeBitmapFile(const platform::ImageView& image, const std::str
     const bool replacing = ::stat(path.c_str(), &old) == 0;
     if (replacing) {
         if (S_ISDIR(old.st_mode)) return std::make_error_code(std::errc::is_a_directory);
-        // A file its owner made read-only is one they mean to keep.
-        if (::access(path.c_str(), W_OK) != 0) return lastError();
+        // A file its owner made read-only is one they mean to keep, whoever saves.
+        if ((old.st_mode & 0222) == 0) return std::make_error_code(std::errc::permission_denied);
     }
 
     const fs::path target(path);

@@ -32,7 +32,7 @@ function named(list, name) {
 }
 var f = named(document.forms, form);
 if (!f) return null;
-return fields.map(function (n) {
+return String(fields).split('\n').map(function (n) {
   var e = named(f.elements, n);
   return e && e.value !== undefined ? String(e.value) : null;
 });)JS";
@@ -52,6 +52,8 @@ GtkBrowser::GtkBrowser(Surface& s, const ControlDesign& d)
     WebKitSettings* settings = webkit_web_view_get_settings(view_);
     webkit_settings_set_hardware_acceleration_policy(settings, WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER);
     webkit_settings_set_enable_developer_extras(settings, FALSE);
+    // Requests for new windows reach the new-window event, which decides on them.
+    webkit_settings_set_javascript_can_open_windows_automatically(settings, TRUE);
     g_signal_connect(view_, "load-changed", G_CALLBACK(&GtkBrowser::loadChanged), this);
     g_signal_connect(view_, "create", G_CALLBACK(&GtkBrowser::create), this);
     gtk_layout_put(surface_.gobj(), GTK_WIDGET(view_), twipsToPxX(left_), twipsToPxY(top_));
@@ -171,13 +173,13 @@ void GtkBrowser::readForm(const std::string& form, const std::vector<std::string
         reply(std::vector<std::optional<std::string>>(fields.size()));
         return;
     }
-    GVariantBuilder names;
-    g_variant_builder_init(&names, G_VARIANT_TYPE("as"));
-    for (const auto& f : fields) g_variant_builder_add(&names, "s", f.c_str());
+    // Only plain values pass into the page: the names go as one line each.
+    std::string names;
+    for (const auto& f : fields) names += (names.empty() ? "" : "\n") + f;
     GVariantBuilder args;
     g_variant_builder_init(&args, G_VARIANT_TYPE("a{sv}"));
     g_variant_builder_add(&args, "{sv}", "form", g_variant_new_string(form.c_str()));
-    g_variant_builder_add(&args, "{sv}", "fields", g_variant_builder_end(&names));
+    g_variant_builder_add(&args, "{sv}", "fields", g_variant_new_string(names.c_str()));
 
     struct Call {
         std::shared_ptr<bool> alive;

@@ -21,13 +21,15 @@ void FakeScrollBar::setMax(int m) {
 
 FakePictureBox::FakePictureBox(const ControlDesign& d, int l, int t, int w, int h)
     : left_(l), top_(t), width_(w), height_(h), border_(d.borderPx), visible_(d.visible) {
-    pixels_.assign(static_cast<std::size_t>(scaleWidth()) * scaleHeight(), back_);
+    setSize(w, h);
 }
 
 void FakePictureBox::setSize(int w, int h) {
     width_ = w;
     height_ = h;
-    pixels_.assign(static_cast<std::size_t>(scaleWidth()) * scaleHeight(), back_);
+    // Like a real image, none beyond 32767 pixels a side.
+    hasImage_ = scaleWidth() <= 32767 && scaleHeight() <= 32767;
+    pixels_.assign(hasImage_ ? static_cast<std::size_t>(scaleWidth()) * scaleHeight() : 0, back_);
 }
 
 void FakePictureBox::clearPicture() {
@@ -38,6 +40,7 @@ void FakePictureBox::clearPicture() {
 void FakePictureBox::fill(std::uint32_t colour) { std::fill(pixels_.begin(), pixels_.end(), colour); }
 
 ImageView FakePictureBox::image() const {
+    if (!hasImage_) return {};
     return {scaleWidth(), scaleHeight(), scaleWidth() * 4, reinterpret_cast<const std::uint8_t*>(pixels_.data())};
 }
 

@@ -114,7 +114,7 @@ public:
 
 private:
     int left_, top_, width_, height_, border_;
-    bool visible_, autoRedraw_ = false;
+    bool visible_, autoRedraw_ = false, hasImage_ = false;
     std::uint32_t back_ = 0;
     std::vector<std::uint32_t> pixels_;
     std::vector<std::function<void(const DropData&)>> drop_;
