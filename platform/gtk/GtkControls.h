@@ -235,13 +235,14 @@ private:
 class GtkTimer : public ITimer {
 public:
     explicit GtkTimer(int interval);
-    ~GtkTimer() override { connection_.disconnect(); }
+    ~GtkTimer() override;
     int interval() const override { return interval_; }
     void onTimer(Handler h) override { tick_.push_back(std::move(h)); }
+    void tick();
+    gint64 due;  // monotonic microseconds of the next tick
 
 private:
     int interval_;
-    sigc::connection connection_;
     std::vector<Handler> tick_;
 };
 

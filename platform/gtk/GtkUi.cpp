@@ -1,5 +1,6 @@
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -87,13 +88,67 @@ bool iterateUntil(const std::function<bool()>& done, int ms) {
     return ok;
 }
 
-GtkTimer::GtkTimer(int interval) : interval_(interval) {
-    connection_ = Glib::signal_timeout().connect(
-        [this] {
-            for (auto& h : tick_) h();
-            return true;
-        },
-        static_cast<unsigned>(interval));
+// All timers run from one clock: each ticks at exact multiples of its interval from
+// its start, without drift, and timers falling due together tick in the order they
+// were made, so the one made last has the last word.
+class TimerClock {
+public:
+    static TimerClock& get() {
+        static TimerClock clock;
+        return clock;
+    }
+    void add(GtkTimer* t) {
+        timers_.push_back(t);
+        arm();
+    }
+    void remove(GtkTimer* t) {
+        timers_.erase(std::remove(timers_.begin(), timers_.end(), t), timers_.end());
+        arm();
+    }
+
+private:
+    void arm() {
+        if (source_) g_source_remove(source_);
+        source_ = 0;
+        if (timers_.empty()) return;
+        gint64 next = G_MAXINT64;
+        for (auto* t : timers_) next = std::min(next, t->due);
+        const gint64 waitMs = std::max<gint64>(0, (next - g_get_monotonic_time() + 999) / 1000);
+        source_ = g_timeout_add(static_cast<guint>(waitMs), &TimerClock::fire, this);
+    }
+    static gboolean fire(gpointer data) {
+        auto* self = static_cast<TimerClock*>(data);
+        self->source_ = 0;
+        const gint64 now = g_get_monotonic_time();
+        std::vector<GtkTimer*> due;
+        for (auto* t : self->timers_)
+            if (t->due <= now) due.push_back(t);
+        std::stable_sort(due.begin(), due.end(), [](GtkTimer* a, GtkTimer* b) { return a->due < b->due; });
+        for (auto* t : due) {
+            const gint64 step = static_cast<gint64>(t->interval()) * 1000;
+            while (t->due <= now) t->due += step;
+        }
+        for (auto* t : due) {
+            // A tick may destroy a window and its timers.
+            if (std::find(self->timers_.begin(), self->timers_.end(), t) != self->timers_.end()) t->tick();
+        }
+        self->arm();
+        return G_SOURCE_REMOVE;
+    }
+    std::vector<GtkTimer*> timers_;
+    guint source_ = 0;
+};
+
+GtkTimer::GtkTimer(int interval)
+    : due(g_get_monotonic_time() + static_cast<gint64>(std::max(1, interval)) * 1000), interval_(std::max(1, interval)) {
+    TimerClock::get().add(this);
+}
+
+GtkTimer::~GtkTimer() { TimerClock::get().remove(this); }
+
+void GtkTimer::tick() {
+    const auto handlers = tick_;
+    for (auto& h : handlers) h();
 }
 
 GtkUi::GtkUi() {

@@ -404,7 +404,7 @@ GtkWindowImpl::GtkWindowImpl(const WindowDesign& d) : surface_(d), width_(d.widt
             case ControlKind::HScrollBar:
             case ControlKind::VScrollBar: bars_[c.name] = std::make_unique<GtkScrollBar>(surface_, c); break;
             case ControlKind::Browser: browsers_[c.name] = std::make_unique<GtkBrowser>(surface_, c); break;
-            case ControlKind::Timer: timers_[c.name] = std::make_unique<GtkTimer>(c.intervalMs); break;
+            case ControlKind::Timer: break;  // below, in the design's order
             case ControlKind::PictureBox: {
                 std::unique_ptr<GtkPictureBox> box;
                 if (c.container.empty()) {
@@ -421,6 +421,7 @@ GtkWindowImpl::GtkWindowImpl(const WindowDesign& d) : surface_(d), width_(d.widt
         }
     }
     for (const auto& c : d.controls) {
+        if (c.kind == ControlKind::Timer) timers_[c.name] = std::make_unique<GtkTimer>(c.intervalMs);
         if (c.kind == ControlKind::Label) surface_.add(labels_[c.name].get());
         if (c.kind == ControlKind::Image) surface_.add(images_[c.name].get());
     }

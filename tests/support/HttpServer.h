@@ -19,8 +19,8 @@ public:
 
 private:
     void loop();
+    int port_ = 0;  // before listener_: the listener sets it
     int listener_ = -1;
-    int port_ = 0;
     std::atomic<bool> stop_{false};
     std::mutex mutex_;
     std::map<std::string, std::string> pages_;
