@@ -159,9 +159,14 @@ bool GtkBrowser::printPage(IPictureBox& target) {
     if (!iterateUntil([&] { return pending->done; }, kSnapshotTimeoutMs) || !pending->snapshot) return false;
 
     // The page from its top-left corner at the image's; what does not fit is cut off.
+    // The engine paints the page's own background, so the snapshot is opaque and a
+    // plain copy does.
     auto cr = Cairo::Context::create(image);
+    cr->set_operator(Cairo::OPERATOR_SOURCE);
     cairo_set_source_surface(cr->cobj(), pending->snapshot, 0, 0);
-    cr->paint();
+    cr->rectangle(0, 0, std::min(image->get_width(), cairo_image_surface_get_width(pending->snapshot)),
+                  std::min(image->get_height(), cairo_image_surface_get_height(pending->snapshot)));
+    cr->fill();
     cr.clear();
     cairo_surface_destroy(pending->snapshot);
     box->painted();

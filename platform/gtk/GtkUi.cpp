@@ -152,7 +152,12 @@ void GtkTimer::tick() {
 }
 
 GtkUi::GtkUi() {
+    // The program keeps no settings and writes no file but the snapshots: no settings
+    // store, no shader cache, no list of recent files.
+    g_setenv("GSETTINGS_BACKEND", "memory", FALSE);
+    g_setenv("MESA_SHADER_CACHE_DISABLE", "true", FALSE);
     if (!gtk_init_check(nullptr, nullptr)) throw std::runtime_error("cannot open the display");
+    g_object_set(gtk_settings_get_default(), "gtk-recent-files-enabled", FALSE, "gtk-recent-files-max-age", 0, nullptr);
     Gtk::Main::init_gtkmm_internals();
     // Referencing the skin links it in; it registers itself when loaded.
     g_resources_register(vemo_skin_get_resource());

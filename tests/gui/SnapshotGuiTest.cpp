@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 
 #include "tests/support/GuiHarness.h"
@@ -176,6 +177,37 @@ TEST_F(SnapshotGui, SavingIntoAReadOnlyFolderKeepsTheOldFiles) {
     std::string content((std::istreambuf_iterator<char>(in)), {});
     EXPECT_EQ(content, "keep me");
     EXPECT_EQ(files.entries(), std::vector<std::string>{"old.jpg"});
+}
+
+}  // namespace
+
+namespace {
+
+std::vector<std::string> filesUnder(const std::string& dir) {
+    std::vector<std::string> found;
+    std::error_code ec;
+    for (auto it = std::filesystem::recursive_directory_iterator(dir, ec);
+         it != std::filesystem::recursive_directory_iterator(); it.increment(ec))
+        if (it->is_regular_file()) found.push_back(it->path().string());
+    return found;
+}
+
+TEST(PrivateGui, NothingButTheSnapshotIsWritten) {
+    TempDir home, pages, files;
+    for (const char* var : {"HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_DATA_HOME", "XDG_STATE_HOME"})
+        ::setenv(var, home.dir().c_str(), 1);
+    {
+        GuiHarness app;
+        ASSERT_TRUE(app.open(writePage(pages, "page.html",
+                                       "<html><body><script>localStorage.x = 1; document.cookie = 'a=b';"
+                                       "</script><div style='height:3000px;background:#0a0'></div></body></html>")));
+        app.road().photoCommand();
+        app.dialogs.nextName = files.path("snap.jpg");
+        app.road().saveCommand();
+        app.settle(300);
+    }
+    EXPECT_EQ(filesUnder(home.dir()), std::vector<std::string>{});
+    EXPECT_EQ(files.entries(), std::vector<std::string>{"snap.jpg"});
 }
 
 }  // namespace
