@@ -9,7 +9,12 @@ namespace snapshot {
 
 namespace {
 std::string describe(CaptureError::Kind kind) {
-    return kind == CaptureError::Kind::NoDocument ? "no page to measure" : "page beyond the scroll range";
+    switch (kind) {
+        case CaptureError::Kind::NoDocument: return "no page to measure";
+        case CaptureError::Kind::TooLarge: return "page beyond the scroll range";
+        case CaptureError::Kind::PaintFailed: return "the page could not be painted";
+    }
+    return {};
 }
 }  // namespace
 
@@ -52,12 +57,12 @@ void PageCapture::web_Enlarge() {
     const auto body = browser_.measureBody();
     if (!body) throw CaptureError(CaptureError::Kind::NoDocument);
 
-    // The body's scroll size leaves out the body's own margins; the root element's
-    // includes them, so the larger of the two is the whole page.
-    const double pageWidth = static_cast<double>(std::max(body->scrollWidth, body->rootScrollWidth) +
-                                                 (body->offsetWidth - body->clientWidth));
-    const double pageHeight = static_cast<double>(std::max(body->scrollHeight, body->rootScrollHeight) +
-                                                  (body->offsetHeight - body->clientHeight));
+    // The body's scroll size and its borders leave out the body's own margins; the
+    // root element's scroll size includes them, so the larger of the two is the page.
+    const double pageWidth = static_cast<double>(
+        std::max(body->scrollWidth + (body->offsetWidth - body->clientWidth), body->rootScrollWidth));
+    const double pageHeight = static_cast<double>(
+        std::max(body->scrollHeight + (body->offsetHeight - body->clientHeight), body->rootScrollHeight));
 
     const auto screen = ui_.screen();
     browser_.setLeft(0);
@@ -84,6 +89,12 @@ void PageCapture::web_Enlarge() {
         throw CaptureError(CaptureError::Kind::TooLarge, pageWidth, pageHeight);
     hscroll_.setMax(hmax);
     if (hmax > 0) hscroll_.setEnabled(true);
+
+    // A picture image stops at 32767 pixels a side, a little short of what the scroll
+    // range allows: a page between the two cannot be held either.
+    const auto image = picture1_.image();
+    if (image.width != picture1_.scaleWidth() || image.height != picture1_.scaleHeight())
+        throw CaptureError(CaptureError::Kind::TooLarge, pageWidth, pageHeight);
 }
 
 void PageCapture::web_Restore() {
@@ -95,10 +106,12 @@ void PageCapture::web_Restore() {
 
 void PageCapture::web_Capture() {
     web_Enlarge();
-    // No page window means nothing is painted: the snapshot stays the emptied picture.
-    browser_.printPage(picture1_);
+    // A page that was measured but not painted would leave an empty picture that
+    // looks like a snapshot: that is a failure, not a result.
+    const bool painted = browser_.printPage(picture1_);
     ui_.doEvents();
     picture1_.setVisible(true);
+    if (!painted) throw CaptureError(CaptureError::Kind::PaintFailed);
 }
 
 }  // namespace snapshot

@@ -17,7 +17,7 @@ struct ParkingGeometry {
 
 class CaptureError : public std::runtime_error {
 public:
-    enum class Kind { NoDocument, TooLarge };
+    enum class Kind { NoDocument, TooLarge, PaintFailed };
     CaptureError(Kind kind, double pageWidth = 0, double pageHeight = 0);
     Kind kind() const { return kind_; }
     double pageWidth() const { return pageWidth_; }

@@ -74,6 +74,8 @@ void SnapshotRoad::reportPhotoFailure(const CaptureError& e) {
     std::string text;
     if (e.kind() == CaptureError::Kind::NoDocument) {
         text = "拍照出错 还没有可拍的网页：请先打开网址，等网页显示出来后再点拍照。";
+    } else if (e.kind() == CaptureError::Kind::PaintFailed) {
+        text = "拍照出错 网页没能画出来：请过一会儿再点拍照。";
     } else {
         text = "拍照出错 网页太大（宽 " + std::to_string(roundHalfEven(e.pageWidth())) + " 像素，高 " +
                std::to_string(roundHalfEven(e.pageHeight())) +
@@ -85,7 +87,13 @@ void SnapshotRoad::reportPhotoFailure(const CaptureError& e) {
 void SnapshotRoad::saveCommand() {
     const std::string name = askName_();
     if (name.empty()) return;  // cancelled: nothing is deleted or written
-    if (const auto error = writeBitmapFile(main_.pictureBox("Picture1").image(), name))
+    const auto image = main_.pictureBox("Picture1").image();
+    if (image.width <= 0 || image.height <= 0) {
+        // Only a failed photo of an oversized page leaves no picture to save.
+        services_.dialogs.warn("保存出错 没有可保存的快照：请先拍照。", "系统提示");
+        return;
+    }
+    if (const auto error = writeBitmapFile(image, name))
         services_.dialogs.warn("保存出错 " + error.message(), "系统提示");
 }
 

@@ -10,12 +10,20 @@ namespace {
 constexpr int kScriptTimeoutMs = 5000;
 constexpr int kSnapshotTimeoutMs = 20000;
 
-// Reads the body's sizes and the root element's scroll size in one go.
+// Reads the body's sizes and the root element's scroll size in one go. In a quirks
+// mode document the body's client size is the viewport's; its own is its border box
+// less its borders, as in a standards mode document.
 const char* const kMeasureScript = R"JS(
 (function () {
   var b = document.body, r = document.documentElement;
   if (!b) return null;
-  return [b.scrollWidth, b.offsetWidth, b.clientWidth, b.scrollHeight, b.offsetHeight, b.clientHeight,
+  var cw = b.clientWidth, ch = b.clientHeight;
+  if (document.compatMode === 'BackCompat') {
+    var s = getComputedStyle(b);
+    cw = b.offsetWidth - Math.round(parseFloat(s.borderLeftWidth) + parseFloat(s.borderRightWidth));
+    ch = b.offsetHeight - Math.round(parseFloat(s.borderTopWidth) + parseFloat(s.borderBottomWidth));
+  }
+  return [b.scrollWidth, b.offsetWidth, cw, b.scrollHeight, b.offsetHeight, ch,
           r ? r.scrollWidth : 0, r ? r.scrollHeight : 0].join(',');
 })())JS";
 
@@ -58,6 +66,8 @@ GtkBrowser::GtkBrowser(Surface& s, const ControlDesign& d)
     g_signal_connect(view_, "create", G_CALLBACK(&GtkBrowser::create), this);
     gtk_layout_put(surface_.gobj(), GTK_WIDGET(view_), twipsToPxX(left_), twipsToPxY(top_));
     gtk_widget_set_size_request(GTK_WIDGET(view_), std::max(1, twipsToPxX(width_)), std::max(1, twipsToPxY(height_)));
+    // A browser parked out of sight never takes the keyboard away from the user.
+    if (d.top < 0) gtk_widget_set_can_focus(GTK_WIDGET(view_), FALSE);
     gtk_widget_show(GTK_WIDGET(view_));
 }
 

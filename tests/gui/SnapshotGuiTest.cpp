@@ -109,6 +109,26 @@ TEST_F(SnapshotGui, BodyMarginsAreInThePicture) {
     EXPECT_EQ(bmp->pixel(3, 3), 0xffffffu);
 }
 
+TEST_F(SnapshotGui, QuirksModePagesAreMeasuredToTheirContent) {
+    // No doctype: the body is the viewport, and its client size is the viewport's.
+    ASSERT_TRUE(app.open(writePage(pages, "quirks.html",
+                                   "<html><body style='margin:0'><div style='width:1000px;height:5000px;"
+                                   "background:#00ffff'></div></body></html>")));
+    auto tall = photoAndSave("quirks.bmp");
+    ASSERT_TRUE(tall);
+    EXPECT_EQ(tall->height, 5000);
+    EXPECT_EQ(tall->pixel(10, 4999), 0x00ffffu);
+
+    ASSERT_TRUE(app.open(writePage(pages, "short.html",
+                                   "<html><body style='margin:0'><div style='height:300px;background:#ff00ff'>"
+                                   "</div></body></html>")));
+    auto low = photoAndSave("short.bmp");
+    ASSERT_TRUE(low);
+    EXPECT_EQ(low->height, viewportHeight());
+    EXPECT_EQ(low->pixel(10, 299), 0xff00ffu);
+    EXPECT_EQ(low->pixel(10, 300), 0xffffffu);
+}
+
 TEST_F(SnapshotGui, SecondPhotoReplacesTheFirst) {
     ASSERT_TRUE(app.open(writePage(pages, "red.html", blocksPage(2, 1500, 1500, {"#ff0000"}))));
     auto first = photoAndSave("first.bmp");

@@ -46,8 +46,8 @@ TEST(Capture, MeasureAddsBodyMarginsAndBordersToTheBodysScrollSize) {
     a.browser().body = m;
     a.browser().pageColour = 0xffffff;
     a.clickPhoto();
-    EXPECT_EQ(a.picture1().scaleWidth(), 2016 + 4);
-    EXPECT_EQ(a.picture1().scaleHeight(), 3000 + 2);
+    EXPECT_EQ(a.picture1().scaleWidth(), 2016);      // the root's, margins included
+    EXPECT_EQ(a.picture1().scaleHeight(), 3000 + 2);  // the body's, with its border
 }
 
 TEST(Capture, BarsAreEnabledOnlyForAPositiveRangeAndNeverDisabled) {
@@ -161,13 +161,38 @@ TEST(Preview, NewSmallerRangeBringsValueAndPictureBack) {
     EXPECT_EQ(a.picture1().left(), 100);
 }
 
-TEST(Preview, LargestOffsetIsTheLargestBarValue) {
+TEST(Capture, PageTallerThanAPictureHoldsFailsLikeOneBeyondTheRange) {
     fakes::FakeApp a;
-    a.browser().holdPage(kViewW + 32767, kViewH + 32767);
+    a.browser().holdPage(100, 32767);  // the tallest picture there is
     a.clickPhoto();
     EXPECT_TRUE(a.p.dialogs.warnings.empty());
     a.vscroll().setValue(40000);
-    EXPECT_EQ(a.picture1().top(), -32767);
+    EXPECT_EQ(a.vscroll().value(), 32767 - kViewH);
+    EXPECT_EQ(a.picture1().top(), -(32767 - kViewH));
+
+    // One more row still fits the scroll range, but no picture holds it.
+    a.browser().holdPage(100, 32768);
+    a.clickPhoto();
+    ASSERT_EQ(a.p.dialogs.warnings.size(), 1u);
+    EXPECT_NE(a.p.dialogs.warnings[0].first.find("32768"), std::string::npos);
+    EXPECT_EQ(a.browser().top(), -20000);
+
+    // Saving then has nothing to write, and says so.
+    a.p.dialogs.nextName = "/tmp/never-written.bmp";
+    a.clickSave();
+    ASSERT_EQ(a.p.dialogs.warnings.size(), 2u);
+    EXPECT_EQ(a.p.dialogs.warnings[1].first.rfind("保存出错 ", 0), 0u);
+}
+
+TEST(Capture, MeasuredPageThatTheEngineCannotPaintIsReported) {
+    fakes::FakeApp a;
+    a.browser().holdPage(1300, 2000);
+    a.browser().pageColour.reset();
+    a.clickPhoto();
+    ASSERT_EQ(a.p.dialogs.warnings.size(), 1u);
+    EXPECT_EQ(a.p.dialogs.warnings[0].first.rfind("拍照出错 ", 0), 0u);
+    EXPECT_EQ(a.main().height(), 825);
+    EXPECT_EQ(a.browser().top(), -20000);
 }
 
 }  // namespace
