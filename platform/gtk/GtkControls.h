@@ -102,8 +102,10 @@ protected:
     bool on_button_press_event(GdkEventButton*) override;
     bool on_button_release_event(GdkEventButton*) override;
     bool on_motion_notify_event(GdkEventMotion*) override;
+    bool on_enter_notify_event(GdkEventCrossing*) override;
 
 private:
+    void pointerAt(double x, double y, guint state);
     LightControl* hit(double x, double y);
     void setPointer(Pointer p);
 

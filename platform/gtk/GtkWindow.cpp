@@ -113,7 +113,7 @@ void GtkImage::draw(const Cairo::RefPtr<Cairo::Context>& cr) {
 // ---------------------------------------------------------------- the surface
 
 Surface::Surface(const WindowDesign& d) : back_(d.back) {
-    add_events(Gdk::BUTTON_PRESS_MASK | Gdk::BUTTON_RELEASE_MASK | Gdk::POINTER_MOTION_MASK);
+    add_events(Gdk::BUTTON_PRESS_MASK | Gdk::BUTTON_RELEASE_MASK | Gdk::POINTER_MOTION_MASK | Gdk::ENTER_NOTIFY_MASK);
     setPicture({d.picture});
 }
 
@@ -170,16 +170,26 @@ bool Surface::on_button_release_event(GdkEventButton* e) {
 }
 
 bool Surface::on_motion_notify_event(GdkEventMotion* e) {
-    const int held = heldButtons(e->state);
+    pointerAt(e->x, e->y, e->state);
+    return true;
+}
+
+bool Surface::on_enter_notify_event(GdkEventCrossing* e) {
+    // Arriving from another control is a move onto the surface too.
+    if (e->mode == GDK_CROSSING_NORMAL) pointerAt(e->x, e->y, e->state);
+    return true;
+}
+
+void Surface::pointerAt(double x, double y, guint state) {
+    const int held = heldButtons(state);
     if (!held) pressed_ = nullptr;
     // While a button that went down on a control is held, the moves are that control's.
-    LightControl* target = pressed_ ? pressed_ : hit(e->x, e->y);
+    LightControl* target = pressed_ ? pressed_ : hit(x, y);
     setPointer(target ? target->pointer() : Pointer::Default);
     if (target)
         fire(target->moveHandlers, held);
     else
         fire(surfaceMoveHandlers);
-    return true;
 }
 
 // ---------------------------------------------------------------- windowed controls
