@@ -45,11 +45,28 @@ return String(fields).split('\n').map(function (n) {
   return e && e.value !== undefined ? String(e.value) : null;
 });)JS";
 
-struct Pending {
-    bool done = false;
-    JSCValue* value = nullptr;
-    cairo_surface_t* snapshot = nullptr;
+// An engine reply that may come after its waiter has given up: it is kept until
+// both are done with it.
+struct Reply {
+    GAsyncResult* result = nullptr;
+    ~Reply() {
+        if (result) g_object_unref(result);
+    }
 };
+
+// Starts an asynchronous engine call and runs the main loop until it replies or
+// the time limit passes; the reply, or null.
+std::shared_ptr<Reply> await(int ms, const std::function<void(GAsyncReadyCallback, gpointer)>& start) {
+    auto reply = std::make_shared<Reply>();
+    start(
+        [](GObject*, GAsyncResult* result, gpointer data) {
+            std::unique_ptr<std::shared_ptr<Reply>> keep(static_cast<std::shared_ptr<Reply>*>(data));
+            (*keep)->result = G_ASYNC_RESULT(g_object_ref(result));
+        },
+        new std::shared_ptr<Reply>(reply));
+    if (!iterateUntil([&] { return reply->result != nullptr; }, ms)) return nullptr;
+    return reply;
+}
 
 }  // namespace
 
@@ -121,22 +138,15 @@ GtkWidget* GtkBrowser::create(WebKitWebView*, WebKitNavigationAction*, gpointer 
 
 std::optional<BodyMetrics> GtkBrowser::measureBody() {
     if (!hasDocument_) return std::nullopt;
-    auto pending = std::make_shared<Pending>();
-    auto* keep = new std::shared_ptr<Pending>(pending);
-    webkit_web_view_evaluate_javascript(
-        view_, kMeasureScript, -1, nullptr, nullptr, nullptr,
-        [](GObject* source, GAsyncResult* result, gpointer data) {
-            auto* p = static_cast<std::shared_ptr<Pending>*>(data);
-            (*p)->value = webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), result, nullptr);
-            (*p)->done = true;
-            delete p;
-        },
-        keep);
-    if (!iterateUntil([&] { return pending->done; }, kScriptTimeoutMs) || !pending->value) return std::nullopt;
+    const auto reply = await(kScriptTimeoutMs, [this](GAsyncReadyCallback done, gpointer data) {
+        webkit_web_view_evaluate_javascript(view_, kMeasureScript, -1, nullptr, nullptr, nullptr, done, data);
+    });
+    JSCValue* value = reply ? webkit_web_view_evaluate_javascript_finish(view_, reply->result, nullptr) : nullptr;
+    if (!value) return std::nullopt;
 
     std::optional<BodyMetrics> metrics;
-    if (jsc_value_is_string(pending->value)) {
-        char* text = jsc_value_to_string(pending->value);
+    if (jsc_value_is_string(value)) {
+        char* text = jsc_value_to_string(value);
         std::istringstream in(text);
         g_free(text);
         long v[8];
@@ -145,7 +155,7 @@ std::optional<BodyMetrics> GtkBrowser::measureBody() {
         for (int i = 0; i < 8 && ok; ++i) ok = static_cast<bool>(in >> v[i]) && (i == 7 || (in >> comma && comma == ','));
         if (ok) metrics = BodyMetrics{v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7]};
     }
-    g_object_unref(pending->value);
+    g_object_unref(value);
     return metrics;
 }
 
@@ -155,30 +165,24 @@ bool GtkBrowser::printPage(IPictureBox& target) {
     auto image = box->surface();
     if (!image) return false;
 
-    auto pending = std::make_shared<Pending>();
-    auto* keep = new std::shared_ptr<Pending>(pending);
-    webkit_web_view_get_snapshot(
-        view_, WEBKIT_SNAPSHOT_REGION_FULL_DOCUMENT, WEBKIT_SNAPSHOT_OPTIONS_NONE, nullptr,
-        [](GObject* source, GAsyncResult* result, gpointer data) {
-            auto* p = static_cast<std::shared_ptr<Pending>*>(data);
-            (*p)->snapshot = webkit_web_view_get_snapshot_finish(WEBKIT_WEB_VIEW(source), result, nullptr);
-            (*p)->done = true;
-            delete p;
-        },
-        keep);
-    if (!iterateUntil([&] { return pending->done; }, kSnapshotTimeoutMs) || !pending->snapshot) return false;
+    const auto reply = await(kSnapshotTimeoutMs, [this](GAsyncReadyCallback done, gpointer data) {
+        webkit_web_view_get_snapshot(view_, WEBKIT_SNAPSHOT_REGION_FULL_DOCUMENT, WEBKIT_SNAPSHOT_OPTIONS_NONE, nullptr,
+                                     done, data);
+    });
+    cairo_surface_t* snapshot = reply ? webkit_web_view_get_snapshot_finish(view_, reply->result, nullptr) : nullptr;
+    if (!snapshot) return false;
 
     // The page from its top-left corner at the image's; what does not fit is cut off.
     // The engine paints the page's own background, so the snapshot is opaque and a
     // plain copy does.
     auto cr = Cairo::Context::create(image);
     cr->set_operator(Cairo::OPERATOR_SOURCE);
-    cairo_set_source_surface(cr->cobj(), pending->snapshot, 0, 0);
-    cr->rectangle(0, 0, std::min(image->get_width(), cairo_image_surface_get_width(pending->snapshot)),
-                  std::min(image->get_height(), cairo_image_surface_get_height(pending->snapshot)));
+    cairo_set_source_surface(cr->cobj(), snapshot, 0, 0);
+    cr->rectangle(0, 0, std::min(image->get_width(), cairo_image_surface_get_width(snapshot)),
+                  std::min(image->get_height(), cairo_image_surface_get_height(snapshot)));
     cr->fill();
     cr.clear();
-    cairo_surface_destroy(pending->snapshot);
+    cairo_surface_destroy(snapshot);
     box->painted();
     return true;
 }
