@@ -204,7 +204,7 @@ GtkTextBox::GtkTextBox(Surface& s, const ControlDesign& d, const FontDesign& win
 }
 
 GtkScrollBar::GtkScrollBar(Surface& s, const ControlDesign& d)
-    : adjustment_(Gtk::Adjustment::create(0, 0, max_, d.stepValue > 0 ? d.stepValue : 1, 1, 0)),
+    : adjustment_(Gtk::Adjustment::create(0, 0, 32767, d.stepValue > 0 ? d.stepValue : 1, 1, 0)),
       bar_(adjustment_, d.kind == ControlKind::HScrollBar ? Gtk::ORIENTATION_HORIZONTAL : Gtk::ORIENTATION_VERTICAL) {
     // GTK scroll bars draw no focus caret; taking no focus, they never blink.
     bar_.set_can_focus(false);

@@ -61,10 +61,16 @@ TEST(FeedGui, LabelAndLinkFollowTheThreePairsOverAFullCycle) {
         ASSERT_TRUE(pairs.count(s.caption)) << s.caption;
         EXPECT_EQ(pairs.at(s.caption), s.link) << "at " << s.ms << " ms";
         // Between 2 and 4 s, and between 10 and 12 s, only the 2-second timer has ticked.
-        if ((s.ms > 2600 && s.ms < 3500) || (s.ms > 10600 && s.ms < 11500)) EXPECT_EQ(s.caption, "促销一") << s.ms;
+        if ((s.ms > 2600 && s.ms < 3500) || (s.ms > 10600 && s.ms < 11500)) {
+            EXPECT_EQ(s.caption, "促销一") << s.ms;
+        }
         // Ticks that fall together run shortest period first: the longer one has the last word.
-        if ((s.ms > 4600 && s.ms < 5500) || (s.ms > 8600 && s.ms < 9500)) EXPECT_EQ(s.caption, "促销二") << s.ms;
-        if ((s.ms > 6600 && s.ms < 7500) || s.ms > 12600) EXPECT_EQ(s.caption, "促销三") << s.ms;
+        if ((s.ms > 4600 && s.ms < 5500) || (s.ms > 8600 && s.ms < 9500)) {
+            EXPECT_EQ(s.caption, "促销二") << s.ms;
+        }
+        if ((s.ms > 6600 && s.ms < 7500) || s.ms > 12600) {
+            EXPECT_EQ(s.caption, "促销三") << s.ms;
+        }
     }
     EXPECT_EQ(seen.size(), 3u);
     EXPECT_TRUE(app.dialogs.warnings.empty());

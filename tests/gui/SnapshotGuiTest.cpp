@@ -63,7 +63,7 @@ TEST_F(SnapshotGui, TallPageIsPhotographedWholeAndSavedAsBitmap) {
         EXPECT_EQ(bmp->pixel(600, i * 1000), kPixels[i % 6]) << "top row of block " << i;
     }
     EXPECT_EQ(bmp->pixel(600, 11999), kPixels[11 % 6]);
-    if (bmp->width > 1200) EXPECT_EQ(bmp->pixel(bmp->width - 1, 500), 0xffffffu);
+    if (bmp->width > 1200) { EXPECT_EQ(bmp->pixel(bmp->width - 1, 500), 0xffffffu); }
 
     // The window unfolded, the browser is parked again, and the viewer is gone.
     EXPECT_EQ(app.main().height(), 8430);
