@@ -2,6 +2,8 @@
 // selection data to the preview.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "platform/gtk/GtkControls.h"
 #include "shell/ApiImage.h"
 #include "tests/support/GuiHarness.h"
@@ -41,7 +43,7 @@ TEST(DialogGui, SaveDialogOffersJpegFilesInAnyCaseAndReturnsTheChosenPath) {
     TempDir dir;
     std::string title, name;
     std::vector<std::string> filters;
-    bool lower = false, upper = false, other = true, confirms = false;
+    bool lower = false, upper = false, other = true, confirms = false, stillOpen = false;
     whenShown<Gtk::FileChooserDialog>([&](Gtk::FileChooserDialog& d) {
         title = d.get_title();
         name = d.get_current_name();
@@ -50,6 +52,9 @@ TEST(DialogGui, SaveDialogOffersJpegFilesInAnyCaseAndReturnsTheChosenPath) {
         lower = filterMatches(d.get_filter(), "page.jpg");
         upper = filterMatches(d.get_filter(), "PAGE.JPG");
         other = filterMatches(d.get_filter(), "page.png");
+        // Accepting the pattern itself keeps the dialog open.
+        d.response(Gtk::RESPONSE_ACCEPT);
+        stillOpen = d.get_visible();
         // The name box takes a whole path, as a user may type one.
         d.set_current_name(dir.path("快照.jpg"));
         Glib::signal_timeout().connect_once([&d] { d.response(Gtk::RESPONSE_ACCEPT); }, 200);
@@ -63,6 +68,8 @@ TEST(DialogGui, SaveDialogOffersJpegFilesInAnyCaseAndReturnsTheChosenPath) {
     EXPECT_TRUE(upper);
     EXPECT_FALSE(other);
     EXPECT_TRUE(confirms);
+    EXPECT_TRUE(stillOpen);
+    EXPECT_FALSE(std::filesystem::exists(dir.path("*.jpg")));
 
     whenShown<Gtk::FileChooserDialog>([](Gtk::FileChooserDialog& d) { d.response(Gtk::RESPONSE_CANCEL); });
     EXPECT_EQ(shell::ShowSaveDialog(dialogs, "另存为", "JPG文件(.JPG)", "JPG"), "");
