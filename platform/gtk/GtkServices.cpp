@@ -65,17 +65,6 @@ std::optional<std::string> GtkDialogs::saveFileName(const SaveFileRequest& r) {
     initial.erase(0, initial.find_first_not_of(' '));
     dialog.set_current_name(initial);
 
-    // The initial "*.jpg" is a pattern, not a name: accepting a name with a wildcard
-    // keeps the dialog open, as its Windows counterpart does, instead of creating a
-    // file called "*.jpg".
-    dialog.signal_response().connect(
-        [&dialog](int response) {
-            const std::string name = dialog.get_current_name();
-            if (response == Gtk::RESPONSE_ACCEPT && name.find_first_of("*?") != std::string::npos)
-                g_signal_stop_emission_by_name(dialog.gobj(), "response");
-        },
-        false);
-
     if (dialog.run() != Gtk::RESPONSE_ACCEPT) return std::nullopt;
     const std::string chosen = dialog.get_filename();
     if (chosen.empty()) return std::nullopt;

@@ -52,7 +52,7 @@ TEST(DialogGui, SaveDialogOffersJpegFilesInAnyCaseAndReturnsTheChosenPath) {
         lower = filterMatches(d.get_filter(), "page.jpg");
         upper = filterMatches(d.get_filter(), "PAGE.JPG");
         other = filterMatches(d.get_filter(), "page.png");
-        // Accepting the pattern itself keeps the dialog open.
+        // Accepting the initial pattern itself keeps the dialog open: no file "*.jpg".
         d.response(Gtk::RESPONSE_ACCEPT);
         stillOpen = d.get_visible();
         // The name box takes a whole path, as a user may type one.
