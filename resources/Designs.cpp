@@ -58,14 +58,32 @@ ControlDesign image(std::string name, int l, int t, int w, int h, std::string pi
     return c;
 }
 
+ControlDesign boldLabel(std::string name, int l, int t, int w, int h, std::string caption, Colour fore) {
+    auto c = label(std::move(name), l, t, w, h, std::move(caption), fore);
+    c.font = kBold9;
+    return c;
+}
+
+// The transparent title-bar area that drags a borderless window.
+ControlDesign titleArea() {
+    auto c = image("title_Dong", 0, 0, 10695, 345);
+    c.pointer = Pointer::Move;
+    return c;
+}
+
+WindowDesign window(std::string name, int l, int t, int w, int h) {
+    WindowDesign d;
+    d.name = std::move(name);
+    d.left = l;
+    d.top = t;
+    d.width = w;
+    d.height = h;
+    return d;
+}
+
 WindowDesign mainDesign(const MakerSite& site) {
-    WindowDesign w;
-    w.name = "frmMain";
+    WindowDesign w = window("frmMain", 4875, 2070, 11160, 8430);
     w.caption = "Vemo迷你网页快照";
-    w.left = 4875;
-    w.top = 2070;
-    w.width = 11160;
-    w.height = 8430;
     w.back = Colour::of(255, 255, 192);
     w.picture = "background.jpg";
     w.icon = "vemo.ico";
@@ -126,9 +144,7 @@ WindowDesign mainDesign(const MakerSite& site) {
     auto key = label("lab_key", 7560, 480, 3450, 180, "", kBlue);
     key.pointer = Pointer::Help;
     c.push_back(key);
-    auto label2 = label("Label2", 1800, 90, 105, 180, "", kYellow);
-    label2.font = kBold9;
-    c.push_back(label2);
+    c.push_back(boldLabel("Label2", 1800, 90, 105, 180, "", kYellow));
     c.push_back(label("lab_save", 6330, 510, 630, 180, "(3)保存", kWindowText));
     c.push_back(image("vo_save", 6240, 450, 855, 255));
     c.push_back(label("lab_photo", 5370, 510, 630, 180, "(2)拍照", kWindowText));
@@ -139,12 +155,8 @@ WindowDesign mainDesign(const MakerSite& site) {
     c.push_back(image("button2", 12240, 2040, 855, 300, "button2.jpg"));
     c.push_back(image("button1", 12240, 1440, 855, 300, "button1.jpg"));
     c.push_back(image("vo_exit", 10680, 0, 495, 375));
-    auto title = image("title_Dong", 0, 0, 10695, 345);
-    title.pointer = Pointer::Move;
-    c.push_back(title);
-    auto label3 = label("Label3", 240, 90, 4260, 180, "Vemo网页快照v1.0   " + site.host + " Vemo软件", kWhite);
-    label3.font = kBold9;
-    c.push_back(label3);
+    c.push_back(titleArea());
+    c.push_back(boldLabel("Label3", 240, 90, 4260, 180, "Vemo网页快照v1.0   " + site.host + " Vemo软件", kWhite));
     auto label1 = label("Label1", 120, 480, 630, 210, "网址：", kWindowText);
     label1.font = kRegular10;
     c.push_back(label1);
@@ -152,33 +164,19 @@ WindowDesign mainDesign(const MakerSite& site) {
 }
 
 WindowDesign viewDesign() {
-    WindowDesign w;
-    w.name = "frmView";
-    w.left = 4875;
-    w.top = 2940;
-    w.width = 11160;
-    w.height = 7770;
+    WindowDesign w = window("frmView", 4875, 2940, 11160, 7770);
     w.back = Colour::of(255, 224, 192);
 
     auto& c = w.controls;
     c.push_back(control("voWeb", ControlKind::Browser, -1, 360, 11160, 7455));
-    auto label3 = label("Label3", 120, 90, 1770, 180, "网页预览--网页加载", kWhite);
-    label3.font = kBold9;
-    c.push_back(label3);
-    auto title = image("title_Dong", 0, 0, 10695, 345);
-    title.pointer = Pointer::Move;
-    c.push_back(title);
+    c.push_back(boldLabel("Label3", 120, 90, 1770, 180, "网页预览--网页加载", kWhite));
+    c.push_back(titleArea());
     c.push_back(image("vo_exit", 10680, 0, 495, 375));
     return w;
 }
 
 WindowDesign webDesign() {
-    WindowDesign w;
-    w.name = "frmWeb";
-    w.left = 60;
-    w.top = 345;
-    w.width = 2175;
-    w.height = 1500;
+    WindowDesign w = window("frmWeb", 60, 345, 2175, 1500);
     w.framed = true;
     w.everShown = false;
     w.controls.push_back(control("WebGet", ControlKind::Browser, 0, 0, 495, 495));
