@@ -34,9 +34,9 @@ HttpServer::~HttpServer() {
     ::close(listener_);
 }
 
-void HttpServer::serve(const std::string& path, const std::string& html) {
+void HttpServer::serve(const std::string& path, const std::string& content) {
     std::lock_guard lock(mutex_);
-    pages_[path] = html;
+    pages_[path] = content;
 }
 
 std::string HttpServer::url(const std::string& path) const {
@@ -70,8 +70,10 @@ void HttpServer::loop() {
             else
                 body = it->second;
         }
-        const std::string response = "HTTP/1.1 " + status +
-                                     "\r\nContent-Type: text/html; charset=utf-8\r\nCache-Control: no-store\r\n"
+        const bool svg = path.size() > 4 && path.compare(path.size() - 4, 4, ".svg") == 0;
+        const std::string type = svg ? "image/svg+xml" : "text/html; charset=utf-8";
+        const std::string response = "HTTP/1.1 " + status + "\r\nContent-Type: " + type +
+                                     "\r\nCache-Control: no-store\r\n"
                                      "Connection: close\r\nContent-Length: " +
                                      std::to_string(body.size()) + "\r\n\r\n" + body;
         std::size_t sent = 0;

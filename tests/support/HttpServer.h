@@ -13,7 +13,8 @@ class HttpServer {
 public:
     HttpServer();
     ~HttpServer();
-    void serve(const std::string& path, const std::string& html);
+    // Serves `content` at `path`: as an SVG image for a name ending in .svg, else as HTML.
+    void serve(const std::string& path, const std::string& content);
     std::string url(const std::string& path) const;
     int port() const { return port_; }
 
