@@ -64,6 +64,11 @@ void SnapshotRoad::photoCommand() {
         capture_.web_Restore();
         reportPhotoFailure(e);
         return;
+    } catch (const std::exception& e) {
+        // Out of memory for the picture, say: the program goes on without the snapshot.
+        capture_.web_Restore();
+        services_.dialogs.warn(std::string("拍照出错 ") + e.what(), "系统提示");
+        return;
     }
     main_.setHeight(kExpandedHeight);
     capture_.web_Restore();

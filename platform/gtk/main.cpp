@@ -1,4 +1,6 @@
 // Starts the program: the real platform wired to the main window.
+#include <glibmm.h>
+
 #include <cstdio>
 #include <exception>
 
@@ -7,6 +9,16 @@
 #include "shell/frmMain.h"
 
 int main() {
+    // A handler that fails unexpectedly ends that handler, not the program.
+    Glib::add_exception_handler([] {
+        try {
+            throw;
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "vemo-snapshot: %s\n", e.what());
+        } catch (const Glib::Exception& e) {
+            std::fprintf(stderr, "vemo-snapshot: %s\n", e.what().c_str());
+        }
+    });
     try {
         platform::gtk::GtkUi ui;
         platform::gtk::GtkDialogs dialogs;
