@@ -54,7 +54,6 @@ struct ControlDesign {
     int borderPx = 0;                              // picture boxes: thickness of the fixed border
     int stepValue = 0;                             // scroll bars: the arrow step
     bool acceptsDrops = false;                     // picture boxes
-    int tabIndex = -1;
 };
 
 struct WindowDesign {
@@ -66,15 +65,8 @@ struct WindowDesign {
     std::string icon;
     bool showInTaskbar = false;
     bool framed = false;
-    bool everShown = true;
     FontDesign font{};
     std::vector<ControlDesign> controls;           // stacking order, the topmost first
-
-    const ControlDesign* find(const std::string& control) const {
-        for (const auto& c : controls)
-            if (c.name == control) return &c;
-        return nullptr;
-    }
 };
 
 }  // namespace platform

@@ -96,25 +96,21 @@ WindowDesign mainDesign(const MakerSite& site) {
     auto text6 = control("Text6", ControlKind::TextBox, 13320, 3000, 255, 330);
     text6.visible = false;
     text6.text = site.homePage;
-    text6.tabIndex = 13;
     c.push_back(text6);
 
     auto text1 = control("Text1", ControlKind::TextBox, 720, 450, 3375, 315);
     text1.text = site.homePageShown;
     text1.font = kRegular10;
-    text1.tabIndex = 5;
     c.push_back(text1);
 
     auto hscroll = control("HScroll1", ControlKind::HScrollBar, 0, 8160, 11175, 255);
     hscroll.enabled = false;
     hscroll.stepValue = 10;
-    hscroll.tabIndex = 0;
     c.push_back(hscroll);
 
     auto vscroll = control("VScroll1", ControlKind::VScrollBar, 10920, 840, 255, 7335);
     vscroll.enabled = false;
     vscroll.stepValue = 10;
-    vscroll.tabIndex = 1;
     c.push_back(vscroll);
 
     auto picture2 = control("Picture2", ControlKind::PictureBox, 0, 840, 10935, 7335);
@@ -122,7 +118,6 @@ WindowDesign mainDesign(const MakerSite& site) {
     picture2.back = Colour::system(SchemeColour::WindowBackground);
     picture2.fore = kWindowText;
     picture2.acceptsDrops = true;
-    picture2.tabIndex = 3;
     c.push_back(picture2);
 
     auto picture1 = control("Picture1", ControlKind::PictureBox, 0, 0, 382, 237);
@@ -132,11 +127,9 @@ WindowDesign mainDesign(const MakerSite& site) {
     picture1.back = Colour::system(SchemeColour::MenuText);
     picture1.fore = kWindowText;
     picture1.acceptsDrops = true;
-    picture1.tabIndex = 4;
     c.push_back(picture1);
 
     auto browser = control("WebBrowser1", ControlKind::Browser, 960, -20000, 3255, 20000);
-    browser.tabIndex = 2;
     c.push_back(browser);
 
     c.push_back(image("Image1", 7200, 440, 285, 285, "image1.gif"));
@@ -178,7 +171,6 @@ WindowDesign viewDesign() {
 WindowDesign webDesign() {
     WindowDesign w = window("frmWeb", 60, 345, 2175, 1500);
     w.framed = true;
-    w.everShown = false;
     w.controls.push_back(control("WebGet", ControlKind::Browser, 0, 0, 495, 495));
     return w;
 }
