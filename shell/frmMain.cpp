@@ -55,8 +55,11 @@ frmMain::frmMain(platform::Services services, resources::Designs designs)
     key.onClick([this] { openLink(); });
     w.label("Label3").onClick([this] { services_.shell.open(designs_.site.homePage, platform::ShowCommand::Maximized); });
 
-    for (const char* area : {"title_Dong"}) w.image(area).onMouseDown([this](int) { DragWindow(*window_); });
-    for (const char* area : {"Label2", "Label4"}) w.label(area).onMouseDown([this](int) { DragWindow(*window_); });
+    // The title strip, and the labels lying on it, move the window.
+    auto drag = [this](int) { DragWindow(*window_); };
+    w.image("title_Dong").onMouseDown(drag);
+    w.label("Label2").onMouseDown(drag);
+    w.label("Label4").onMouseDown(drag);
 
     // The close spot, and the window system's close command, end the program.
     w.image("vo_exit").onClick([this] { services_.ui.endProgram(); });
