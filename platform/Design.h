@@ -54,6 +54,8 @@ struct ControlDesign {
     int borderPx = 0;                              // picture boxes: thickness of the fixed border
     int stepValue = 0;                             // scroll bars: the arrow step
     bool acceptsDrops = false;                     // picture boxes
+    bool takesFocus = true;                        // false: never takes the keyboard
+    bool eagerLoading = false;                     // browsers: load every image at once, not when scrolled to
 };
 
 struct WindowDesign {

@@ -129,7 +129,11 @@ WindowDesign mainDesign(const MakerSite& site) {
     picture1.acceptsDrops = true;
     c.push_back(picture1);
 
+    // The capture browser lies out of sight: it never takes the keyboard, and it
+    // loads the whole page at once, since nobody scrolls it to load the rest.
     auto browser = control("WebBrowser1", ControlKind::Browser, 960, -20000, 3255, 20000);
+    browser.takesFocus = false;
+    browser.eagerLoading = true;
     c.push_back(browser);
 
     c.push_back(image("Image1", 7200, 440, 285, 285, "image1.gif"));

@@ -83,8 +83,17 @@ GtkBrowser::GtkBrowser(Surface& s, const ControlDesign& d)
     g_signal_connect(view_, "create", G_CALLBACK(&GtkBrowser::create), this);
     gtk_layout_put(surface_.gobj(), GTK_WIDGET(view_), twipsToPxX(left_), twipsToPxY(top_));
     gtk_widget_set_size_request(GTK_WIDGET(view_), std::max(1, twipsToPxX(width_)), std::max(1, twipsToPxY(height_)));
-    // A browser parked out of sight never takes the keyboard away from the user.
-    if (d.top < 0) gtk_widget_set_can_focus(GTK_WIDGET(view_), FALSE);
+    if (!d.takesFocus) gtk_widget_set_can_focus(GTK_WIDGET(view_), FALSE);
+    if (d.eagerLoading) {
+        // Images and frames marked to load only when scrolled into view start loading
+        // as soon as the document is parsed, so they are in place when the page has loaded.
+        WebKitUserScript* script = webkit_user_script_new(
+            "document.querySelectorAll('img[loading=lazy],iframe[loading=lazy]')"
+            ".forEach(function (e) { e.loading = 'eager'; });",
+            WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES, WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_END, nullptr, nullptr);
+        webkit_user_content_manager_add_script(webkit_web_view_get_user_content_manager(view_), script);
+        webkit_user_script_unref(script);
+    }
     gtk_widget_show(GTK_WIDGET(view_));
 }
 

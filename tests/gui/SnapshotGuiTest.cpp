@@ -134,16 +134,21 @@ TEST_F(SnapshotGui, PageFromTheNetworkIsPaintedWithItsImages) {
     server.serve("/dot.svg",
                  "<svg xmlns='http://www.w3.org/2000/svg' width='400' height='300'>"
                  "<rect width='400' height='300' fill='#ff8000'/></svg>");
+    server.serve("/lazy.svg",
+                 "<svg xmlns='http://www.w3.org/2000/svg' width='400' height='300'>"
+                 "<rect width='400' height='300' fill='#8000ff'/></svg>");
     server.serve("/page.html",
                  "<!doctype html><html><body style='margin:0'>"
                  "<div style='position:fixed;top:0;left:0;width:100%;height:40px;background:#102030'></div>"
                  "<div style='height:7000px;background:#e0e0e0'></div><img src='/dot.svg' style='display:block'>"
+                 "<img src='/lazy.svg' loading='lazy' style='display:block'>"
                  "<div style='height:200px;background:#e0e0e0'></div></body></html>");
     ASSERT_TRUE(app.open(server.url("/page.html")));
     auto bmp = photoAndSave("net.bmp");
     ASSERT_TRUE(bmp);
-    EXPECT_EQ(bmp->height, 7500);
+    EXPECT_EQ(bmp->height, 7800);
     EXPECT_EQ(bmp->pixel(200, 7150), 0xff8000u);  // the image, far below the first screen
+    EXPECT_EQ(bmp->pixel(200, 7450), 0x8000ffu);  // one the page would load only when scrolled to
     EXPECT_EQ(bmp->pixel(600, 7150), 0xffffffu);  // the body beside it
     EXPECT_EQ(bmp->pixel(10, 20), 0x102030u);    // the fixed bar, once, at the top
     EXPECT_EQ(bmp->pixel(10, 5020), 0xe0e0e0u);
