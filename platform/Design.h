@@ -56,6 +56,7 @@ struct ControlDesign {
     bool acceptsDrops = false;                     // picture boxes
     bool takesFocus = true;                        // false: never takes the keyboard
     bool eagerLoading = false;                     // browsers: load every image at once, not when scrolled to
+    bool outOfSight = false;                       // browsers nobody sees: page dialogs are answered at once
 };
 
 struct WindowDesign {

@@ -134,6 +134,7 @@ WindowDesign mainDesign(const MakerSite& site) {
     auto browser = control("WebBrowser1", ControlKind::Browser, 960, -20000, 3255, 20000);
     browser.takesFocus = false;
     browser.eagerLoading = true;
+    browser.outOfSight = true;
     c.push_back(browser);
 
     c.push_back(image("Image1", 7200, 440, 285, 285, "image1.gif"));
@@ -175,7 +176,10 @@ WindowDesign viewDesign() {
 WindowDesign webDesign() {
     WindowDesign w = window("frmWeb", 60, 345, 2175, 1500);
     w.framed = true;
-    w.controls.push_back(control("WebGet", ControlKind::Browser, 0, 0, 495, 495));
+    auto notice = control("WebGet", ControlKind::Browser, 0, 0, 495, 495);
+    notice.takesFocus = false;
+    notice.outOfSight = true;
+    w.controls.push_back(notice);
     return w;
 }
 

@@ -84,6 +84,14 @@ GtkBrowser::GtkBrowser(Surface& s, const ControlDesign& d)
     gtk_layout_put(surface_.gobj(), GTK_WIDGET(view_), twipsToPxX(left_), twipsToPxY(top_));
     gtk_widget_set_size_request(GTK_WIDGET(view_), std::max(1, twipsToPxX(width_)), std::max(1, twipsToPxY(height_)));
     if (!d.takesFocus) gtk_widget_set_can_focus(GTK_WIDGET(view_), FALSE);
+    if (d.outOfSight) {
+        // A dialog nobody can see would hold the page forever: alerts are dismissed,
+        // questions answered no, leaving the page allowed, and printing refused.
+        g_signal_connect(view_, "script-dialog", G_CALLBACK(&GtkBrowser::answerDialog), nullptr);
+        g_signal_connect(view_, "print", G_CALLBACK(+[](WebKitWebView*, WebKitPrintOperation*, gpointer) -> gboolean {
+                             return TRUE;
+                         }), nullptr);
+    }
     if (d.eagerLoading) {
         // Images and frames marked to load only when scrolled into view start loading
         // as soon as the document is parsed, so they are in place when the page has loaded.
@@ -134,6 +142,13 @@ void GtkBrowser::loadChanged(WebKitWebView* view, WebKitLoadEvent event, gpointe
         if (!*alive) return;
         h();
     }
+}
+
+gboolean GtkBrowser::answerDialog(WebKitWebView*, WebKitScriptDialog* dialog, gpointer) {
+    const auto type = webkit_script_dialog_get_dialog_type(dialog);
+    if (type == WEBKIT_SCRIPT_DIALOG_CONFIRM || type == WEBKIT_SCRIPT_DIALOG_BEFORE_UNLOAD_CONFIRM)
+        webkit_script_dialog_confirm_set_confirmed(dialog, type == WEBKIT_SCRIPT_DIALOG_BEFORE_UNLOAD_CONFIRM);
+    return TRUE;
 }
 
 GtkWidget* GtkBrowser::create(WebKitWebView*, WebKitNavigationAction*, gpointer data) {

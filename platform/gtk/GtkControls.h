@@ -222,6 +222,7 @@ public:
 private:
     static void loadChanged(WebKitWebView*, WebKitLoadEvent, gpointer self);
     static GtkWidget* create(WebKitWebView*, WebKitNavigationAction*, gpointer self);
+    static gboolean answerDialog(WebKitWebView*, WebKitScriptDialog*, gpointer);
     void place();
 
     Surface& surface_;

@@ -154,6 +154,26 @@ TEST_F(SnapshotGui, PageFromTheNetworkIsPaintedWithItsImages) {
     EXPECT_EQ(bmp->pixel(10, 5020), 0xe0e0e0u);
 }
 
+TEST_F(SnapshotGui, PageDialogsNobodyCanSeeDoNotHoldTheCaptureBrowser) {
+    // The capture browser answers at once: the alert goes, the question is answered no.
+    const std::string html =
+        "<!doctype html><html><body style='margin:0'><div id='d' style='height:2000px'></div><script>"
+        "alert('hello'); document.getElementById('d').style.background = confirm('red?') ? '#ff0000' : '#00ff00';"
+        "</script></body></html>";
+    const int before = app.captureBrowserPages;
+    app.main().textBox("Text1").setText(writePage(pages, "dialogs.html", html));
+    app.road().openCommand();
+    ASSERT_TRUE(app.waitFor([&] { return app.captureBrowserPages > before; }, 10000));
+    app.road().photoCommand();
+    EXPECT_TRUE(app.dialogs.warnings.empty());
+    app.dialogs.nextName = files.path("dialogs.bmp");
+    app.road().saveCommand();
+    auto bmp = Bitmap::read(files.path("dialogs.bmp"));
+    ASSERT_TRUE(bmp);
+    EXPECT_EQ(bmp->height, 2000);
+    EXPECT_EQ(bmp->pixel(10, 1990), 0x00ff00u);
+}
+
 TEST_F(SnapshotGui, SecondPhotoReplacesTheFirst) {
     ASSERT_TRUE(app.open(writePage(pages, "red.html", blocksPage(2, 1500, 1500, {"#ff0000"}))));
     auto first = photoAndSave("first.bmp");
