@@ -114,6 +114,9 @@ public:
     virtual bool autoRedraw() const = 0;
     virtual ImageView image() const = 0;
     virtual void onDrop(std::function<void(const DropData&)>) = 0;
+    // The mouse wheel turned over the box: notches down (dy) or to the right (dx),
+    // negative the other way. Shift turns the wheel sideways.
+    virtual void onWheel(std::function<void(int dx, int dy)>) = 0;
 };
 
 // What a page's body reports of its size, in whole pixels, and the root element's

@@ -172,6 +172,7 @@ public:
     bool autoRedraw() const override { return autoRedraw_; }
     ImageView image() const override;
     void onDrop(std::function<void(const DropData&)> h) override { drop_.push_back(std::move(h)); }
+    void onWheel(std::function<void(int, int)> h) override { wheel_.push_back(std::move(h)); }
 
     // The persistent image, to paint into; null when the size is beyond what an image holds.
     Cairo::RefPtr<Cairo::ImageSurface> surface() { return image_; }
@@ -195,6 +196,8 @@ private:
     Gtk::Layout* container_ = nullptr;
     Cairo::RefPtr<Cairo::ImageSurface> image_;
     std::vector<std::function<void(const DropData&)>> drop_;
+    std::vector<std::function<void(int, int)>> wheel_;
+    double wheelX_ = 0, wheelY_ = 0;  // smooth scrolling, gathered into notches
 };
 
 class GtkBrowser : public IBrowser {

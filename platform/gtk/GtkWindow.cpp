@@ -206,8 +206,8 @@ GtkTextBox::GtkTextBox(Surface& s, const ControlDesign& d, const FontDesign& win
 GtkScrollBar::GtkScrollBar(Surface& s, const ControlDesign& d)
     : adjustment_(Gtk::Adjustment::create(0, 0, 32767, d.stepValue > 0 ? d.stepValue : 1, 1, 0)),
       bar_(adjustment_, d.kind == ControlKind::HScrollBar ? Gtk::ORIENTATION_HORIZONTAL : Gtk::ORIENTATION_VERTICAL) {
-    // GTK scroll bars draw no focus caret; taking no focus, they never blink.
-    bar_.set_can_focus(false);
+    // A click gives the bar the keyboard, as it should; GTK scroll bars draw no
+    // blinking caret to hide.
     bar_.set_sensitive(d.enabled);
     bar_.set_size_request(twipsToPxX(d.width), twipsToPxY(d.height));
     adjustment_->signal_value_changed().connect([this] {
@@ -253,6 +253,29 @@ GtkPictureBox::GtkPictureBox(const ControlDesign& d, int x, int y, int w, int h)
         },
         false);
     client_.show();
+    client_.add_events(Gdk::SCROLL_MASK | Gdk::SMOOTH_SCROLL_MASK);
+    client_.signal_scroll_event().connect([this](GdkEventScroll* e) {
+        int dx = 0, dy = 0;
+        switch (e->direction) {
+            case GDK_SCROLL_UP: dy = -1; break;
+            case GDK_SCROLL_DOWN: dy = 1; break;
+            case GDK_SCROLL_LEFT: dx = -1; break;
+            case GDK_SCROLL_RIGHT: dx = 1; break;
+            case GDK_SCROLL_SMOOTH: {
+                wheelX_ += e->delta_x;
+                wheelY_ += e->delta_y;
+                dx = static_cast<int>(wheelX_);
+                dy = static_cast<int>(wheelY_);
+                wheelX_ -= dx;
+                wheelY_ -= dy;
+                break;
+            }
+        }
+        if (e->state & GDK_SHIFT_MASK) std::swap(dx, dy);
+        if (dx || dy) fire(wheel_, dx, dy);
+        // A box inside another passes the wheel on to it only when nobody handled it.
+        return !wheel_.empty();
+    });
     if (d.acceptsDrops) {
         client_.drag_dest_set({Gtk::TargetEntry("text/uri-list"), Gtk::TargetEntry("UTF8_STRING"),
                                Gtk::TargetEntry("text/plain;charset=utf-8"), Gtk::TargetEntry("text/plain")},

@@ -107,9 +107,11 @@ public:
     bool autoRedraw() const override { return autoRedraw_; }
     ImageView image() const override;
     void onDrop(std::function<void(const DropData&)> h) override { drop_.push_back(std::move(h)); }
+    void onWheel(std::function<void(int, int)> h) override { wheel_.push_back(std::move(h)); }
 
     void fill(std::uint32_t colour);
     void drop(const DropData& d) { for (auto& h : drop_) h(d); }
+    void wheel(int dx, int dy) { for (auto& h : wheel_) h(dx, dy); }
     int clears = 0;
 
 private:
@@ -118,6 +120,7 @@ private:
     std::uint32_t back_ = 0;
     std::vector<std::uint32_t> pixels_;
     std::vector<std::function<void(const DropData&)>> drop_;
+    std::vector<std::function<void(int, int)>> wheel_;
 };
 
 class FakeBrowser : public IBrowser {

@@ -9,6 +9,7 @@
 #include "tests/support/GuiHarness.h"
 
 using support::GuiHarness;
+using support::TempDir;
 
 namespace {
 
@@ -75,6 +76,23 @@ TEST_F(MouseGui, TitleStripsDragTheirOwnWindowAndTheCloseSpotDoesNot) {
     const auto again = position(app.main());
     EXPECT_EQ(again.first - moved.first, -30);
     EXPECT_EQ(again.second - moved.second, 20);
+}
+
+TEST_F(MouseGui, WheelAndKeysPanThePreview) {
+    TempDir pages;
+    ASSERT_TRUE(app.open(support::writePage(pages, "tall.html",
+                                            "<!doctype html><html><body style='margin:0'>"
+                                            "<div style='height:5000px;background:#0a0'></div></body></html>")));
+    app.road().photoCommand();
+    app.settle(300);
+    auto& bar = app.main().scrollBar("VScroll1");
+    pointer("mousemove 600 400 click 5 click 5");  // two notches down over the preview
+    EXPECT_EQ(bar.value(), 120);
+    EXPECT_EQ(app.main().pictureBox("Picture1").top(), -120);
+    // A click gives the bar the keyboard; End takes it to the bottom.
+    pointer("mousemove 1061 680 click 1 key End");
+    EXPECT_EQ(bar.value(), bar.max());
+    EXPECT_EQ(app.main().pictureBox("Picture1").top(), -bar.max());
 }
 
 TEST_F(MouseGui, ViewerMovesOnItsOwn) {

@@ -161,6 +161,24 @@ TEST(Preview, NewSmallerRangeBringsValueAndPictureBack) {
     EXPECT_EQ(a.picture1().left(), 100);
 }
 
+TEST(Preview, WheelMovesOnlyEnabledBarsWithinTheirRange) {
+    fakes::FakeApp a;
+    a.picture2().wheel(0, 2);  // before any capture both bars are disabled
+    EXPECT_EQ(a.vscroll().value(), 0);
+    a.browser().holdPage(500, 3000);  // narrower than the viewport: HScroll1 stays disabled
+    a.clickPhoto();
+    a.picture1().wheel(0, 2);
+    EXPECT_EQ(a.vscroll().value(), 120);
+    EXPECT_EQ(a.picture1().top(), -120);
+    a.picture2().wheel(3, -1);
+    EXPECT_EQ(a.vscroll().value(), 60);
+    EXPECT_EQ(a.hscroll().value(), 0);
+    EXPECT_EQ(a.picture1().left(), 0);
+    a.picture1().wheel(0, 1000);
+    EXPECT_EQ(a.vscroll().value(), 3000 - kViewH);
+    EXPECT_EQ(a.picture1().top(), -(3000 - kViewH));
+}
+
 TEST(Capture, PageTallerThanAPictureHoldsFailsLikeOneBeyondTheRange) {
     fakes::FakeApp a;
     a.browser().holdPage(100, 32767);  // the tallest picture there is
