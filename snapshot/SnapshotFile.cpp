@@ -111,7 +111,8 @@ std::error_code writeBitmapFile(const platform::ImageView& image, const std::str
     const fs::path target(path);
     fs::path folder = target.parent_path();
     if (folder.empty()) folder = ".";
-    std::string temp = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
+    // A short hidden name of its own: any name the folder takes, however long, works.
+    std::string temp = (folder / ".vemo-snapshot.XXXXXX").string();
     const int fd = ::mkstemp(temp.data());
     if (fd < 0) return lastError();
 

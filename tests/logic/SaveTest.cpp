@@ -153,8 +153,13 @@ TEST_F(SaveCommand, LongPathsAreSavedWhenTheFileSystemTakesThem) {
     }
     a.p.dialogs.nextName = dir + "/快照.jpg";
     a.clickSave();
+    // A name as long as the file system allows.
+    const std::string longest = std::string(251, 'n') + ".jpg";
+    a.p.dialogs.nextName = dir + "/" + longest;
+    a.clickSave();
     EXPECT_TRUE(a.p.dialogs.warnings.empty());
     EXPECT_EQ(slurp(dir + "/快照.jpg").substr(0, 2), "BM");
+    EXPECT_EQ(slurp(dir + "/" + longest).substr(0, 2), "BM");
 }
 
 }  // namespace
