@@ -55,6 +55,7 @@ void FakeBrowser::holdPage(long width, long height, std::uint32_t colour) {
 }
 
 bool FakeBrowser::printPage(IPictureBox& target) {
+    if (paintThrows) throw std::bad_alloc();
     if (!pageColour) return false;
     ++prints;
     printedLeft = left_;

@@ -155,6 +155,7 @@ public:
     std::vector<std::string> navigations;
     std::optional<BodyMetrics> body;
     std::optional<std::uint32_t> pageColour;  // empty: no page window to paint
+    bool paintThrows = false;                 // painting fails as when memory runs out
     std::string formName = "formsg";
     std::map<std::string, std::string> formFields;
     bool hasForm = false;

@@ -207,8 +207,14 @@ TEST(Capture, MeasuredPageThatTheEngineCannotPaintIsReported) {
     a.browser().holdPage(1300, 2000);
     a.browser().pageColour.reset();
     a.clickPhoto();
-    ASSERT_EQ(a.p.dialogs.warnings.size(), 1u);
-    EXPECT_EQ(a.p.dialogs.warnings[0].first.rfind("拍照出错 ", 0), 0u);
+    a.browser().pageColour = 0x123456;
+    a.browser().paintThrows = true;  // out of memory, say
+    a.clickPhoto();
+    ASSERT_EQ(a.p.dialogs.warnings.size(), 2u);
+    for (const auto& [text, title] : a.p.dialogs.warnings) {
+        EXPECT_EQ(text.rfind("拍照出错 ", 0), 0u);
+        EXPECT_EQ(title, "系统提示");
+    }
     EXPECT_EQ(a.main().height(), 825);
     EXPECT_EQ(a.browser().top(), -20000);
 }
