@@ -54,9 +54,8 @@ struct ControlDesign {
     int borderPx = 0;                              // picture boxes: thickness of the fixed border
     int stepValue = 0;                             // scroll bars: the arrow step
     bool acceptsDrops = false;                     // picture boxes
-    bool takesFocus = true;                        // false: never takes the keyboard
     bool eagerLoading = false;                     // browsers: load every image at once, not when scrolled to
-    bool outOfSight = false;                       // browsers nobody sees: page dialogs are answered at once
+    bool outOfSight = false;                       // browsers nobody sees: no keyboard, page dialogs answered at once
 };
 
 struct WindowDesign {

@@ -132,7 +132,6 @@ WindowDesign mainDesign(const MakerSite& site) {
     // The capture browser lies out of sight: it never takes the keyboard, and it
     // loads the whole page at once, since nobody scrolls it to load the rest.
     auto browser = control("WebBrowser1", ControlKind::Browser, 960, -20000, 3255, 20000);
-    browser.takesFocus = false;
     browser.eagerLoading = true;
     browser.outOfSight = true;
     c.push_back(browser);
@@ -177,7 +176,6 @@ WindowDesign webDesign() {
     WindowDesign w = window("frmWeb", 60, 345, 2175, 1500);
     w.framed = true;
     auto notice = control("WebGet", ControlKind::Browser, 0, 0, 495, 495);
-    notice.takesFocus = false;
     notice.outOfSight = true;
     w.controls.push_back(notice);
     return w;

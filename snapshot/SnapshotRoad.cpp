@@ -60,14 +60,10 @@ void SnapshotRoad::openTimeCapture() {
 void SnapshotRoad::photoCommand() {
     try {
         capture_.web_Capture();
-    } catch (const CaptureError& e) {
-        capture_.web_Restore();
-        reportPhotoFailure(e);
-        return;
     } catch (const std::exception& e) {
-        // Out of memory for the picture, say: the program goes on without the snapshot.
+        // Also out of memory for the picture, say: the program goes on without it.
         capture_.web_Restore();
-        services_.dialogs.warn(std::string("拍照出错 ") + e.what(), "系统提示");
+        services_.dialogs.warn(photoFailureText(e), "系统提示");
         return;
     }
     main_.setHeight(kExpandedHeight);
@@ -75,18 +71,19 @@ void SnapshotRoad::photoCommand() {
     viewer_.close();
 }
 
-void SnapshotRoad::reportPhotoFailure(const CaptureError& e) {
-    std::string text;
-    if (e.kind() == CaptureError::Kind::NoDocument) {
-        text = "拍照出错 还没有可拍的网页：请先打开网址，等网页显示出来后再点拍照。";
-    } else if (e.kind() == CaptureError::Kind::PaintFailed) {
-        text = "拍照出错 网页没能画出来：请过一会儿再点拍照。";
-    } else {
-        text = "拍照出错 网页太大（宽 " + std::to_string(roundHalfEven(e.pageWidth())) + " 像素，高 " +
-               std::to_string(roundHalfEven(e.pageHeight())) +
-               " 像素），超出了预览能容纳的范围：网页最多只能比预览区宽或高 32767 像素。";
+std::string SnapshotRoad::photoFailureText(const std::exception& failure) {
+    const auto* e = dynamic_cast<const CaptureError*>(&failure);
+    if (!e) return std::string("拍照出错 ") + failure.what();
+    switch (e->kind()) {
+        case CaptureError::Kind::NoDocument:
+            return "拍照出错 还没有可拍的网页：请先打开网址，等网页显示出来后再点拍照。";
+        case CaptureError::Kind::PaintFailed:
+            return "拍照出错 网页没能画出来：请过一会儿再点拍照。";
+        case CaptureError::Kind::TooLarge:
+            break;
     }
-    services_.dialogs.warn(text, "系统提示");
+    return "拍照出错 网页太大（宽 " + std::to_string(roundHalfEven(e->pageWidth())) + " 像素，高 " +
+           std::to_string(roundHalfEven(e->pageHeight())) + " 像素），超出了快照能容纳的范围（每边最多 32767 像素）。";
 }
 
 void SnapshotRoad::saveCommand() {

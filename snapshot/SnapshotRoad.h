@@ -1,6 +1,7 @@
 // The road of one snapshot: open an address, photograph the page, pan, save, drops.
 #pragma once
 
+#include <exception>
 #include <functional>
 #include <string>
 
@@ -36,7 +37,7 @@ public:
 
 private:
     void openTimeCapture();
-    void reportPhotoFailure(const CaptureError&);
+    static std::string photoFailureText(const std::exception&);
 
     platform::Services services_;
     platform::IWindow& main_;

@@ -83,10 +83,11 @@ GtkBrowser::GtkBrowser(Surface& s, const ControlDesign& d)
     g_signal_connect(view_, "create", G_CALLBACK(&GtkBrowser::create), this);
     gtk_layout_put(surface_.gobj(), GTK_WIDGET(view_), twipsToPxX(left_), twipsToPxY(top_));
     gtk_widget_set_size_request(GTK_WIDGET(view_), std::max(1, twipsToPxX(width_)), std::max(1, twipsToPxY(height_)));
-    if (!d.takesFocus) gtk_widget_set_can_focus(GTK_WIDGET(view_), FALSE);
     if (d.outOfSight) {
-        // A dialog nobody can see would hold the page forever: alerts are dismissed,
-        // questions answered no, leaving the page allowed, and printing refused.
+        // Typed text never goes to a page nobody sees. A dialog nobody can see would
+        // hold the page forever: alerts are dismissed, questions answered no, leaving
+        // the page allowed, and printing refused.
+        gtk_widget_set_can_focus(GTK_WIDGET(view_), FALSE);
         g_signal_connect(view_, "script-dialog", G_CALLBACK(&GtkBrowser::answerDialog), nullptr);
         g_signal_connect(view_, "print", G_CALLBACK(+[](WebKitWebView*, WebKitPrintOperation*, gpointer) -> gboolean {
                              return TRUE;
