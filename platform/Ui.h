@@ -9,9 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "capture/Image.h"
+#include "capture/PageSize.h"
 #include "platform/Design.h"
 
 namespace platform {
+
+using capture::BodyMetrics;
 
 using Handler = std::function<void()>;
 
@@ -68,19 +72,8 @@ public:
     virtual bool enabled() const = 0;
     virtual void setEnabled(bool) = 0;
     virtual void onChange(Handler) = 0;
-};
-
-// The pixels of a picture box's persistent image: 32 bits a pixel, 0xXXRRGGBB in
-// native byte order, rows `stride` bytes apart, top row first.
-struct ImageView {
-    int width = 0;
-    int height = 0;
-    int stride = 0;
-    const std::uint8_t* pixels = nullptr;
-
-    std::uint32_t at(int x, int y) const {
-        return *reinterpret_cast<const std::uint32_t*>(pixels + static_cast<std::size_t>(y) * stride + x * 4) & 0xFFFFFFu;
-    }
+    // The arrow step: how far an arrow key or arrow click moves the value.
+    virtual void setSmallChange(int) = 0;
 };
 
 // What was dropped: the formats on offer.
@@ -108,23 +101,17 @@ public:
     virtual int borderWidth() const = 0;
     virtual bool visible() const = 0;
     virtual void setVisible(bool) = 0;
-    // Empties the picture: the persistent image is filled with the back colour.
+    // Empties the picture: the persistent image, of the inner size, holds only the back colour.
     virtual void clearPicture() = 0;
     virtual void setAutoRedraw(bool) = 0;
     virtual bool autoRedraw() const = 0;
-    virtual ImageView image() const = 0;
+    // The persistent image; the box shows it from its inner top-left corner.
+    virtual std::shared_ptr<const capture::Image> image() const = 0;
+    virtual void setImage(std::shared_ptr<const capture::Image>) = 0;
     virtual void onDrop(std::function<void(const DropData&)>) = 0;
     // The mouse wheel turned over the box: notches down (dy) or to the right (dx),
     // negative the other way. Shift turns the wheel sideways.
     virtual void onWheel(std::function<void(int dx, int dy)>) = 0;
-};
-
-// What a page's body reports of its size, in whole pixels, and the root element's
-// scroll size beside it.
-struct BodyMetrics {
-    long scrollWidth = 0, offsetWidth = 0, clientWidth = 0;
-    long scrollHeight = 0, offsetHeight = 0, clientHeight = 0;
-    long rootScrollWidth = 0, rootScrollHeight = 0;
 };
 
 // A web browser component. Geometry is in twips of its window.
@@ -142,10 +129,10 @@ public:
     virtual void setHeight(double) = 0;
     // The body of the document now held; empty when there is no document or no body.
     virtual std::optional<BodyMetrics> measureBody() = 0;
-    // Paints the whole document, from its top-left corner, into the picture box's
-    // persistent image; whatever does not fit is cut off. False when there is no
-    // page to paint (the image then stays as it was).
-    virtual bool printPage(IPictureBox& target) = 0;
+    // Paints the whole document, from its top-left corner, into a new picture of the
+    // given size; what does not fit is cut off, what the page does not reach is `back`.
+    // Null when there is no page to paint or the engine could not paint it.
+    virtual std::shared_ptr<capture::Image> paintPage(int width, int height, std::uint32_t back) = 0;
     // Reads the values of fields of a named form of the live document; a value is
     // empty where the form or the field is missing. The reply may come later.
     using FormReply = std::function<void(const std::vector<std::optional<std::string>>&)>;

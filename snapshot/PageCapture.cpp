@@ -1,9 +1,10 @@
 #include "snapshot/PageCapture.h"
 
 #include <algorithm>
-#include <cfenv>
 #include <cmath>
 #include <limits>
+
+#include "capture/Strips.h"
 
 namespace snapshot {
 
@@ -11,15 +12,22 @@ namespace {
 std::string describe(CaptureError::Kind kind) {
     switch (kind) {
         case CaptureError::Kind::NoDocument: return "no page to measure";
-        case CaptureError::Kind::TooLarge: return "page beyond the scroll range";
+        case CaptureError::Kind::TooLarge: return "page too large for a picture";
         case CaptureError::Kind::PaintFailed: return "the page could not be painted";
     }
     return {};
 }
 }  // namespace
 
-CaptureError::CaptureError(Kind kind, double pageWidth, double pageHeight)
-    : std::runtime_error(describe(kind)), kind_(kind), pageWidth_(pageWidth), pageHeight_(pageHeight) {}
+CaptureError::CaptureError(Kind kind, double pageWidth, double pageHeight, Limit limit, std::uint64_t bytesNeeded,
+                           std::uint64_t bytesAvailable)
+    : std::runtime_error(describe(kind)),
+      kind_(kind),
+      pageWidth_(pageWidth),
+      pageHeight_(pageHeight),
+      limit_(limit),
+      needed_(bytesNeeded),
+      available_(bytesAvailable) {}
 
 long roundHalfEven(double v) {
     // nearbyint follows the current rounding mode, which is to-nearest-even by default.
@@ -34,14 +42,16 @@ bool toInt16(double v, std::int16_t& out) {
     return true;
 }
 
-PageCapture::PageCapture(platform::IUi& ui, platform::IWindow& main)
+PageCapture::PageCapture(platform::IUi& ui, platform::IWindow& main, Preview& preview)
     : ui_(ui),
       main_(main),
       browser_(main.browser("WebBrowser1")),
       picture1_(main.pictureBox("Picture1")),
       picture2_(main.pictureBox("Picture2")),
       hscroll_(main.scrollBar("HScroll1")),
-      vscroll_(main.scrollBar("VScroll1")) {}
+      vscroll_(main.scrollBar("VScroll1")),
+      preview_(preview),
+      memory_(capture::availableMemory) {}
 
 void PageCapture::recordParking() {
     const auto screen = ui_.screen();
@@ -53,22 +63,41 @@ void PageCapture::recordParking() {
     parking_.height = static_cast<std::int32_t>(roundHalfEven(browser_.height()));
 }
 
+void PageCapture::checkHoldable(double pageWidth, double pageHeight) {
+    // The engine paints a page of any height, in strips, but no wider than one picture.
+    if (pageWidth > capture::kLargestPaint)
+        throw CaptureError(CaptureError::Kind::TooLarge, pageWidth, pageHeight, CaptureError::Limit::Width);
+    // A picture that cannot fit in memory is refused before anything is changed.
+    const auto needed = capture::imageBytes(static_cast<int>(pageWidth), static_cast<int>(std::min(pageHeight, 2e9)));
+    const auto available = memory_ ? memory_() : std::nullopt;
+    if (!available) return;
+    const auto current = picture1_.image();
+    const auto freed = current ? capture::imageBytes(current->width(), current->filledHeight()) : 0;
+    if (needed > *available + freed)
+        throw CaptureError(CaptureError::Kind::TooLarge, pageWidth, pageHeight, CaptureError::Limit::Memory, needed,
+                           *available + freed);
+}
+
+void PageCapture::setRange(platform::IScrollBar& bar, long range, bool vertical, double pageWidth, double pageHeight) {
+    const auto scale = scrollScale(range, picture1_.borderWidth());
+    if (!scale) throw CaptureError(CaptureError::Kind::TooLarge, pageWidth, pageHeight, CaptureError::Limit::ScrollRange);
+    if (vertical) preview_.setUnits(preview_.horizontalUnit(), scale->unit);
+    else preview_.setUnits(scale->unit, preview_.verticalUnit());
+    bar.setMax(scale->max);
+    if (scale->max > 0) bar.setEnabled(true);
+}
+
 void PageCapture::web_Enlarge() {
     const auto body = browser_.measureBody();
     if (!body) throw CaptureError(CaptureError::Kind::NoDocument);
-
-    // The body's scroll size and its borders leave out the body's own margins; the
-    // root element's scroll size includes them, so the larger of the two is the page.
-    const double pageWidth = static_cast<double>(
-        std::max(body->scrollWidth + (body->offsetWidth - body->clientWidth), body->rootScrollWidth));
-    const double pageHeight = static_cast<double>(
-        std::max(body->scrollHeight + (body->offsetHeight - body->clientHeight), body->rootScrollHeight));
+    const auto page = capture::pageSize(*body);
+    checkHoldable(page.width, page.height);
 
     const auto screen = ui_.screen();
     browser_.setLeft(0);
     browser_.setTop(0);
-    browser_.setWidth(static_cast<float>(screen.twipsPerPixelX * pageWidth));
-    browser_.setHeight(static_cast<float>(screen.twipsPerPixelY * pageHeight));
+    browser_.setWidth(static_cast<float>(screen.twipsPerPixelX * page.width));
+    browser_.setHeight(static_cast<float>(screen.twipsPerPixelY * page.height));
 
     // Back to pixels with the same factor, so the picture is the page on any screen;
     // the border is added around the page, so the drawing area holds all of it.
@@ -79,22 +108,8 @@ void PageCapture::web_Enlarge() {
     picture1_.clearPicture();
     picture1_.setAutoRedraw(true);
 
-    std::int16_t vmax = 0, hmax = 0;
-    if (!toInt16(picture1_.scaleHeight() - picture2_.scaleHeight(), vmax))
-        throw CaptureError(CaptureError::Kind::TooLarge, pageWidth, pageHeight);
-    vscroll_.setMax(vmax);
-    if (vmax > 0) vscroll_.setEnabled(true);
-
-    if (!toInt16(picture1_.scaleWidth() - picture2_.scaleWidth(), hmax))
-        throw CaptureError(CaptureError::Kind::TooLarge, pageWidth, pageHeight);
-    hscroll_.setMax(hmax);
-    if (hmax > 0) hscroll_.setEnabled(true);
-
-    // A picture image stops at 32767 pixels a side, a little short of what the scroll
-    // range allows: a page between the two cannot be held either.
-    const auto image = picture1_.image();
-    if (image.width != picture1_.scaleWidth() || image.height != picture1_.scaleHeight())
-        throw CaptureError(CaptureError::Kind::TooLarge, pageWidth, pageHeight);
+    setRange(vscroll_, long{picture1_.scaleHeight()} - picture2_.scaleHeight(), true, page.width, page.height);
+    setRange(hscroll_, long{picture1_.scaleWidth()} - picture2_.scaleWidth(), false, page.width, page.height);
 }
 
 void PageCapture::web_Restore() {
@@ -106,10 +121,13 @@ void PageCapture::web_Restore() {
 
 void PageCapture::web_Capture() {
     web_Enlarge();
-    // A page that was measured but not painted would leave an empty picture that
-    // looks like a snapshot: that is a failure, not a result.
-    const bool painted = browser_.printPage(picture1_);
+    // The engine's picture becomes Picture1's image as it is. A page that was
+    // measured but not painted would leave an empty picture that looks like a
+    // snapshot: that is a failure, not a result.
+    const auto blank = picture1_.image();
+    const auto painted = browser_.paintPage(blank->width(), blank->height(), blank->back());
     ui_.doEvents();
+    if (painted) picture1_.setImage(painted);
     picture1_.setVisible(true);
     if (!painted) throw CaptureError(CaptureError::Kind::PaintFailed);
 }

@@ -3,10 +3,13 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
 #include "platform/Ui.h"
+#include "snapshot/Preview.h"
 
 namespace snapshot {
 
@@ -18,14 +21,23 @@ struct ParkingGeometry {
 class CaptureError : public std::runtime_error {
 public:
     enum class Kind { NoDocument, TooLarge, PaintFailed };
-    CaptureError(Kind kind, double pageWidth = 0, double pageHeight = 0);
+    // Why a page is too large: wider than any picture the engine paints, or more
+    // than the memory the system has.
+    enum class Limit { Width, Memory, ScrollRange };
+    CaptureError(Kind kind, double pageWidth = 0, double pageHeight = 0, Limit limit = Limit::Width,
+                 std::uint64_t bytesNeeded = 0, std::uint64_t bytesAvailable = 0);
     Kind kind() const { return kind_; }
+    Limit limit() const { return limit_; }
     double pageWidth() const { return pageWidth_; }
     double pageHeight() const { return pageHeight_; }
+    std::uint64_t bytesNeeded() const { return needed_; }
+    std::uint64_t bytesAvailable() const { return available_; }
 
 private:
     Kind kind_;
     double pageWidth_, pageHeight_;
+    Limit limit_;
+    std::uint64_t needed_, available_;
 };
 
 // Rounds to the nearest whole number, a half to the even neighbour.
@@ -35,7 +47,9 @@ bool toInt16(double, std::int16_t& out);
 
 class PageCapture {
 public:
-    PageCapture(platform::IUi& ui, platform::IWindow& main);
+    using MemoryProbe = std::function<std::optional<std::uint64_t>()>;
+
+    PageCapture(platform::IUi& ui, platform::IWindow& main, Preview& preview);
 
     // Start-up: the parked browser gets the screen's size, and its geometry is recorded.
     void recordParking();
@@ -48,8 +62,13 @@ public:
     void web_Capture();
 
     const ParkingGeometry& parking() const { return parking_; }
+    // Where the memory the system can still give is read from.
+    void setMemoryProbe(MemoryProbe probe) { memory_ = std::move(probe); }
 
 private:
+    void checkHoldable(double pageWidth, double pageHeight);
+    void setRange(platform::IScrollBar& bar, long range, bool vertical, double pageWidth, double pageHeight);
+
     platform::IUi& ui_;
     platform::IWindow& main_;
     platform::IBrowser& browser_;
@@ -57,7 +76,9 @@ private:
     platform::IPictureBox& picture2_;
     platform::IScrollBar& hscroll_;
     platform::IScrollBar& vscroll_;
+    Preview& preview_;
     ParkingGeometry parking_;
+    MemoryProbe memory_;
 };
 
 }  // namespace snapshot

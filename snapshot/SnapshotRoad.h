@@ -27,25 +27,45 @@ public:
     // Start-up: the hidden browser gets the screen's size and its parking place is recorded.
     void startUp() { capture_.recordParking(); }
 
-    void openCommand();
-    void photoCommand();
-    void saveCommand();
-    void drop(const platform::DropData&);
+    // The commands. One runs at a time: one started while another awaits the engine
+    // or a dialog is ignored.
+    void openCommand() { exclusive([this] { open(); }); }
+    void photoCommand() { exclusive([this] { photo(); }); }
+    void saveCommand() { exclusive([this] { save(); }); }
+    void drop(const platform::DropData& d) { exclusive([&] { dropped(d); }); }
+    bool busy() const { return busy_; }
 
     PageCapture& capture() { return capture_; }
     ViewerHost& viewer() { return viewer_; }
 
 private:
+    void open();
+    void photo();
+    void save();
+    void dropped(const platform::DropData&);
     void openTimeCapture();
     static std::string photoFailureText(const std::exception&);
+    // Runs one command unless another is under way; a click that lands while the
+    // engine is awaited is ignored.
+    template <class F>
+    void exclusive(F&& command) {
+        if (busy_) return;
+        busy_ = true;
+        struct Release {
+            bool& flag;
+            ~Release() { flag = false; }
+        } release{busy_};
+        command();
+    }
+    bool busy_ = false;
 
     platform::Services services_;
     platform::IWindow& main_;
     platform::IBrowser& browser_;
     platform::ITextBox& text1_;
     AskName askName_;
-    PageCapture capture_;
     Preview preview_;
+    PageCapture capture_;
     ViewerHost viewer_;
 };
 

@@ -1,5 +1,7 @@
+#include <algorithm>
 #include <cstdlib>
-#include <sstream>
+
+#include "platform/gtk/PagePainter.h"
 
 #include "platform/gtk/GtkControls.h"
 
@@ -9,23 +11,6 @@ namespace {
 
 constexpr int kScriptTimeoutMs = 5000;
 constexpr int kSnapshotTimeoutMs = 20000;
-
-// Reads the body's sizes and the root element's scroll size in one go. In a quirks
-// mode document the body's client size is the viewport's; its own is its border box
-// less its borders, as in a standards mode document.
-const char* const kMeasureScript = R"JS(
-(function () {
-  var b = document.body, r = document.documentElement;
-  if (!b) return null;
-  var cw = b.clientWidth, ch = b.clientHeight;
-  if (document.compatMode === 'BackCompat') {
-    var s = getComputedStyle(b);
-    cw = b.offsetWidth - Math.round(parseFloat(s.borderLeftWidth) + parseFloat(s.borderRightWidth));
-    ch = b.offsetHeight - Math.round(parseFloat(s.borderTopWidth) + parseFloat(s.borderBottomWidth));
-  }
-  return [b.scrollWidth, b.offsetWidth, cw, b.scrollHeight, b.offsetHeight, ch,
-          r ? r.scrollWidth : 0, r ? r.scrollHeight : 0].join(',');
-})())JS";
 
 // Looks a form and its fields up by name, without regard to case, and reads the
 // fields' values; null for a field that is missing, null for all without the form.
@@ -44,29 +29,6 @@ return String(fields).split('\n').map(function (n) {
   var e = named(f.elements, n);
   return e && e.value !== undefined ? String(e.value) : null;
 });)JS";
-
-// An engine reply that may come after its waiter has given up: it is kept until
-// both are done with it.
-struct Reply {
-    GAsyncResult* result = nullptr;
-    ~Reply() {
-        if (result) g_object_unref(result);
-    }
-};
-
-// Starts an asynchronous engine call and runs the main loop until it replies or
-// the time limit passes; the reply, or null.
-std::shared_ptr<Reply> await(int ms, const std::function<void(GAsyncReadyCallback, gpointer)>& start) {
-    auto reply = std::make_shared<Reply>();
-    start(
-        [](GObject*, GAsyncResult* result, gpointer data) {
-            std::unique_ptr<std::shared_ptr<Reply>> keep(static_cast<std::shared_ptr<Reply>*>(data));
-            (*keep)->result = G_ASYNC_RESULT(g_object_ref(result));
-        },
-        new std::shared_ptr<Reply>(reply));
-    if (!iterateUntil([&] { return reply->result != nullptr; }, ms)) return nullptr;
-    return reply;
-}
 
 }  // namespace
 
@@ -163,53 +125,14 @@ GtkWidget* GtkBrowser::create(WebKitWebView*, WebKitNavigationAction*, gpointer 
 
 std::optional<BodyMetrics> GtkBrowser::measureBody() {
     if (!hasDocument_) return std::nullopt;
-    const auto reply = await(kScriptTimeoutMs, [this](GAsyncReadyCallback done, gpointer data) {
-        webkit_web_view_evaluate_javascript(view_, kMeasureScript, -1, nullptr, nullptr, nullptr, done, data);
-    });
-    JSCValue* value = reply ? webkit_web_view_evaluate_javascript_finish(view_, reply->result, nullptr) : nullptr;
-    if (!value) return std::nullopt;
-
-    std::optional<BodyMetrics> metrics;
-    if (jsc_value_is_string(value)) {
-        char* text = jsc_value_to_string(value);
-        std::istringstream in(text);
-        g_free(text);
-        long v[8];
-        char comma = 0;
-        bool ok = true;
-        for (int i = 0; i < 8 && ok; ++i) ok = static_cast<bool>(in >> v[i]) && (i == 7 || (in >> comma && comma == ','));
-        if (ok) metrics = BodyMetrics{v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7]};
-    }
-    g_object_unref(value);
-    return metrics;
+    return PagePainter(view_).measure(kScriptTimeoutMs);
 }
 
-bool GtkBrowser::printPage(IPictureBox& target) {
-    auto* box = dynamic_cast<GtkPictureBox*>(&target);
-    if (!box || !hasDocument_) return false;
-    auto image = box->surface();
-    if (!image) return false;
-
-    const auto reply = await(kSnapshotTimeoutMs, [this](GAsyncReadyCallback done, gpointer data) {
-        webkit_web_view_get_snapshot(view_, WEBKIT_SNAPSHOT_REGION_FULL_DOCUMENT, WEBKIT_SNAPSHOT_OPTIONS_NONE, nullptr,
-                                     done, data);
-    });
-    cairo_surface_t* snapshot = reply ? webkit_web_view_get_snapshot_finish(view_, reply->result, nullptr) : nullptr;
-    if (!snapshot) return false;
-
-    // The page from its top-left corner at the image's; what does not fit is cut off.
-    // The engine paints the page's own background, so the snapshot is opaque and a
-    // plain copy does.
-    auto cr = Cairo::Context::create(image);
-    cr->set_operator(Cairo::OPERATOR_SOURCE);
-    cairo_set_source_surface(cr->cobj(), snapshot, 0, 0);
-    cr->rectangle(0, 0, std::min(image->get_width(), cairo_image_surface_get_width(snapshot)),
-                  std::min(image->get_height(), cairo_image_surface_get_height(snapshot)));
-    cr->fill();
-    cr.clear();
-    cairo_surface_destroy(snapshot);
-    box->painted();
-    return true;
+std::shared_ptr<capture::Image> GtkBrowser::paintPage(int width, int height, std::uint32_t back) {
+    if (!hasDocument_) return nullptr;
+    // Strips take longer: the time limit grows with the page.
+    const int limit = kSnapshotTimeoutMs + static_cast<int>(std::min<long>(height / 1000L * 100L, 600000L));
+    return PagePainter(view_).paint(width, height, back, limit, forcedStripHeight_).image;
 }
 
 void GtkBrowser::readForm(const std::string& form, const std::vector<std::string>& fields, FormReply reply) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/ControlRegistry.h"
 #include "platform/Ui.h"
 
 namespace platform::gtk {
@@ -141,6 +142,7 @@ public:
     bool enabled() const override { return bar_.get_sensitive(); }
     void setEnabled(bool e) override { bar_.set_sensitive(e); }
     void onChange(Handler h) override { change_.push_back(std::move(h)); }
+    void setSmallChange(int) override;
     Gtk::Scrollbar& widget() { return bar_; }
 
 private:
@@ -151,7 +153,9 @@ private:
     std::vector<Handler> change_;
 };
 
-// A picture box: a bordered area with a persistent image, which may hold another.
+// A picture box: a bordered area showing a persistent image of any size, which may
+// hold another box. A box inside another is shown by a widget over the part its
+// container can show, so no window passes the window system's size limits.
 class GtkPictureBox : public IPictureBox, public Gtk::Layout {
 public:
     GtkPictureBox(const ControlDesign& d, int x, int y, int w, int h);
@@ -170,13 +174,11 @@ public:
     void clearPicture() override;
     void setAutoRedraw(bool a) override { autoRedraw_ = a; }
     bool autoRedraw() const override { return autoRedraw_; }
-    ImageView image() const override;
+    std::shared_ptr<const capture::Image> image() const override { return image_; }
+    void setImage(std::shared_ptr<const capture::Image>) override;
     void onDrop(std::function<void(const DropData&)> h) override { drop_.push_back(std::move(h)); }
     void onWheel(std::function<void(int, int)> h) override { wheel_.push_back(std::move(h)); }
 
-    // The persistent image, to paint into; null when the size is beyond what an image holds.
-    Cairo::RefPtr<Cairo::ImageSurface> surface() { return image_; }
-    void painted();
     // Puts this box into the inner area of another.
     void placeIn(GtkPictureBox& container);
 
@@ -184,17 +186,21 @@ protected:
     bool on_draw(const Cairo::RefPtr<Cairo::Context>&) override;
 
 private:
-    void makeImage();
+    void reposition();
+    void drawImage(const Cairo::RefPtr<Cairo::Context>&);
+    bool wheel(GdkEventScroll*);
     void received(const Gtk::SelectionData&);
     std::uint32_t backPixel();
 
-    Gtk::Layout client_;  // the inner area, inside the border: shows the image, holds children
+    Gtk::Layout client_;  // the inner area, inside the border, as far as it is shown
 
     int x_, y_, w_, h_, border_;
+    int shownX_ = 0, shownY_ = 0;    // the widget's top-left corner in the box
+    int clientX_ = 0, clientY_ = 0;  // the client's top-left corner in the inner area
     bool autoRedraw_ = false;
     Colour back_;
-    Gtk::Layout* container_ = nullptr;
-    Cairo::RefPtr<Cairo::ImageSurface> image_;
+    GtkPictureBox* container_ = nullptr;
+    std::shared_ptr<const capture::Image> image_;
     std::vector<std::function<void(const DropData&)>> drop_;
     std::vector<std::function<void(int, int)>> wheel_;
     double wheelX_ = 0, wheelY_ = 0;  // smooth scrolling, gathered into notches
@@ -214,13 +220,15 @@ public:
     void setWidth(double v) override { width_ = v; place(); }
     void setHeight(double v) override { height_ = v; place(); }
     std::optional<BodyMetrics> measureBody() override;
-    bool printPage(IPictureBox& target) override;
+    std::shared_ptr<capture::Image> paintPage(int width, int height, std::uint32_t back) override;
     void readForm(const std::string& form, const std::vector<std::string>& fields, FormReply reply) override;
     void onDownloadComplete(Handler h) override { download_.push_back(std::move(h)); }
     void onNewWindow(std::function<void(bool&)> h) override { newWindow_.push_back(std::move(h)); }
     void onDocumentComplete(std::function<void(const std::string&)> h) override { complete_.push_back(std::move(h)); }
 
     WebKitWebView* view() { return view_; }
+    // Paints in strips of this height even where one paint would do (0: only beyond one paint).
+    void forceStrips(int stripHeight) { forcedStripHeight_ = stripHeight; }
 
 private:
     static void loadChanged(WebKitWebView*, WebKitLoadEvent, gpointer self);
@@ -232,6 +240,7 @@ private:
     WebKitWebView* view_;
     double left_, top_, width_, height_;
     bool hasDocument_ = false;
+    int forcedStripHeight_ = 0;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
     std::vector<Handler> download_;
     std::vector<std::function<void(bool&)>> newWindow_;
@@ -268,33 +277,25 @@ public:
     void setPicture(const Picture& p) override { surface_.setPicture(p); }
     void beginMoveDrag() override;
 
-    ILabel& label(const std::string& n) override { return *find(labels_, n); }
-    IImage& image(const std::string& n) override { return *find(images_, n); }
-    ITextBox& textBox(const std::string& n) override { return *find(texts_, n); }
-    IScrollBar& scrollBar(const std::string& n) override { return *find(bars_, n); }
-    IPictureBox& pictureBox(const std::string& n) override { return *find(pictures_, n); }
-    IBrowser& browser(const std::string& n) override { return *find(browsers_, n); }
-    ITimer& timer(const std::string& n) override { return *find(timers_, n); }
+    ILabel& label(const std::string& n) override { return c_.find(c_.labels, n); }
+    IImage& image(const std::string& n) override { return c_.find(c_.images, n); }
+    ITextBox& textBox(const std::string& n) override { return c_.find(c_.texts, n); }
+    IScrollBar& scrollBar(const std::string& n) override { return c_.find(c_.bars, n); }
+    IPictureBox& pictureBox(const std::string& n) override { return c_.find(c_.pictures, n); }
+    IBrowser& browser(const std::string& n) override { return c_.find(c_.browsers, n); }
+    ITimer& timer(const std::string& n) override { return c_.find(c_.timers, n); }
     void onMouseMove(Handler h) override { surface_.surfaceMoveHandlers.push_back(std::move(h)); }
     void onCloseRequest(Handler h) override { closeRequest_.push_back(std::move(h)); }
 
     Gtk::Window& gtkWindow() { return window_; }
 
 private:
-    template <class T>
-    static T* find(std::map<std::string, std::unique_ptr<T>>& m, const std::string& n);
     void applySize();
 
     Gtk::Window window_;
     Surface surface_;
     double width_, height_;
-    std::map<std::string, std::unique_ptr<GtkLabel>> labels_;
-    std::map<std::string, std::unique_ptr<GtkImage>> images_;
-    std::map<std::string, std::unique_ptr<GtkTextBox>> texts_;
-    std::map<std::string, std::unique_ptr<GtkScrollBar>> bars_;
-    std::map<std::string, std::unique_ptr<GtkPictureBox>> pictures_;
-    std::map<std::string, std::unique_ptr<GtkBrowser>> browsers_;
-    std::map<std::string, std::unique_ptr<GtkTimer>> timers_;
+    ControlRegistry<GtkLabel, GtkImage, GtkTextBox, GtkScrollBar, GtkPictureBox, GtkBrowser, GtkTimer> c_;
     std::vector<Handler> closeRequest_;
 };
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "platform/gtk/GtkControls.h"
-#include "snapshot/SnapshotFile.h"
+#include "capture/BitmapWriter.h"
 #include "tests/support/GuiHarness.h"
 
 namespace {
@@ -88,8 +88,7 @@ int main() {
         photo.push_back(msSince(start));
     }
     const auto image = app.main().pictureBox("Picture1").image();
-    const std::size_t bytes = snapshot::bitmapHeader(image.width, image.height).size() +
-                              ((static_cast<std::size_t>(image.width) * 3 + 3) & ~std::size_t{3}) * image.height;
+    const std::size_t bytes = capture::bitmapFileBytes(image->width(), image->height());
     for (int i = 0; i < kRuns; ++i) {
         app.dialogs.nextName = dir.path("bench.bmp");
         auto start = Clock::now();
@@ -100,7 +99,7 @@ int main() {
     rusage usage{};
     ::getrusage(RUSAGE_SELF, &usage);
 
-    std::printf("page: %d x %d px, bitmap %.1f MB, %d runs each (medians)\n", image.width, image.height, bytes / 1e6,
+    std::printf("page: %d x %d px, bitmap %.1f MB, %d runs each (medians)\n", image->width(), image->height(), bytes / 1e6,
                 kRuns);
     std::printf("photo command:             %7.1f ms\n", median(photo));
     std::printf("bare engine snapshot:      %7.1f ms   (photo / bare = %.2f)\n", median(bare),

@@ -27,21 +27,12 @@ FakePictureBox::FakePictureBox(const ControlDesign& d, int l, int t, int w, int 
 void FakePictureBox::setSize(int w, int h) {
     width_ = w;
     height_ = h;
-    // Like a real image, none beyond 32767 pixels a side.
-    hasImage_ = scaleWidth() <= 32767 && scaleHeight() <= 32767;
-    pixels_.assign(hasImage_ ? static_cast<std::size_t>(scaleWidth()) * scaleHeight() : 0, back_);
+    image_ = std::make_shared<capture::Image>(scaleWidth(), scaleHeight(), back_);
 }
 
 void FakePictureBox::clearPicture() {
     ++clears;
-    fill(back_);
-}
-
-void FakePictureBox::fill(std::uint32_t colour) { std::fill(pixels_.begin(), pixels_.end(), colour); }
-
-ImageView FakePictureBox::image() const {
-    if (!hasImage_) return {};
-    return {scaleWidth(), scaleHeight(), scaleWidth() * 4, reinterpret_cast<const std::uint8_t*>(pixels_.data())};
+    image_ = std::make_shared<capture::Image>(scaleWidth(), scaleHeight(), back_);
 }
 
 void FakeBrowser::holdPage(long width, long height, std::uint32_t colour) {
@@ -54,16 +45,23 @@ void FakeBrowser::holdPage(long width, long height, std::uint32_t colour) {
     pageColour = colour;
 }
 
-bool FakeBrowser::printPage(IPictureBox& target) {
+std::shared_ptr<capture::Image> FakeBrowser::paintPage(int width, int height, std::uint32_t back) {
+    if (duringPaint) duringPaint();
     if (paintThrows) throw std::bad_alloc();
-    if (!pageColour) return false;
+    if (!pageColour) return nullptr;
     ++prints;
     printedLeft = left_;
     printedTop = top_;
     printedWidth = width_;
     printedHeight = height_;
-    dynamic_cast<FakePictureBox&>(target).fill(*pageColour);
-    return true;
+    // The page in bands of a few rows, as an engine paints a tall page in strips.
+    auto image = std::make_shared<capture::Image>(width, height, back);
+    constexpr int kBand = 4096;
+    for (int top = 0; top < height; top += kBand) {
+        std::uint32_t* rows = image->appendOwned(top, kBand);
+        std::fill(rows, rows + static_cast<std::size_t>(width) * std::min(kBand, height - top), *pageColour);
+    }
+    return image;
 }
 
 void FakeBrowser::readForm(const std::string& form, const std::vector<std::string>& fields, FormReply reply) {
@@ -83,22 +81,22 @@ FakeWindow::FakeWindow(FakeUi& ui, const WindowDesign& d)
     const double tpp = ui.screen_.twipsPerPixelX;
     for (const auto& c : d.controls) {
         switch (c.kind) {
-            case ControlKind::Label: labels_[c.name] = std::make_unique<FakeLabel>(c); break;
-            case ControlKind::Image: images_[c.name] = std::make_unique<FakeImage>(c); break;
-            case ControlKind::TextBox: texts_[c.name] = std::make_unique<FakeTextBox>(c); break;
+            case ControlKind::Label: c_.labels[c.name] = std::make_unique<FakeLabel>(c); break;
+            case ControlKind::Image: c_.images[c.name] = std::make_unique<FakeImage>(c); break;
+            case ControlKind::TextBox: c_.texts[c.name] = std::make_unique<FakeTextBox>(c); break;
             case ControlKind::HScrollBar:
-            case ControlKind::VScrollBar: bars_[c.name] = std::make_unique<FakeScrollBar>(c); break;
-            case ControlKind::Browser: browsers_[c.name] = std::make_unique<FakeBrowser>(c); break;
+            case ControlKind::VScrollBar: c_.bars[c.name] = std::make_unique<FakeScrollBar>(c); break;
+            case ControlKind::Browser: c_.browsers[c.name] = std::make_unique<FakeBrowser>(c); break;
             case ControlKind::Timer: {
                 auto t = std::make_unique<FakeTimer>(c.intervalMs);
                 ui.timers_.push_back({this, t.get(), ui.now_ + c.intervalMs});
-                timers_[c.name] = std::move(t);
+                c_.timers[c.name] = std::move(t);
                 break;
             }
             case ControlKind::PictureBox: {
                 const bool inner = !c.container.empty();
                 auto px = [&](int v) { return inner ? v : static_cast<int>(std::lround(v / tpp)); };
-                pictures_[c.name] = std::make_unique<FakePictureBox>(c, px(c.left), px(c.top), px(c.width), px(c.height));
+                c_.pictures[c.name] = std::make_unique<FakePictureBox>(c, px(c.left), px(c.top), px(c.width), px(c.height));
                 break;
             }
         }

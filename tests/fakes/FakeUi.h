@@ -2,12 +2,14 @@
 // that the logic can be driven fast and without a display.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "platform/ControlRegistry.h"
 #include "platform/Ui.h"
 
 namespace fakes {
@@ -80,6 +82,10 @@ public:
     bool enabled() const override { return enabled_; }
     void setEnabled(bool e) override { enabled_ = e; }
     void onChange(Handler h) override { change_.push_back(std::move(h)); }
+    void setSmallChange(int s) override { smallChange = s; }
+    // An arrow pressed: the value moves by the arrow step.
+    void arrow(int direction) { setValue(value_ + direction * smallChange); }
+    int smallChange = 10;
 
 private:
     int value_ = 0, max_ = 32767;
@@ -105,20 +111,20 @@ public:
     void clearPicture() override;
     void setAutoRedraw(bool a) override { autoRedraw_ = a; }
     bool autoRedraw() const override { return autoRedraw_; }
-    ImageView image() const override;
+    std::shared_ptr<const capture::Image> image() const override { return image_; }
+    void setImage(std::shared_ptr<const capture::Image> i) override { image_ = std::move(i); }
     void onDrop(std::function<void(const DropData&)> h) override { drop_.push_back(std::move(h)); }
     void onWheel(std::function<void(int, int)> h) override { wheel_.push_back(std::move(h)); }
 
-    void fill(std::uint32_t colour);
     void drop(const DropData& d) { for (auto& h : drop_) h(d); }
     void wheel(int dx, int dy) { for (auto& h : wheel_) h(dx, dy); }
     int clears = 0;
 
 private:
     int left_, top_, width_, height_, border_;
-    bool visible_, autoRedraw_ = false, hasImage_ = false;
+    bool visible_, autoRedraw_ = false;
     std::uint32_t back_ = 0;
-    std::vector<std::uint32_t> pixels_;
+    std::shared_ptr<const capture::Image> image_;
     std::vector<std::function<void(const DropData&)>> drop_;
     std::vector<std::function<void(int, int)>> wheel_;
 };
@@ -136,7 +142,7 @@ public:
     void setWidth(double v) override { width_ = v; }
     void setHeight(double v) override { height_ = v; }
     std::optional<BodyMetrics> measureBody() override { return body; }
-    bool printPage(IPictureBox& target) override;
+    std::shared_ptr<capture::Image> paintPage(int width, int height, std::uint32_t back) override;
     void readForm(const std::string& form, const std::vector<std::string>& fields, FormReply reply) override;
     void onDownloadComplete(Handler h) override { download_.push_back(std::move(h)); }
     void onNewWindow(std::function<void(bool&)> h) override { newWindow_.push_back(std::move(h)); }
@@ -156,6 +162,7 @@ public:
     std::optional<BodyMetrics> body;
     std::optional<std::uint32_t> pageColour;  // empty: no page window to paint
     bool paintThrows = false;                 // painting fails as when memory runs out
+    std::function<void()> duringPaint;        // runs while the engine is awaited
     std::string formName = "formsg";
     std::map<std::string, std::string> formFields;
     bool hasForm = false;
@@ -200,13 +207,13 @@ public:
     void setPicture(const Picture& p) override { picture_ = p; }
     void beginMoveDrag() override { ++drags; }
 
-    FakeLabel& label(const std::string& n) override { return *find(labels_, n); }
-    FakeImage& image(const std::string& n) override { return *find(images_, n); }
-    FakeTextBox& textBox(const std::string& n) override { return *find(texts_, n); }
-    FakeScrollBar& scrollBar(const std::string& n) override { return *find(bars_, n); }
-    FakePictureBox& pictureBox(const std::string& n) override { return *find(pictures_, n); }
-    FakeBrowser& browser(const std::string& n) override { return *find(browsers_, n); }
-    FakeTimer& timer(const std::string& n) override { return *find(timers_, n); }
+    FakeLabel& label(const std::string& n) override { return c_.find(c_.labels, n); }
+    FakeImage& image(const std::string& n) override { return c_.find(c_.images, n); }
+    FakeTextBox& textBox(const std::string& n) override { return c_.find(c_.texts, n); }
+    FakeScrollBar& scrollBar(const std::string& n) override { return c_.find(c_.bars, n); }
+    FakePictureBox& pictureBox(const std::string& n) override { return c_.find(c_.pictures, n); }
+    FakeBrowser& browser(const std::string& n) override { return c_.find(c_.browsers, n); }
+    FakeTimer& timer(const std::string& n) override { return c_.find(c_.timers, n); }
     void onMouseMove(Handler h) override { surfaceMove_.push_back(std::move(h)); }
     void onCloseRequest(Handler h) override { closeRequest_.push_back(std::move(h)); }
 
@@ -217,24 +224,12 @@ public:
     int shows = 0, drags = 0;
 
 private:
-    template <class T>
-    static T* find(std::map<std::string, std::unique_ptr<T>>& m, const std::string& n) {
-        auto it = m.find(n);
-        if (it == m.end()) throw std::out_of_range("no control " + n);
-        return it->second.get();
-    }
 
     FakeUi& ui_;
     double left_, top_, width_, height_;
     bool visible_ = false;
     Picture picture_;
-    std::map<std::string, std::unique_ptr<FakeLabel>> labels_;
-    std::map<std::string, std::unique_ptr<FakeImage>> images_;
-    std::map<std::string, std::unique_ptr<FakeTextBox>> texts_;
-    std::map<std::string, std::unique_ptr<FakeScrollBar>> bars_;
-    std::map<std::string, std::unique_ptr<FakePictureBox>> pictures_;
-    std::map<std::string, std::unique_ptr<FakeBrowser>> browsers_;
-    std::map<std::string, std::unique_ptr<FakeTimer>> timers_;
+    ControlRegistry<FakeLabel, FakeImage, FakeTextBox, FakeScrollBar, FakePictureBox, FakeBrowser, FakeTimer> c_;
     std::vector<Handler> surfaceMove_, closeRequest_;
 };
 

@@ -194,11 +194,11 @@ TEST_F(SnapshotGui, SecondPhotoReplacesTheFirst) {
     EXPECT_TRUE(app.dialogs.warnings.empty());
 }
 
-TEST_F(SnapshotGui, PageBeyondTheScrollRangeFailsCleanly) {
-    ASSERT_TRUE(app.open(writePage(pages, "huge.html", blocksPage(4, 10000, 1000, kColours))));
+TEST_F(SnapshotGui, PageWiderThanAnyPictureFailsCleanly) {
+    ASSERT_TRUE(app.open(writePage(pages, "huge.html", blocksPage(2, 1000, 40000, kColours))));
     app.road().photoCommand();
     ASSERT_EQ(app.dialogs.warnings.size(), 1u);
-    EXPECT_NE(app.dialogs.warnings[0].first.find("40000"), std::string::npos);
+    EXPECT_NE(app.dialogs.warnings[0].first.find("宽 40000 像素，高 2000 像素"), std::string::npos);
     EXPECT_EQ(app.dialogs.warnings[0].second, "系统提示");
     const auto& parked = app.road().capture().parking();
     EXPECT_EQ(app.main().browser("WebBrowser1").top(), parked.top);

@@ -20,7 +20,7 @@ TEST(Capture, PhotoSizesPictureToThePageAndSetsTheScrollRanges) {
     EXPECT_EQ(a.picture1().clears, 2);            // emptied before each paint (open, photo)
     EXPECT_TRUE(a.picture1().autoRedraw());
     EXPECT_TRUE(a.picture1().visible());
-    EXPECT_EQ(a.picture1().image().at(1279, 11999), 0x123456u);
+    EXPECT_EQ(a.picture1().image()->at(1279, 11999), 0x123456u);
     EXPECT_EQ(a.vscroll().max(), 12000 - kViewH);
     EXPECT_EQ(a.hscroll().max(), 1280 - kViewW);
     EXPECT_TRUE(a.vscroll().enabled());
@@ -74,26 +74,39 @@ TEST(Capture, BarsAreEnabledOnlyForAPositiveRangeAndNeverDisabled) {
     EXPECT_TRUE(a.vscroll().enabled());
 }
 
-TEST(Capture, PhotoOfAPageBeyondTheScrollRangeReportsItAndParksTheBrowser) {
+TEST(Capture, PageTooLargeForAnyPictureIsRefusedBeforeAnythingChanges) {
     fakes::FakeApp a;
+    a.browser().holdPage(1280, 3000, 0x00ff00);
     a.type("http://a.example/");
     a.clickOpen();
+    a.clickPhoto();
+    const auto good = a.picture1().image();
     const int oldMax = a.vscroll().max();
-    a.browser().holdPage(1280, kViewH + 40000);
+
+    // Wider than the engine paints: the size and the reason in the message.
+    a.browser().holdPage(40000, 2000);
     a.clickPhoto();
     ASSERT_EQ(a.p.dialogs.warnings.size(), 1u);
-    EXPECT_NE(a.p.dialogs.warnings[0].first.find(std::to_string(kViewH + 40000)), std::string::npos);
-    EXPECT_NE(a.p.dialogs.warnings[0].first.find("1280"), std::string::npos);
+    EXPECT_EQ(a.p.dialogs.warnings[0].first,
+              "拍照出错 网页太大（宽 40000 像素，高 2000 像素）：快照最宽 32767 像素，这个网页更宽。");
     EXPECT_EQ(a.p.dialogs.warnings[0].second, "系统提示");
-    // Picture1 was enlarged and emptied, no range changed, nothing painted.
-    EXPECT_EQ(a.picture1().scaleHeight(), kViewH + 40000);
+
+    // More than the memory the system has: what it needs and what there is.
+    a.road().capture().setMemoryProbe([] { return std::optional<std::uint64_t>(100u << 20); });
+    a.browser().holdPage(1280, 200000);
+    a.clickPhoto();
+    ASSERT_EQ(a.p.dialogs.warnings.size(), 2u);
+    EXPECT_EQ(a.p.dialogs.warnings[1].first,
+              "拍照出错 网页太大（宽 1280 像素，高 200000 像素）：快照需要 977 MB 内存，系统现在只有 115 MB "
+              "可用。请关闭其他程序后再试。");  // 100 MB free and the old picture's 15 MB
+
+    // Nothing was changed or painted: the last snapshot stays to be panned and saved.
+    EXPECT_EQ(a.picture1().image(), good);
+    EXPECT_EQ(a.picture1().scaleHeight(), 3000);
     EXPECT_EQ(a.vscroll().max(), oldMax);
-    EXPECT_EQ(a.browser().prints, 0);
+    EXPECT_EQ(a.browser().prints, 2);  // the open's and the first photo's
     EXPECT_EQ(a.browser().top(), -20000);
     EXPECT_EQ(a.browser().height(), 11520);
-    // The window and the viewer stay as they were, so the user can try again.
-    EXPECT_EQ(a.main().height(), 825);
-    EXPECT_NE(a.view(), nullptr);
 }
 
 TEST(Capture, PhotoWithoutAPageSaysSo) {
@@ -105,17 +118,14 @@ TEST(Capture, PhotoWithoutAPageSaysSo) {
     EXPECT_EQ(a.browser().left(), 960);
 }
 
-TEST(Capture, OpenTimeCaptureBeyondTheRangeEndsSilentlyBeforeTheRestore) {
+TEST(Capture, OpenTimeCaptureOfAPageTooWideEndsSilently) {
     fakes::FakeApp a;
-    a.browser().holdPage(1280, kViewH + 40000);
+    a.browser().holdPage(40000, 2000);
     a.type("http://a.example/");
     a.clickOpen();
     EXPECT_TRUE(a.p.dialogs.warnings.empty());
-    EXPECT_EQ(a.browser().top(), 0);  // left where the failure found it
-    // The next capture that runs to its end parks it again.
-    a.browser().holdPage(1280, 2000);
-    a.clickPhoto();
-    EXPECT_EQ(a.browser().top(), -20000);
+    EXPECT_EQ(a.browser().top(), -20000);  // refused before it was moved
+    EXPECT_EQ(a.browser().prints, 0);
 }
 
 TEST(Capture, AnyScreenResolutionGivesThePageAtItsTrueSize) {
@@ -179,27 +189,72 @@ TEST(Preview, WheelMovesOnlyEnabledBarsWithinTheirRange) {
     EXPECT_EQ(a.picture1().top(), -(3000 - kViewH));
 }
 
-TEST(Capture, PageTallerThanAPictureHoldsFailsLikeOneBeyondTheRange) {
+TEST(Capture, PageOfAnyHeightIsPhotographedAndPannedInWholeUnits) {
     fakes::FakeApp a;
-    a.browser().holdPage(100, 32767);  // the tallest picture there is
+    a.browser().holdPage(100, 100000, 0x445566);
     a.clickPhoto();
-    EXPECT_TRUE(a.p.dialogs.warnings.empty());
-    a.vscroll().setValue(40000);
-    EXPECT_EQ(a.vscroll().value(), 32767 - kViewH);
-    EXPECT_EQ(a.picture1().top(), -(32767 - kViewH));
+    ASSERT_TRUE(a.p.dialogs.warnings.empty());
+    EXPECT_EQ(a.picture1().image()->height(), 100000);
+    EXPECT_EQ(a.picture1().image()->at(99, 99999), 0x445566u);
+    // 99515 px overhang and the 2 px border: four pixels a unit.
+    const int range = 100000 - kViewH;
+    EXPECT_EQ(a.vscroll().max(), (range + 2 + 3) / 4);
+    EXPECT_TRUE(a.vscroll().enabled());
+    for (int v : {1, 777, 12345}) {
+        a.vscroll().setValue(v);
+        EXPECT_EQ(a.picture1().top(), -4 * v);
+    }
+    // The first row at the top, the last row in view at the bottom.
+    a.vscroll().setValue(0);
+    EXPECT_EQ(a.picture1().top() + 2, 2);
+    a.vscroll().setValue(a.vscroll().max());
+    const int lastRowAt = a.picture1().top() + 2 + 99999;
+    EXPECT_GE(lastRowAt, 0);
+    EXPECT_LT(lastRowAt, kViewH);
+    // Wheel and arrows move the picture by about the same distance as on a short page.
+    a.vscroll().setValue(100);
+    a.main().pictureBox("Picture2").wheel(0, 1);
+    EXPECT_EQ(a.picture1().top(), -4 * 100 - 60);
+    a.vscroll().arrow(1);
+    EXPECT_NEAR(a.picture1().top(), -4 * 100 - 60 - 10, 2);
+    a.p.dialogs.nextName.reset();
 
-    // One more row still fits the scroll range, but no picture holds it.
-    a.browser().holdPage(100, 32768);
+    // Back to a page within the range: one pixel a unit again, Picture1 follows at once.
+    a.browser().holdPage(100, 10000);
     a.clickPhoto();
-    ASSERT_EQ(a.p.dialogs.warnings.size(), 1u);
-    EXPECT_NE(a.p.dialogs.warnings[0].first.find("32768"), std::string::npos);
-    EXPECT_EQ(a.browser().top(), -20000);
+    EXPECT_EQ(a.vscroll().max(), 10000 - kViewH);
+    EXPECT_EQ(a.picture1().top(), -a.vscroll().value());
+    EXPECT_EQ(a.vscroll().smallChange, 10);
+}
 
-    // Saving then has nothing to write, and says so.
+TEST(Preview, ScaleIsOnePixelWithinTheRangeAndTheSmallestWholeUnitBeyond) {
+    EXPECT_EQ(snapshot::scrollScale(0, 2)->max, 0);
+    EXPECT_EQ(snapshot::scrollScale(-300, 2)->max, -300);
+    EXPECT_EQ(snapshot::scrollScale(32767, 2)->unit, 1);
+    EXPECT_EQ(snapshot::scrollScale(32767, 2)->max, 32767);
+    EXPECT_EQ(snapshot::scrollScale(32768, 2)->unit, 2);
+    EXPECT_EQ(snapshot::scrollScale(32768, 2)->max, 16385);
+    for (long range : {32768L, 65533L, 65534L, 99515L, 250000L, 1000000L, 5000000L}) {
+        const auto s = snapshot::scrollScale(range, 2);
+        ASSERT_TRUE(s);
+        EXPECT_LE(s->max, 32767) << range;
+        EXPECT_GE(long{s->max} * s->unit, range + 2) << range;             // the last rows reachable
+        EXPECT_LT(long{s->max - 1} * s->unit, range + 2) << range;         // no step wasted
+        if (s->unit > 1) EXPECT_GT((range + 2 + s->unit - 2) / (s->unit - 1), 32767) << range;  // none smaller would do
+    }
+    EXPECT_FALSE(snapshot::scrollScale(-40000, 2));
+}
+
+TEST(Capture, SnapshotTooLargeForABitmapIsRefusedBeforeANameIsAsked) {
+    fakes::FakeApp a;
+    // 32000 x 50000 px would make a 4.8 GB bitmap; the picture holds no rows of its own.
+    a.picture1().setImage(std::make_shared<capture::Image>(32000, 50000, 0xffffff));
     a.p.dialogs.nextName = "/tmp/never-written.bmp";
     a.clickSave();
-    ASSERT_EQ(a.p.dialogs.warnings.size(), 2u);
-    EXPECT_EQ(a.p.dialogs.warnings[1].first.rfind("保存出错 ", 0), 0u);
+    EXPECT_TRUE(a.p.dialogs.requests.empty());
+    ASSERT_EQ(a.p.dialogs.warnings.size(), 1u);
+    EXPECT_EQ(a.p.dialogs.warnings[0].first,
+              "保存出错 网页太大（宽 32000 像素，高 50000 像素）：BMP 文件最大 4 GB，这张快照需要 4578 MB。");
 }
 
 TEST(Capture, MeasuredPageThatTheEngineCannotPaintIsReported) {

@@ -7,7 +7,7 @@
 #include <iterator>
 
 #include "shell/ApiImage.h"
-#include "snapshot/SnapshotFile.h"
+#include "capture/BitmapWriter.h"
 #include "tests/fakes/FakeApp.h"
 
 namespace {
@@ -59,9 +59,10 @@ TEST(SaveDialog, PathIsTheTextBeforeTheFirstNulAndCancelIsEmpty) {
 TEST(Bitmap, HeaderAndRowsAreAWindowsBitmap) {
     // 3 x 2 pixels: rows padded to 12 bytes, stored bottom row first, blue-green-red.
     const std::uint32_t pixels[] = {0x102030, 0x405060, 0x708090, 0xA0B0C0, 0xD0E0F0, 0x010203};
-    const platform::ImageView image{3, 2, 12, reinterpret_cast<const std::uint8_t*>(pixels)};
+    capture::Image image(3, 2, 0);
+    image.append({0, 2, 12, reinterpret_cast<const std::uint8_t*>(pixels), nullptr});
     Folder f;
-    ASSERT_FALSE(snapshot::writeBitmapFile(image, f.at("x.jpg")));
+    ASSERT_FALSE(capture::writeBitmapFile(image, f.at("x.jpg")));
     const std::string b = slurp(f.at("x.jpg"));
     ASSERT_EQ(b.size(), 54u + 24u);
     auto u32 = [&](int at) { return *reinterpret_cast<const std::uint32_t*>(b.data() + at); };

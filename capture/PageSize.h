@@ -1,0 +1,33 @@
+// Measuring a page: what its body reports of its size, and the page size made of it.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace capture {
+
+// What a page's body reports of its size, in whole pixels, and the root element's
+// scroll size beside it.
+struct BodyMetrics {
+    long scrollWidth = 0, offsetWidth = 0, clientWidth = 0;
+    long scrollHeight = 0, offsetHeight = 0, clientHeight = 0;
+    long rootScrollWidth = 0, rootScrollHeight = 0;
+};
+
+struct PageSize {
+    double width = 0, height = 0;
+};
+
+// The page is the body's scroll size plus its borders and scroll bar; the body's
+// scroll size leaves out its own margins, which the root element's scroll size
+// includes, so the larger of the two counts.
+PageSize pageSize(const BodyMetrics&);
+
+// A script that returns the body's metrics as eight comma-separated whole numbers,
+// or null without a body. In a quirks mode document the body's client size is the
+// viewport's; its own is taken from its border box instead.
+extern const char* const kMeasureScript;
+// The metrics from that script's reply.
+std::optional<BodyMetrics> parseMetrics(const std::string& reply);
+
+}  // namespace capture

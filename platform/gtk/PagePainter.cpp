@@ -1,0 +1,173 @@
+#include "platform/gtk/PagePainter.h"
+
+#include <algorithm>
+#include <cstring>
+#include <functional>
+#include <vector>
+
+#include "capture/Strips.h"
+
+namespace platform::gtk {
+
+namespace {
+
+// Replies that may come after their waiter has given up are kept until both are done.
+struct Pending {
+    int outstanding = 0;
+    std::vector<cairo_surface_t*> pictures;
+    std::vector<std::string> errors;
+    std::optional<std::string> value;
+    bool valueDone = false;
+    ~Pending() {
+        for (auto* s : pictures)
+            if (s) cairo_surface_destroy(s);
+    }
+};
+
+struct SnapshotCall {
+    std::shared_ptr<Pending> pending;
+    std::size_t index;
+};
+
+void snapshotDone(GObject* source, GAsyncResult* result, gpointer data) {
+    std::unique_ptr<SnapshotCall> call(static_cast<SnapshotCall*>(data));
+    GError* error = nullptr;
+    cairo_surface_t* s = webkit_web_view_get_snapshot_finish(WEBKIT_WEB_VIEW(source), result, &error);
+    auto& p = *call->pending;
+    p.pictures[call->index] = s;
+    if (error) {
+        p.errors[call->index] = error->message;
+        g_error_free(error);
+    }
+    --p.outstanding;
+}
+
+void requestSnapshot(WebKitWebView* view, const std::shared_ptr<Pending>& pending, std::size_t index) {
+    ++pending->outstanding;
+    webkit_web_view_get_snapshot(view, WEBKIT_SNAPSHOT_REGION_FULL_DOCUMENT, WEBKIT_SNAPSHOT_OPTIONS_NONE, nullptr,
+                                 snapshotDone, new SnapshotCall{pending, index});
+}
+
+// Scripts sent alongside snapshots: their replies only need to be let go.
+void ignoreScript(const std::string& script, WebKitWebView* view) {
+    webkit_web_view_evaluate_javascript(view, script.c_str(), -1, nullptr, nullptr, nullptr,
+                                        [](GObject* source, GAsyncResult* result, gpointer) {
+                                            JSCValue* v = webkit_web_view_evaluate_javascript_finish(
+                                                WEBKIT_WEB_VIEW(source), result, nullptr);
+                                            if (v) g_object_unref(v);
+                                        },
+                                        nullptr);
+}
+
+// Puts the first `rows` rows of an engine picture into the image as its next band:
+// adopted as they are when the picture is wide enough, copied otherwise.
+bool addBand(capture::Image& image, cairo_surface_t* s, int top, int rows) {
+    if (!s || cairo_surface_get_type(s) != CAIRO_SURFACE_TYPE_IMAGE) return false;
+    cairo_surface_flush(s);
+    const int w = cairo_image_surface_get_width(s), h = cairo_image_surface_get_height(s);
+    const int stride = cairo_image_surface_get_stride(s);
+    const auto* data = cairo_image_surface_get_data(s);
+    const cairo_format_t format = cairo_image_surface_get_format(s);
+    if (!data || (format != CAIRO_FORMAT_ARGB32 && format != CAIRO_FORMAT_RGB24)) return false;
+    rows = std::min(rows, h);
+    if (w >= image.width()) {
+        cairo_surface_reference(s);
+        image.append({top, rows, static_cast<std::size_t>(stride), data,
+                      std::shared_ptr<const void>(s, [](const void* p) {
+                          cairo_surface_destroy(static_cast<cairo_surface_t*>(const_cast<void*>(p)));
+                      })});
+        return true;
+    }
+    std::uint32_t* out = image.appendOwned(top, rows);
+    if (!out) return true;
+    for (int y = 0; y < rows; ++y) {
+        std::uint32_t* row = out + static_cast<std::size_t>(y) * image.width();
+        std::memcpy(row, data + static_cast<std::size_t>(y) * stride, static_cast<std::size_t>(w) * 4);
+        std::fill(row + w, row + image.width(), image.back());
+    }
+    return true;
+}
+
+}  // namespace
+
+std::optional<std::string> PagePainter::evaluate(const std::string& script, int timeoutMs, bool* timedOut) {
+    auto pending = std::make_shared<Pending>();
+    webkit_web_view_evaluate_javascript(
+        view_, script.c_str(), -1, nullptr, nullptr, nullptr,
+        [](GObject* source, GAsyncResult* result, gpointer data) {
+            std::unique_ptr<std::shared_ptr<Pending>> keep(static_cast<std::shared_ptr<Pending>*>(data));
+            GError* error = nullptr;
+            JSCValue* v = webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), result, &error);
+            if (error) {
+                (*keep)->errors.push_back(error->message);
+                g_error_free(error);
+            }
+            if (v && !jsc_value_is_null(v) && !jsc_value_is_undefined(v)) {
+                char* text = jsc_value_to_string(v);
+                (*keep)->value = text;
+                g_free(text);
+            }
+            if (v) g_object_unref(v);
+            (*keep)->valueDone = true;
+        },
+        new std::shared_ptr<Pending>(pending));
+    const bool answered = iterateUntil([&] { return pending->valueDone; }, timeoutMs);
+    if (!pending->errors.empty()) lastError_ = pending->errors.front();
+    if (timedOut) *timedOut = !answered;
+    return pending->value;
+}
+
+std::optional<capture::BodyMetrics> PagePainter::measure(int timeoutMs, bool* timedOut) {
+    const auto reply = evaluate(capture::kMeasureScript, timeoutMs, timedOut);
+    if (!reply) return std::nullopt;
+    return capture::parseMetrics(*reply);
+}
+
+PaintResult PagePainter::paint(int width, int height, std::uint32_t back, int timeoutMs, int stripHeight) {
+    if (stripHeight <= 0 && height <= capture::kLargestPaint) return paintOnce(width, height, back, timeoutMs);
+    return paintStrips(width, height, back, timeoutMs, stripHeight > 0 ? stripHeight : capture::kStripHeight);
+}
+
+PaintResult PagePainter::paintOnce(int width, int height, std::uint32_t back, int timeoutMs) {
+    auto pending = std::make_shared<Pending>();
+    pending->pictures.resize(1);
+    pending->errors.resize(1);
+    requestSnapshot(view_, pending, 0);
+    PaintResult result;
+    result.timedOut = !iterateUntil([&] { return pending->outstanding == 0; }, timeoutMs);
+    auto image = std::make_shared<capture::Image>(width, height, back);
+    if (!result.timedOut && addBand(*image, pending->pictures[0], 0, height)) result.image = image;
+    else if (!result.timedOut) result.error = pending->errors[0];
+    return result;
+}
+
+PaintResult PagePainter::paintStrips(int width, int height, std::uint32_t back, int timeoutMs, int stripHeight) {
+    PaintResult result;
+    const auto begun = evaluate(capture::stripsBeginScript(height), timeoutMs, &result.timedOut);
+    if (!begun) return result;
+
+    // Every strip's layout and paint go out back to back: the page handles them in order.
+    const auto strips = capture::planStrips(height, stripHeight);
+    auto pending = std::make_shared<Pending>();
+    pending->pictures.resize(strips.size());
+    pending->errors.resize(strips.size());
+    for (std::size_t k = 0; k < strips.size(); ++k) {
+        ignoreScript(capture::stripScript(strips[k]), view_);
+        requestSnapshot(view_, pending, k);
+    }
+    result.timedOut = !iterateUntil([&] { return pending->outstanding == 0; }, timeoutMs);
+    if (!result.timedOut) evaluate(capture::stripsEndScript(), timeoutMs, &result.timedOut);
+    if (result.timedOut) return result;
+
+    auto image = std::make_shared<capture::Image>(width, height, back);
+    for (std::size_t k = 0; k < strips.size(); ++k) {
+        if (!addBand(*image, pending->pictures[k], strips[k].top, strips[k].height)) {
+            result.error = pending->errors[k];
+            return result;
+        }
+    }
+    result.image = image;
+    return result;
+}
+
+}  // namespace platform::gtk
