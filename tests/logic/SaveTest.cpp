@@ -83,6 +83,37 @@ TEST(Bitmap, HeaderAndRowsAreAWindowsBitmap) {
     EXPECT_EQ(b.substr(66, 12), top);
 }
 
+TEST(Bitmap, PicturesOfAnyShapeAreWrittenRowForRowThroughChunksAndBlocks) {
+    // Widths whose rows are no whole number of words or blocks, heights of several
+    // chunks, bands of adopted memory with gaps between them (the back colour).
+    for (const int width : {1, 3, 1001, 4099}) {
+        const int height = 9000 - width;
+        capture::Image image(width, height, 0x0a0b0c);
+        std::vector<std::shared_ptr<std::vector<std::uint32_t>>> keep;
+        for (int top = 0; top < height; top += 1500) {
+            if ((top / 1500) % 3 == 2) continue;  // a gap
+            const int rows = std::min(1300, height - top);
+            auto px = std::make_shared<std::vector<std::uint32_t>>(static_cast<std::size_t>(width) * rows);
+            for (std::size_t i = 0; i < px->size(); ++i) (*px)[i] = static_cast<std::uint32_t>(i * 2654435761u + top);
+            image.append({top, rows, static_cast<std::size_t>(width) * 4,
+                          reinterpret_cast<const std::uint8_t*>(px->data()), px});
+        }
+        Folder f;
+        ASSERT_FALSE(capture::writeBitmapFile(image, f.at("p.bmp")));
+        const std::string b = slurp(f.at("p.bmp"));
+        ASSERT_EQ(b.size(), capture::bitmapFileBytes(width, height)) << width;
+        const std::size_t row = (static_cast<std::size_t>(width) * 3 + 3) & ~std::size_t{3};
+        long wrong = 0;
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x) {
+                const auto* p = reinterpret_cast<const std::uint8_t*>(b.data()) + 54 + row * (height - 1 - y) + 3 * x;
+                const std::uint32_t got = p[0] | p[1] << 8 | p[2] << 16;
+                wrong += got != image.at(x, y);
+            }
+        EXPECT_EQ(wrong, 0) << "width " << width;
+    }
+}
+
 class SaveCommand : public ::testing::Test {
 protected:
     void SetUp() override {
