@@ -1,9 +1,9 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "platform/gtk/PagePainter.h"
-
 #include "platform/gtk/GtkControls.h"
+#include "platform/gtk/PagePainter.h"
+#include "platform/gtk/WebViews.h"
 
 namespace platform::gtk {
 
@@ -34,37 +34,11 @@ return String(fields).split('\n').map(function (n) {
 
 GtkBrowser::GtkBrowser(Surface& s, const ControlDesign& d)
     : surface_(s), left_(d.left), top_(d.top), width_(d.width), height_(d.height) {
-    view_ = WEBKIT_WEB_VIEW(webkit_web_view_new_with_context(sharedWebContext()));
-    g_object_ref_sink(view_);
-    WebKitSettings* settings = webkit_web_view_get_settings(view_);
-    webkit_settings_set_hardware_acceleration_policy(settings, WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER);
-    webkit_settings_set_enable_developer_extras(settings, FALSE);
-    // Requests for new windows reach the new-window event, which decides on them.
-    webkit_settings_set_javascript_can_open_windows_automatically(settings, TRUE);
+    view_ = newWebView({d.outOfSight, d.eagerLoading});
     g_signal_connect(view_, "load-changed", G_CALLBACK(&GtkBrowser::loadChanged), this);
     g_signal_connect(view_, "create", G_CALLBACK(&GtkBrowser::create), this);
     gtk_layout_put(surface_.gobj(), GTK_WIDGET(view_), twipsToPxX(left_), twipsToPxY(top_));
     gtk_widget_set_size_request(GTK_WIDGET(view_), std::max(1, twipsToPxX(width_)), std::max(1, twipsToPxY(height_)));
-    if (d.outOfSight) {
-        // Typed text never goes to a page nobody sees. A dialog nobody can see would
-        // hold the page forever: alerts are dismissed, questions answered no, leaving
-        // the page allowed, and printing refused.
-        gtk_widget_set_can_focus(GTK_WIDGET(view_), FALSE);
-        g_signal_connect(view_, "script-dialog", G_CALLBACK(&GtkBrowser::answerDialog), nullptr);
-        g_signal_connect(view_, "print", G_CALLBACK(+[](WebKitWebView*, WebKitPrintOperation*, gpointer) -> gboolean {
-                             return TRUE;
-                         }), nullptr);
-    }
-    if (d.eagerLoading) {
-        // Images and frames marked to load only when scrolled into view start loading
-        // as soon as the document is parsed, so they are in place when the page has loaded.
-        WebKitUserScript* script = webkit_user_script_new(
-            "document.querySelectorAll('img[loading=lazy],iframe[loading=lazy]')"
-            ".forEach(function (e) { e.loading = 'eager'; });",
-            WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES, WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_END, nullptr, nullptr);
-        webkit_user_content_manager_add_script(webkit_web_view_get_user_content_manager(view_), script);
-        webkit_user_script_unref(script);
-    }
     gtk_widget_show(GTK_WIDGET(view_));
 }
 
@@ -105,13 +79,6 @@ void GtkBrowser::loadChanged(WebKitWebView* view, WebKitLoadEvent event, gpointe
         if (!*alive) return;
         h();
     }
-}
-
-gboolean GtkBrowser::answerDialog(WebKitWebView*, WebKitScriptDialog* dialog, gpointer) {
-    const auto type = webkit_script_dialog_get_dialog_type(dialog);
-    if (type == WEBKIT_SCRIPT_DIALOG_CONFIRM || type == WEBKIT_SCRIPT_DIALOG_BEFORE_UNLOAD_CONFIRM)
-        webkit_script_dialog_confirm_set_confirmed(dialog, type == WEBKIT_SCRIPT_DIALOG_BEFORE_UNLOAD_CONFIRM);
-    return TRUE;
 }
 
 GtkWidget* GtkBrowser::create(WebKitWebView*, WebKitNavigationAction*, gpointer data) {

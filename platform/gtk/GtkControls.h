@@ -22,8 +22,6 @@ double twipsPerPixelX();
 double twipsPerPixelY();
 int twipsToPxX(double twips);
 int twipsToPxY(double twips);
-// The web context every browser shares: ephemeral, so nothing is written to disk.
-WebKitWebContext* sharedWebContext();
 // Runs the main loop until `done` holds or `ms` milliseconds have passed.
 bool iterateUntil(const std::function<bool()>& done, int ms);
 
@@ -233,7 +231,6 @@ public:
 private:
     static void loadChanged(WebKitWebView*, WebKitLoadEvent, gpointer self);
     static GtkWidget* create(WebKitWebView*, WebKitNavigationAction*, gpointer self);
-    static gboolean answerDialog(WebKitWebView*, WebKitScriptDialog*, gpointer);
     void place();
 
     Surface& surface_;

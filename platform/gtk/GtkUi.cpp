@@ -66,15 +66,6 @@ Gdk::RGBA colourFor(const Colour& c, Gtk::Widget& themed) {
     return rgba;
 }
 
-WebKitWebContext* sharedWebContext() {
-    static WebKitWebContext* context = [] {
-        WebKitWebContext* c = webkit_web_context_new_ephemeral();
-        webkit_web_context_set_cache_model(c, WEBKIT_CACHE_MODEL_DOCUMENT_VIEWER);
-        return c;
-    }();
-    return context;
-}
-
 bool iterateUntil(const std::function<bool()>& done, int ms) {
     const gint64 deadline = g_get_monotonic_time() + static_cast<gint64>(ms) * 1000;
     // A wake-up source, so the loop never sleeps past the deadline.

@@ -90,6 +90,11 @@ bool addBand(capture::Image& image, cairo_surface_t* s, int top, int rows) {
 
 }  // namespace
 
+bool PagePainter::wait(const std::function<bool()>& done, int ms) {
+    if (!cancel_) return iterateUntil(done, ms);
+    return iterateUntil([&] { return done() || *cancel_; }, ms) && !*cancel_;
+}
+
 std::optional<std::string> PagePainter::evaluate(const std::string& script, int timeoutMs, bool* timedOut) {
     auto pending = std::make_shared<Pending>();
     webkit_web_view_evaluate_javascript(
@@ -111,7 +116,7 @@ std::optional<std::string> PagePainter::evaluate(const std::string& script, int 
             (*keep)->valueDone = true;
         },
         new std::shared_ptr<Pending>(pending));
-    const bool answered = iterateUntil([&] { return pending->valueDone; }, timeoutMs);
+    const bool answered = wait([&] { return pending->valueDone; }, timeoutMs);
     if (!pending->errors.empty()) lastError_ = pending->errors.front();
     if (timedOut) *timedOut = !answered;
     return pending->value;
@@ -123,25 +128,28 @@ std::optional<capture::BodyMetrics> PagePainter::measure(int timeoutMs, bool* ti
     return capture::parseMetrics(*reply);
 }
 
-PaintResult PagePainter::paint(int width, int height, std::uint32_t back, int timeoutMs, int stripHeight) {
-    if (stripHeight <= 0 && height <= capture::kLargestPaint) return paintOnce(width, height, back, timeoutMs);
-    return paintStrips(width, height, back, timeoutMs, stripHeight > 0 ? stripHeight : capture::kStripHeight);
+PaintResult PagePainter::paint(int width, int height, std::uint32_t back, int timeoutMs, int stripHeight, int scale) {
+    scale = std::max(1, scale);
+    if (stripHeight <= 0 && static_cast<long>(height) * scale <= capture::kLargestPaint)
+        return paintOnce(width, height, back, timeoutMs, scale);
+    return paintStrips(width, height, back, timeoutMs, stripHeight > 0 ? stripHeight : capture::kStripHeight / scale, scale);
 }
 
-PaintResult PagePainter::paintOnce(int width, int height, std::uint32_t back, int timeoutMs) {
+PaintResult PagePainter::paintOnce(int width, int height, std::uint32_t back, int timeoutMs, int scale) {
     auto pending = std::make_shared<Pending>();
     pending->pictures.resize(1);
     pending->errors.resize(1);
     requestSnapshot(view_, pending, 0);
     PaintResult result;
-    result.timedOut = !iterateUntil([&] { return pending->outstanding == 0; }, timeoutMs);
-    auto image = std::make_shared<capture::Image>(width, height, back);
-    if (!result.timedOut && addBand(*image, pending->pictures[0], 0, height)) result.image = image;
+    result.timedOut = !wait([&] { return pending->outstanding == 0; }, timeoutMs);
+    auto image = std::make_shared<capture::Image>(width * scale, height * scale, back);
+    if (!result.timedOut && addBand(*image, pending->pictures[0], 0, height * scale)) result.image = image;
     else if (!result.timedOut) result.error = pending->errors[0];
     return result;
 }
 
-PaintResult PagePainter::paintStrips(int width, int height, std::uint32_t back, int timeoutMs, int stripHeight) {
+PaintResult PagePainter::paintStrips(int width, int height, std::uint32_t back, int timeoutMs, int stripHeight,
+                                     int scale) {
     PaintResult result;
     const auto begun = evaluate(capture::stripsBeginScript(height), timeoutMs, &result.timedOut);
     if (!begun) return result;
@@ -155,13 +163,13 @@ PaintResult PagePainter::paintStrips(int width, int height, std::uint32_t back, 
         ignoreScript(capture::stripScript(strips[k]), view_);
         requestSnapshot(view_, pending, k);
     }
-    result.timedOut = !iterateUntil([&] { return pending->outstanding == 0; }, timeoutMs);
+    result.timedOut = !wait([&] { return pending->outstanding == 0; }, timeoutMs);
     if (!result.timedOut) evaluate(capture::stripsEndScript(), timeoutMs, &result.timedOut);
     if (result.timedOut) return result;
 
-    auto image = std::make_shared<capture::Image>(width, height, back);
+    auto image = std::make_shared<capture::Image>(width * scale, height * scale, back);
     for (std::size_t k = 0; k < strips.size(); ++k) {
-        if (!addBand(*image, pending->pictures[k], strips[k].top, strips[k].height)) {
+        if (!addBand(*image, pending->pictures[k], strips[k].top * scale, strips[k].height * scale)) {
             result.error = pending->errors[k];
             return result;
         }

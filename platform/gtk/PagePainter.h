@@ -5,6 +5,7 @@
 
 #include <webkit2/webkit2.h>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -23,13 +24,15 @@ struct PaintResult {
 
 class PagePainter {
 public:
-    explicit PagePainter(WebKitWebView* view) : view_(view) {}
+    // `cancel`, when given and set, ends every wait at once, as a time-out.
+    explicit PagePainter(WebKitWebView* view, const std::atomic<bool>* cancel = nullptr) : view_(view), cancel_(cancel) {}
 
     // The body's metrics; empty without a document or body, or when the page does not answer.
     std::optional<capture::BodyMetrics> measure(int timeoutMs, bool* timedOut = nullptr);
-    // Paints the whole page into a picture of the given size. `stripHeight` above 0
-    // forces strips of that height even where one paint would do.
-    PaintResult paint(int width, int height, std::uint32_t back, int timeoutMs, int stripHeight = 0);
+    // Paints the whole page, measured in CSS pixels, into a picture `scale` times its
+    // size (the view's device scale). `stripHeight` above 0 forces strips of that
+    // height even where one paint would do.
+    PaintResult paint(int width, int height, std::uint32_t back, int timeoutMs, int stripHeight = 0, int scale = 1);
     // Runs a script and waits for its value as text; empty on failure or time-out.
     std::optional<std::string> evaluate(const std::string& script, int timeoutMs, bool* timedOut = nullptr);
 
@@ -37,10 +40,13 @@ public:
     const std::string& lastError() const { return lastError_; }
 
 private:
-    PaintResult paintOnce(int width, int height, std::uint32_t back, int timeoutMs);
-    PaintResult paintStrips(int width, int height, std::uint32_t back, int timeoutMs, int stripHeight);
+    PaintResult paintOnce(int width, int height, std::uint32_t back, int timeoutMs, int scale);
+    PaintResult paintStrips(int width, int height, std::uint32_t back, int timeoutMs, int stripHeight, int scale);
+
+    bool wait(const std::function<bool()>& done, int ms);
 
     WebKitWebView* view_;
+    const std::atomic<bool>* cancel_;
     std::string lastError_;
 };
 

@@ -1,0 +1,84 @@
+#include "platform/gtk/WebViews.h"
+
+#include <glib.h>
+
+#include <cstdio>
+
+namespace platform::gtk {
+
+namespace {
+
+// The sandbox needs bubblewrap and the D-Bus proxy, and a kernel that lets bubblewrap
+// make its namespaces.
+bool sandboxWorks() {
+    gchar* bwrap = g_find_program_in_path("bwrap");
+    gchar* proxy = g_find_program_in_path("xdg-dbus-proxy");
+    bool ok = bwrap && proxy;
+    if (ok) {
+        const gchar* argv[] = {bwrap, "--ro-bind", "/", "/", "--unshare-all", "true", nullptr};
+        gint status = -1;
+        ok = g_spawn_sync(nullptr, const_cast<gchar**>(argv), nullptr, static_cast<GSpawnFlags>(G_SPAWN_STDOUT_TO_DEV_NULL | G_SPAWN_STDERR_TO_DEV_NULL),
+                          nullptr, nullptr, nullptr, nullptr, &status, nullptr) &&
+             g_spawn_check_wait_status(status, nullptr);
+    }
+    g_free(bwrap);
+    g_free(proxy);
+    return ok;
+}
+
+gboolean answerDialog(WebKitWebView*, WebKitScriptDialog* dialog, gpointer) {
+    const auto type = webkit_script_dialog_get_dialog_type(dialog);
+    if (type == WEBKIT_SCRIPT_DIALOG_CONFIRM || type == WEBKIT_SCRIPT_DIALOG_BEFORE_UNLOAD_CONFIRM)
+        webkit_script_dialog_confirm_set_confirmed(dialog, type == WEBKIT_SCRIPT_DIALOG_BEFORE_UNLOAD_CONFIRM);
+    return TRUE;
+}
+
+}  // namespace
+
+WebKitWebContext* sharedWebContext() {
+    static WebKitWebContext* context = [] {
+        WebKitWebContext* c = webkit_web_context_new_ephemeral();
+        webkit_web_context_set_cache_model(c, WEBKIT_CACHE_MODEL_DOCUMENT_VIEWER);
+        if (sandboxWorks()) {
+            webkit_web_context_set_sandbox_enabled(c, TRUE);
+        } else {
+            std::fprintf(stderr, "%s: the web engine's sandbox cannot start here (bubblewrap or xdg-dbus-proxy is "
+                                 "missing or not allowed); pages run without it.\n", g_get_prgname() ? g_get_prgname() : "vemo");
+        }
+        return c;
+    }();
+    return context;
+}
+
+WebKitWebView* newWebView(const ViewRole& role) {
+    auto* view = WEBKIT_WEB_VIEW(webkit_web_view_new_with_context(sharedWebContext()));
+    g_object_ref_sink(view);
+    WebKitSettings* settings = webkit_web_view_get_settings(view);
+    webkit_settings_set_hardware_acceleration_policy(settings, WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER);
+    webkit_settings_set_enable_developer_extras(settings, FALSE);
+    // Requests for new windows reach the view's create signal, which decides on them.
+    webkit_settings_set_javascript_can_open_windows_automatically(settings, TRUE);
+    if (role.outOfSight) {
+        // Typed text never goes to a page nobody sees. A dialog nobody can see would
+        // hold the page forever: alerts are dismissed, questions answered no, leaving
+        // the page allowed, and printing refused.
+        gtk_widget_set_can_focus(GTK_WIDGET(view), FALSE);
+        g_signal_connect(view, "script-dialog", G_CALLBACK(answerDialog), nullptr);
+        g_signal_connect(view, "print", G_CALLBACK(+[](WebKitWebView*, WebKitPrintOperation*, gpointer) -> gboolean {
+                             return TRUE;
+                         }), nullptr);
+    }
+    if (role.eagerLoading) {
+        // Images and frames marked to load only when scrolled into view start loading
+        // as soon as the document is parsed, so they are in place when the page has loaded.
+        WebKitUserScript* script = webkit_user_script_new(
+            "document.querySelectorAll('img[loading=lazy],iframe[loading=lazy]')"
+            ".forEach(function (e) { e.loading = 'eager'; });",
+            WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES, WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_END, nullptr, nullptr);
+        webkit_user_content_manager_add_script(webkit_web_view_get_user_content_manager(view), script);
+        webkit_user_script_unref(script);
+    }
+    return view;
+}
+
+}  // namespace platform::gtk

@@ -1,0 +1,20 @@
+// The engine's settings every web view of both programs shares.
+#pragma once
+
+#include <webkit2/webkit2.h>
+
+namespace platform::gtk {
+
+// The web context every view shares: ephemeral, so nothing is written to disk, and
+// sandboxed where the system allows it (said on standard error where it does not).
+WebKitWebContext* sharedWebContext();
+
+struct ViewRole {
+    bool outOfSight = false;    // nobody sees it: no keyboard, page dialogs answered at once, no printing
+    bool eagerLoading = false;  // images and frames marked lazy load at once
+};
+
+// A new view in the shared context, set up for its role.
+WebKitWebView* newWebView(const ViewRole&);
+
+}  // namespace platform::gtk

@@ -1,0 +1,92 @@
+// Starts the capture command: options, a display of its own where there is none,
+// the engine, and the run.
+#include <glib-unix.h>
+#include <gtkmm.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <clocale>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+
+#include "platform/PrivateDisplay.h"
+#include "platform/gtk/ShotEngine.h"
+#include "shot/Messages.h"
+#include "shot/Options.h"
+#include "shot/Run.h"
+
+namespace {
+
+// Translations beside the program in its build folder, or where it is installed.
+std::string localeDir() {
+    std::error_code ec;
+    const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (!ec) {
+        const auto here = self.parent_path() / "locale";
+        if (std::filesystem::is_directory(here, ec)) return here.string();
+    }
+    return VEMO_LOCALEDIR;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::setlocale(LC_ALL, "");
+    bindtextdomain(shot::kTextDomain, localeDir().c_str());
+    bind_textdomain_codeset(shot::kTextDomain, "UTF-8");
+
+    const auto parsed = shot::parseOptions(std::vector<std::string>(argv, argv + argc));
+    if (!parsed.options) {
+        std::cerr << "vemo-shot: " << parsed.error << "\n" << shot::tr("Try 'vemo-shot --help' for more information.") << "\n";
+        return shot::kExitUsage;
+    }
+    const auto& options = *parsed.options;
+    if (options.help) {
+        std::cout << shot::usageText("vemo-shot");
+        return shot::kExitOk;
+    }
+    if (options.version) {
+        std::cout << "vemo-shot " << VEMO_VERSION << "\n";
+        return shot::kExitOk;
+    }
+
+    std::unique_ptr<platform::PrivateDisplay> display;
+    const char* x = std::getenv("DISPLAY");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    if ((!x || !*x) && (!wayland || !*wayland)) {
+        std::string error;
+        display = platform::PrivateDisplay::start(1280, 1024, error);
+        if (!display) {
+            std::cerr << shot::format(shot::tr("vemo-shot: no display, and no virtual one could be started: %s"),
+                                      error.c_str()) << "\n";
+            return shot::kExitLoadFailed;
+        }
+        setenv("DISPLAY", display->name().c_str(), 1);
+        setenv("GDK_BACKEND", "x11", 1);
+    }
+    if (options.scale == 2) setenv("GDK_SCALE", "2", 1);
+    // No assistive technology listens to a window nobody sees.
+    setenv("NO_AT_BRIDGE", "1", 1);
+    g_set_prgname("vemo-shot");
+    if (!gtk_init_check(nullptr, nullptr)) {
+        std::cerr << shot::tr("vemo-shot: the display cannot be opened") << "\n";
+        return shot::kExitLoadFailed;
+    }
+    Gtk::Main::init_gtkmm_internals();
+
+    static std::atomic<bool> interrupted{false};
+    for (int sig : {SIGINT, SIGTERM, SIGHUP})
+        g_unix_signal_add(sig, [](gpointer) -> gboolean {
+            interrupted = true;
+            return G_SOURCE_CONTINUE;
+        }, nullptr);
+
+    int status;
+    {
+        platform::gtk::ShotEngine engine(interrupted);
+        status = shot::run(options, engine, {std::cerr, ::isatty(2) != 0}, interrupted);
+    }
+    return status;
+}

@@ -1,0 +1,133 @@
+#include "shot/Options.h"
+
+#include <getopt.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+
+#include "shot/Messages.h"
+
+namespace shot {
+
+namespace {
+
+enum LongOnly { kWarmUp = 1000, kNoWarmUp, kReport, kList, kOutDir, kQuality, kFormat, kWait, kTimeout, kScale };
+
+const option kLong[] = {
+    {"width", required_argument, nullptr, 'w'},     {"height", required_argument, nullptr, 'h'},
+    {"scale", required_argument, nullptr, kScale},  {"wait", required_argument, nullptr, kWait},
+    {"timeout", required_argument, nullptr, kTimeout}, {"warm-up", no_argument, nullptr, kWarmUp},
+    {"no-warm-up", no_argument, nullptr, kNoWarmUp}, {"quiet", no_argument, nullptr, 'q'},
+    {"report", required_argument, nullptr, kReport}, {"list", required_argument, nullptr, kList},
+    {"out-dir", required_argument, nullptr, kOutDir}, {"quality", required_argument, nullptr, kQuality},
+    {"format", required_argument, nullptr, kFormat}, {"help", no_argument, nullptr, 'H'},
+    {"version", no_argument, nullptr, 'V'},         {nullptr, 0, nullptr, 0},
+};
+
+bool number(const char* text, int lo, int hi, int& out) {
+    errno = 0;
+    char* end = nullptr;
+    const long v = std::strtol(text, &end, 10);
+    if (errno || end == text || *end || v < lo || v > hi) return false;
+    out = static_cast<int>(v);
+    return true;
+}
+
+}  // namespace
+
+Parsed parseOptions(const std::vector<std::string>& args) {
+    std::vector<char*> argv;
+    std::vector<std::string> copy = args;
+    for (auto& a : copy) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    Options o;
+    auto bad = [](const std::string& why) { return Parsed{std::nullopt, why}; };
+    optind = 0;  // restart getopt, also for a second parse in one process
+    opterr = 0;
+    int c;
+    while ((c = getopt_long(static_cast<int>(copy.size()), argv.data(), "+:w:h:q", kLong, nullptr)) != -1) {
+        const char* arg = optarg;
+        switch (c) {
+            case 'w':
+                if (!number(arg, 16, 32767, o.width)) return bad(format(tr("--width takes a number of pixels from 16 to 32767, not '%s'"), arg));
+                break;
+            case 'h':
+                if (!number(arg, 16, 32767, o.height)) return bad(format(tr("--height takes a number of pixels from 16 to 32767, not '%s'"), arg));
+                break;
+            case kScale:
+                if (!number(arg, 1, 2, o.scale)) return bad(format(tr("--scale takes 1 or 2, not '%s'"), arg));
+                break;
+            case kWait:
+                if (!number(arg, 0, 600000, o.waitMs)) return bad(format(tr("--wait takes milliseconds from 0 to 600000, not '%s'"), arg));
+                break;
+            case kTimeout:
+                if (!number(arg, 1, 3600, o.timeoutS)) return bad(format(tr("--timeout takes seconds from 1 to 3600, not '%s'"), arg));
+                break;
+            case kQuality:
+                if (!number(arg, 1, 100, o.quality)) return bad(format(tr("--quality takes a number from 1 to 100, not '%s'"), arg));
+                break;
+            case kFormat: {
+                const auto f = capture::formatForName(std::string("x.") + arg);
+                if (!f) return bad(format(tr("--format takes png, jpg or bmp, not '%s'"), arg));
+                o.batchFormat = *f;
+                break;
+            }
+            case kWarmUp: o.warmUp = true; break;
+            case kNoWarmUp: o.warmUp = false; break;
+            case 'q': o.quiet = true; break;
+            case kReport: o.report = arg; break;
+            case kList: o.list = arg; break;
+            case kOutDir: o.outDir = arg; break;
+            case 'H': o.help = true; return {o, {}};
+            case 'V': o.version = true; return {o, {}};
+            case ':':
+                return bad(format(tr("option '%s' needs a value"), copy[static_cast<std::size_t>(optind - 1)].c_str()));
+            default:
+                return bad(format(tr("unknown option '%s'"), copy[static_cast<std::size_t>(optind - 1)].c_str()));
+        }
+    }
+    std::vector<std::string> rest(copy.begin() + optind, copy.end());
+    if (!o.list.empty() || !o.outDir.empty()) {
+        if (o.list.empty() || o.outDir.empty()) return bad(tr("--list and --out-dir go together"));
+        if (!rest.empty()) return bad(tr("a batch takes no URL or OUT of its own"));
+        return {o, {}};
+    }
+    if (rest.size() != 2) return bad(tr("give an address and a file to write: vemo-shot [OPTIONS] URL OUT"));
+    o.address = rest[0];
+    o.out = rest[1];
+    if (!capture::formatForName(o.out))
+        return bad(format(tr("'%s' has no picture extension: use .png, .jpg, .jpeg or .bmp"), o.out.c_str()));
+    return {o, {}};
+}
+
+std::string usageText(const std::string& program) {
+    return format(tr("Usage: %s [OPTIONS] URL OUT\n"
+                     "  or:  %s [OPTIONS] --list FILE --out-dir DIR\n"
+                     "Photographs whole web pages, however long, as one picture each.\n"
+                     "The format follows OUT's extension: .png, .jpg/.jpeg or .bmp.\n\n"
+                     "  -w, --width=PX       width of the browser's screen (default 1280)\n"
+                     "  -h, --height=PX      height of the browser's screen, what 100vh means (default 1024)\n"
+                     "      --scale=1|2      pixels per CSS pixel (default 1)\n"
+                     "      --wait=MS        wait this long after the page has loaded (default 0)\n"
+                     "      --timeout=S      time limit for each page (default 30)\n"
+                     "      --warm-up        scroll through the page once before the photo, so images\n"
+                     "                       that load when scrolled to are in place (the default)\n"
+                     "      --no-warm-up     photograph the page as it has loaded\n"
+                     "      --quality=N      JPEG quality, 1 to 100 (default 90)\n"
+                     "      --list=FILE      photograph every address in FILE, one a line ('-': standard\n"
+                     "                       input; blank lines and lines starting with # are skipped)\n"
+                     "      --out-dir=DIR    where a batch writes its pictures, named from the addresses\n"
+                     "      --format=FMT     png, jpg or bmp for a batch (default png)\n"
+                     "      --report=FILE    write one JSON line a page: address, file, width, height,\n"
+                     "                       milliseconds, status, message\n"
+                     "  -q, --quiet          no progress; only failures and the summary\n"
+                     "      --help           show this help and exit\n"
+                     "      --version        show the version and exit\n\n"
+                     "Exit status: 0 all written; 1 some pages of a batch failed; 2 bad usage;\n"
+                     "3 a page could not be loaded; 4 a page did not answer in time; 5 a picture too\n"
+                     "large for its format or for memory; 6 a file could not be written; 130 interrupted.\n"),
+                  program.c_str(), program.c_str());
+}
+
+}  // namespace shot

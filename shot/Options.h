@@ -1,0 +1,50 @@
+// The capture command's options, read GNU style from its command line.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "capture/ImageFiles.h"
+
+namespace shot {
+
+// The command's exit statuses.
+enum Exit {
+    kExitOk = 0,           // every picture written
+    kExitSomeFailed = 1,   // a batch in which some pages failed (the report says which)
+    kExitUsage = 2,        // bad usage
+    kExitLoadFailed = 3,   // the page could not be loaded
+    kExitTimedOut = 4,     // the page did not answer in time
+    kExitTooLarge = 5,     // the picture is too large for the format or for memory
+    kExitWriteFailed = 6,  // the file could not be written
+    kExitInterrupted = 130,
+};
+
+struct Options {
+    int width = 1280, height = 1024;  // the browser's screen: the layout width and what 100vh means
+    int scale = 1;
+    int waitMs = 0;        // after the page has loaded
+    int timeoutS = 30;     // for the whole page
+    bool warmUp = true;
+    bool quiet = false;
+    int quality = 90;
+    std::string report;    // JSON Lines, or empty
+    // One page: its address and file; or a batch: the list and the folder.
+    std::string address, out;
+    std::string list, outDir;
+    capture::Format batchFormat = capture::Format::Png;
+    bool help = false, version = false;
+};
+
+struct Parsed {
+    std::optional<Options> options;
+    std::string error;  // why the command line is wrong, when it is
+};
+
+Parsed parseOptions(const std::vector<std::string>& args);
+
+// The text of --help.
+std::string usageText(const std::string& program);
+
+}  // namespace shot

@@ -1,0 +1,163 @@
+// The capture command's own logic against a fake engine: options, names, lists,
+// reports and exit statuses.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <unistd.h>
+
+#include "shot/Batch.h"
+#include "shot/Options.h"
+#include "shot/Run.h"
+
+namespace {
+
+std::optional<shot::Options> parse(std::vector<std::string> args) {
+    args.insert(args.begin(), "vemo-shot");
+    return shot::parseOptions(args).options;
+}
+
+TEST(ShotOptions, DefaultsShortAndLongFormsAndMistakes) {
+    auto o = parse({"http://a.example/", "a.png"});
+    ASSERT_TRUE(o);
+    EXPECT_EQ(o->width, 1280);
+    EXPECT_EQ(o->height, 1024);
+    EXPECT_TRUE(o->warmUp);
+    EXPECT_EQ(o->quality, 90);
+    o = parse({"-w", "800", "--height=600", "--scale", "2", "--no-warm-up", "--quality=70", "-q", "u", "b.JPEG"});
+    ASSERT_TRUE(o);
+    EXPECT_EQ(o->width, 800);
+    EXPECT_EQ(o->height, 600);
+    EXPECT_EQ(o->scale, 2);
+    EXPECT_FALSE(o->warmUp);
+    EXPECT_EQ(o->quality, 70);
+    EXPECT_TRUE(o->quiet);
+    o = parse({"--list", "-", "--out-dir", "d", "--format", "jpg"});
+    ASSERT_TRUE(o);
+    EXPECT_EQ(o->batchFormat, capture::Format::Jpeg);
+    for (const auto& bad : std::vector<std::vector<std::string>>{
+             {"u"}, {"u", "a.gif"}, {"--scale=3", "u", "a.png"}, {"--width=0", "u", "a.png"}, {"--width", "12x", "u", "a.png"},
+             {"--list", "l"}, {"--list", "l", "--out-dir", "d", "u"}, {"--bogus", "u", "a.png"}, {"u", "a.png", "--timeout"}})
+        EXPECT_FALSE(parse(bad)) << bad[0];
+    EXPECT_TRUE(parse({"--help"})->help);
+}
+
+TEST(ShotNames, ReadableUniqueAndSafe) {
+    std::set<std::string> taken;
+    EXPECT_EQ(shot::fileNameFor("https://docs.example.org/a/b c.html?x=1#top", ".png", taken),
+              "docs.example.org_a_b_c.html_x_1_top.png");
+    EXPECT_EQ(shot::fileNameFor("https://docs.example.org/a/b c.html?x=1#top", ".png", taken),
+              "docs.example.org_a_b_c.html_x_1_top-2.png");
+    EXPECT_EQ(shot::fileNameFor("HTTPS://DOCS.example.org/a/b%20c.html?x=1#top", ".png", taken).find('/'), std::string::npos);
+    for (const std::string& hostile : std::vector<std::string>{"file:///../../etc/passwd", "../../x", "..", "/", "", "http://.hidden/",
+                                      "http://a/" + std::string(500, 'z')}) {
+        const auto name = shot::fileNameFor(hostile, ".png", taken);
+        EXPECT_EQ(name.find('/'), std::string::npos) << hostile;
+        EXPECT_NE(name[0], '.') << hostile;
+        EXPECT_EQ(name.find(".."), std::string::npos) << hostile;
+        EXPECT_LE(name.size(), 130u) << hostile;
+    }
+    EXPECT_NE(shot::fileNameFor("http://a/" + std::string(500, 'z') + "1", ".png", taken),
+              shot::fileNameFor("http://a/" + std::string(500, 'z') + "2", ".png", taken));
+}
+
+TEST(ShotList, SkipsBlanksAndComments) {
+    std::istringstream in("# pages\n\nhttp://a/\n   http://b/  \n\t# not this\nhttp://c/\r\n");
+    EXPECT_EQ(shot::readList(in), (std::vector<std::string>{"http://a/", "http://b/", "http://c/"}));
+}
+
+TEST(ShotReport, OneJsonLineWithEveryFieldEscaped) {
+    EXPECT_EQ(shot::reportLine("http://a/\"q\"\\", "/o/a.png", 10, 20, 30, shot::Status::TimedOut, "line\nnext\x01"),
+              "{\"address\":\"http://a/\\\"q\\\"\\\\\",\"file\":\"/o/a.png\",\"width\":10,\"height\":20,"
+              "\"milliseconds\":30,\"status\":\"timed-out\",\"message\":\"line\\nnext\\u0001\"}");
+}
+
+// Pages of a given height, or the failure named for their address.
+class FakeEngine : public shot::IPageEngine {
+public:
+    shot::PageShot photograph(const shot::PageRequest& r) override {
+        requests.push_back(r);
+        if (auto it = failures.find(r.address); it != failures.end()) return {it->second, "no", nullptr};
+        auto image = std::make_shared<capture::Image>(r.width * r.scale, heightFor(r.address), 0x336699);
+        if (onPhoto) onPhoto();
+        return {shot::Status::Ok, {}, image};
+    }
+    int heightFor(const std::string& a) { return heights.count(a) ? heights[a] : 100; }
+    std::map<std::string, shot::Status> failures;
+    std::map<std::string, int> heights;
+    std::vector<shot::PageRequest> requests;
+    std::function<void()> onPhoto;
+};
+
+struct Folder {
+    std::filesystem::path dir = std::filesystem::temp_directory_path() / ("vemo-shot-logic-" + std::to_string(::getpid()));
+    Folder() { std::filesystem::create_directories(dir); }
+    ~Folder() { std::filesystem::remove_all(dir); }
+    std::string at(const std::string& n) const { return (dir / n).string(); }
+};
+
+int runWith(FakeEngine& engine, std::vector<std::string> args, std::string& err, std::atomic<bool>* stop = nullptr) {
+    std::ostringstream out;
+    std::atomic<bool> never{false};
+    const int status = shot::run(*parse(std::move(args)), engine, {out, false}, stop ? *stop : never);
+    err = out.str();
+    return status;
+}
+
+TEST(ShotRun, ExitStatusesSayWhatWentWrong) {
+    Folder f;
+    FakeEngine e;
+    std::string err;
+    e.failures = {{"refused", shot::Status::LoadFailed}, {"hung", shot::Status::TimedOut}};
+    EXPECT_EQ(runWith(e, {"ok", f.at("a.png")}, err), shot::kExitOk);
+    EXPECT_TRUE(err.empty()) << err;
+    EXPECT_EQ(runWith(e, {"refused", f.at("b.png")}, err), shot::kExitLoadFailed);
+    EXPECT_EQ(runWith(e, {"hung", f.at("b.png")}, err), shot::kExitTimedOut);
+    EXPECT_EQ(runWith(e, {"ok", f.at("missing/b.png")}, err), shot::kExitWriteFailed);
+    e.heights["tall"] = 70000;
+    EXPECT_EQ(runWith(e, {"tall", f.at("t.jpg")}, err), shot::kExitTooLarge);
+    EXPECT_NE(err.find("JPEG holds at most 65535 x 65535 px: write it as PNG instead"), std::string::npos) << err;
+    EXPECT_FALSE(std::filesystem::exists(f.at("t.jpg")));
+    EXPECT_FALSE(std::filesystem::exists(f.at("b.png")));
+    // The request carries the options.
+    runWith(e, {"--width=900", "--height=700", "--scale=2", "--wait=5", "--timeout=7", "--no-warm-up", "ok", f.at("c.png")}, err);
+    const auto& r = e.requests.back();
+    EXPECT_EQ(r.width, 900);
+    EXPECT_EQ(r.height, 700);
+    EXPECT_EQ(r.scale, 2);
+    EXPECT_EQ(r.waitMs, 5);
+    EXPECT_EQ(r.timeoutMs, 7000);
+    EXPECT_FALSE(r.warmUp);
+}
+
+TEST(ShotRun, BatchWritesWhatItCanReportsAllAndStopsWhenInterrupted) {
+    Folder f;
+    std::ofstream(f.at("list")) << "a\nrefused\nb\n# c\nb\n";
+    std::filesystem::create_directory(f.at("out"));
+    FakeEngine e;
+    e.failures = {{"refused", shot::Status::LoadFailed}};
+    std::string err;
+    EXPECT_EQ(runWith(e, {"--list", f.at("list"), "--out-dir", f.at("out"), "--report", f.at("r.jsonl"), "--format=bmp"}, err),
+              shot::kExitSomeFailed);
+    EXPECT_TRUE(std::filesystem::exists(f.at("out/a.bmp")));
+    EXPECT_TRUE(std::filesystem::exists(f.at("out/b.bmp")));
+    EXPECT_TRUE(std::filesystem::exists(f.at("out/b-2.bmp")));
+    EXPECT_NE(err.find("3 of 4 pages written, 1 failed"), std::string::npos) << err;
+    std::ifstream report(f.at("r.jsonl"));
+    std::string line;
+    int lines = 0;
+    while (std::getline(report, line)) ++lines;
+    EXPECT_EQ(lines, 4);
+
+    std::atomic<bool> stop{false};
+    e.onPhoto = [&] { stop = true; };  // Ctrl+C during the first page
+    std::filesystem::remove_all(f.at("out"));
+    std::filesystem::create_directory(f.at("out"));
+    EXPECT_EQ(runWith(e, {"--list", f.at("list"), "--out-dir", f.at("out")}, err, &stop), shot::kExitInterrupted);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(f.at("out")), {}), 1);  // the page under way is finished
+    EXPECT_NE(err.find("interrupted"), std::string::npos);
+}
+
+}  // namespace

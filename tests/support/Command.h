@@ -1,0 +1,37 @@
+// Running a built program as a user would, and reading back the pictures it wrote.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace support {
+
+struct Outcome {
+    int status = -1;  // the exit status, or 128 + the signal that ended it
+    std::string err;  // what it printed on standard error
+    std::string out;
+};
+
+// Runs `argv` with the environment changed by `env` ("NAME=value" sets, "NAME" removes).
+Outcome runCommand(const std::vector<std::string>& argv, const std::vector<std::string>& env = {});
+
+// Starts it without waiting; its standard error goes to `errFile`.
+pid_t startCommand(const std::vector<std::string>& argv, const std::vector<std::string>& env, const std::string& errFile);
+int waitCommand(pid_t);
+
+// A picture file of any of the formats, decoded to 0xRRGGBB pixels.
+struct Picture {
+    int width = 0, height = 0;
+    std::vector<std::uint32_t> pixels;
+    std::uint32_t at(int x, int y) const { return pixels[static_cast<std::size_t>(y) * width + x]; }
+    static std::optional<Picture> read(const std::string& path);
+};
+
+// How many processes of that name run now.
+int processCount(const std::string& name);
+
+}  // namespace support
