@@ -16,10 +16,13 @@ namespace capture {
 namespace {
 
 constexpr int kJpegLargest = 65535;
-// PNG: the fastest deflate level and the filters that suit screen pictures; against
-// higher levels it writes a page several times faster for files a little larger.
+// PNG: the fastest deflate level without row filters. Measured on a 1280 x 13460 px
+// text page: 2.9 MB in 127 ms, against 3.0 MB in 533 ms with the filters chosen row by
+// row, 2.9 MB in 977 ms at level 6, and 3.3 MB for Chromium's own picture of the page.
+// Flat colour compresses less well without filters (254 KB against 81 KB for a page of
+// colour bands), but such pictures are small whatever is chosen.
 constexpr int kPngLevel = 1;
-constexpr int kPngFilters = SPNG_FILTER_CHOICE_NONE | SPNG_FILTER_CHOICE_SUB | SPNG_FILTER_CHOICE_UP;
+constexpr int kPngFilters = SPNG_FILTER_CHOICE_NONE;
 
 std::string lower(std::string s) {
     for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));

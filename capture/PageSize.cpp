@@ -7,6 +7,7 @@ namespace capture {
 
 const char* const kMeasureScript = R"JS(
 (function () {
+  if (window.__vemoWarm) window.__vemoWarm.stop();
   var b = document.body, r = document.documentElement;
   if (!b) return null;
   var cw = b.clientWidth, ch = b.clientHeight;

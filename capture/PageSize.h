@@ -25,7 +25,8 @@ PageSize pageSize(const BodyMetrics&);
 
 // A script that returns the body's metrics as eight comma-separated whole numbers,
 // or null without a body. In a quirks mode document the body's client size is the
-// viewport's; its own is taken from its border box instead.
+// viewport's; its own is taken from its border box instead. A warm-up under way is
+// stopped first, and the page put back at its top.
 extern const char* const kMeasureScript;
 // The metrics from that script's reply.
 std::optional<BodyMetrics> parseMetrics(const std::string& reply);

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <future>
 #include <iostream>
 #include <set>
 #include <vector>
@@ -150,39 +151,70 @@ int run(const Options& o, IPageEngine& engine, Console con, const std::atomic<bo
     auto elapsed = [&] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count(); };
     std::size_t written = 0, failed = 0;
     Status last = Status::Ok;
+
+    // A page's outcome, reported once its file is written or it has failed.
+    struct Outcome {
+        std::size_t job;
+        std::chrono::steady_clock::time_point began;
+        PageShot shot;
+        int width = 0, height = 0;
+    };
+    auto finish = [&](Outcome& r) {
+        const auto& job = jobs[r.job];
+        const long ms = static_cast<long>(
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - r.began).count());
+        if (report) report << reportLine(job.address, r.shot.status == Status::Ok ? job.path : "", r.width, r.height, ms,
+                                         r.shot.status, r.shot.message) << '\n' << std::flush;
+        last = r.shot.status;
+        if (r.shot.status == Status::Ok) {
+            ++written;
+            return;
+        }
+        ++failed;
+        progress.clear();
+        con.err << format(tr("vemo-shot: %s: %s (%s)\n"), job.address.c_str(), r.shot.message.c_str(),
+                          statusName(r.shot.status));
+    };
+    // Each picture is written while the engine takes the next page.
+    std::future<Outcome> writing;
+    auto settle = [&] {
+        if (!writing.valid()) return;
+        auto done = writing.get();
+        finish(done);
+    };
+
     for (std::size_t i = 0; i < jobs.size() && !interrupted; ++i) {
         const auto& job = jobs[i];
         progress.show(i, job.address, elapsed());
-        const auto t0 = std::chrono::steady_clock::now();
+        Outcome r{i, std::chrono::steady_clock::now(), {}, 0, 0};
         PageRequest request{job.address, o.width, o.height, o.scale, o.waitMs, o.timeoutS * 1000, o.warmUp};
-        PageShot shot = engine.photograph(request);
-        int width = shot.image ? shot.image->width() : 0, height = shot.image ? shot.image->height() : 0;
-        if (shot.status == Status::Ok) {
-            if (const auto limit = capture::formatRefuses(job.format, width, height)) {
-                shot.status = Status::TooLarge;
-                shot.message = format(tr("the picture is %d x %d px, and %s holds at most %s: write it as %s instead"),
-                                      width, height, capture::formatName(job.format), limit->limit.c_str(),
-                                      capture::formatName(limit->instead));
-            } else if (const auto error = capture::writeImageFile(*shot.image, job.path, job.format, {o.quality})) {
-                shot.status = Status::WriteFailed;
-                shot.message = error.message();
+        r.shot = engine.photograph(request);
+        r.width = r.shot.image ? r.shot.image->width() : 0;
+        r.height = r.shot.image ? r.shot.image->height() : 0;
+        settle();
+        if (r.shot.status == Status::Ok) {
+            if (const auto limit = capture::formatRefuses(job.format, r.width, r.height)) {
+                r.shot.status = Status::TooLarge;
+                r.shot.message = format(tr("the picture is %d x %d px, and %s holds at most %s: write it as %s instead"),
+                                        r.width, r.height, capture::formatName(job.format), limit->limit.c_str(),
+                                        capture::formatName(limit->instead));
+            } else {
+                writing = std::async(std::launch::async, [r = std::move(r), &job, quality = o.quality]() mutable {
+                    if (const auto error = capture::writeImageFile(*r.shot.image, job.path, job.format, {quality})) {
+                        r.shot.status = Status::WriteFailed;
+                        r.shot.message = error.message();
+                    }
+                    r.shot.image.reset();  // the picture's memory goes as soon as it is written
+                    return std::move(r);
+                });
+                continue;
             }
         }
-        shot.image.reset();  // the picture's memory goes before the next page's
-        const long ms = static_cast<long>(
-            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
-        if (report) report << reportLine(job.address, shot.status == Status::Ok ? job.path : "", width, height, ms,
-                                         shot.status, shot.message) << '\n' << std::flush;
-        last = shot.status;
-        if (shot.status == Status::Ok) {
-            ++written;
-        } else {
-            ++failed;
-            progress.clear();
-            con.err << format(tr("vemo-shot: %s: %s (%s)\n"), job.address.c_str(), shot.message.c_str(),
-                              statusName(shot.status));
-        }
+        r.shot.image.reset();
+        finish(r);
     }
+    // A picture under way is finished, also on Ctrl+C: no half-written file is left.
+    settle();
     progress.clear();
     if (interrupted) last = Status::Interrupted;
     if (batch || interrupted)

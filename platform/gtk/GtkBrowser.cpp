@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "capture/WarmUp.h"
 #include "platform/gtk/GtkControls.h"
 #include "platform/gtk/PagePainter.h"
 #include "platform/gtk/WebViews.h"
@@ -11,6 +12,7 @@ namespace {
 
 constexpr int kScriptTimeoutMs = 5000;
 constexpr int kSnapshotTimeoutMs = 20000;
+constexpr int kWarmUpLimitMs = 10000;
 
 // Looks a form and its fields up by name, without regard to case, and reads the
 // fields' values; null for a field that is missing, null for all without the form.
@@ -35,6 +37,7 @@ return String(fields).split('\n').map(function (n) {
 GtkBrowser::GtkBrowser(Surface& s, const ControlDesign& d)
     : surface_(s), left_(d.left), top_(d.top), width_(d.width), height_(d.height) {
     view_ = newWebView({d.outOfSight, d.eagerLoading});
+    warmUp_ = d.eagerLoading;
     g_signal_connect(view_, "load-changed", G_CALLBACK(&GtkBrowser::loadChanged), this);
     g_signal_connect(view_, "create", G_CALLBACK(&GtkBrowser::create), this);
     gtk_layout_put(surface_.gobj(), GTK_WIDGET(view_), twipsToPxX(left_), twipsToPxY(top_));
@@ -66,6 +69,7 @@ void GtkBrowser::loadChanged(WebKitWebView* view, WebKitLoadEvent event, gpointe
     auto* self = static_cast<GtkBrowser*>(data);
     if (event == WEBKIT_LOAD_COMMITTED) self->hasDocument_ = true;
     if (event != WEBKIT_LOAD_FINISHED) return;
+    if (self->warmUp_) self->startWarmUp();
     const char* uri = webkit_web_view_get_uri(view);
     const std::string address = uri ? uri : "";
     const auto alive = self->alive_;
@@ -88,6 +92,21 @@ GtkWidget* GtkBrowser::create(WebKitWebView*, WebKitNavigationAction*, gpointer 
     for (const auto& h : handlers) h(cancel);
     // The engine opens no window of its own either way: a page's request for one comes to nothing.
     return nullptr;
+}
+
+void GtkBrowser::startWarmUp() {
+    // Runs by itself while the user looks at the viewer; nothing waits for it, and a
+    // photo's measurement stops it.
+    GVariantBuilder args;
+    g_variant_builder_init(&args, G_VARIANT_TYPE("a{sv}"));
+    g_variant_builder_add(&args, "{sv}", "ms", g_variant_new_int32(kWarmUpLimitMs));
+    webkit_web_view_call_async_javascript_function(
+        view_, capture::kWarmUpScript, -1, g_variant_builder_end(&args), nullptr, nullptr, nullptr,
+        [](GObject* source, GAsyncResult* result, gpointer) {
+            JSCValue* v = webkit_web_view_call_async_javascript_function_finish(WEBKIT_WEB_VIEW(source), result, nullptr);
+            if (v) g_object_unref(v);
+        },
+        nullptr);
 }
 
 std::optional<BodyMetrics> GtkBrowser::measureBody() {

@@ -232,12 +232,14 @@ private:
     static void loadChanged(WebKitWebView*, WebKitLoadEvent, gpointer self);
     static GtkWidget* create(WebKitWebView*, WebKitNavigationAction*, gpointer self);
     void place();
+    void startWarmUp();
 
     Surface& surface_;
     WebKitWebView* view_;
     double left_, top_, width_, height_;
     bool hasDocument_ = false;
     int forcedStripHeight_ = 0;
+    bool warmUp_ = false;  // scrolls through each page once after it has loaded
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
     std::vector<Handler> download_;
     std::vector<std::function<void(bool&)>> newWindow_;

@@ -5,6 +5,7 @@
 
 #include "capture/PageSize.h"
 #include "capture/Strips.h"
+#include "capture/WarmUp.h"
 #include "platform/gtk/PagePainter.h"
 #include "platform/gtk/WebViews.h"
 #include "shot/Messages.h"
@@ -14,28 +15,6 @@ namespace platform::gtk {
 namespace {
 
 constexpr int kWarmUpLimitMs = 10000;
-
-// Scrolls through the page a screen at a time, a rendering update or a tenth of a
-// second a screen, then back to the top, and waits for the images that started
-// loading on the way; all within the limit.
-const char* const kWarmUpScript = R"JS(
-const limit = Date.now() + ms;
-const left = () => Math.max(0, limit - Date.now());
-const tick = () => Promise.race([
-  new Promise(r => requestAnimationFrame(() => requestAnimationFrame(r))),
-  new Promise(r => setTimeout(r, 100))]);
-const se = document.scrollingElement || document.documentElement;
-const step = Math.max(1, Math.floor(window.innerHeight * 0.9));
-for (let y = 0; y < se.scrollHeight && left() > 0; y += step) { window.scrollTo(0, y); await tick(); }
-window.scrollTo(0, 0);
-await tick();
-const pending = Array.from(document.images).filter(i => !i.complete);
-await Promise.race([
-  Promise.all(pending.map(i => new Promise(r => {
-    i.addEventListener('load', r, {once: true}); i.addEventListener('error', r, {once: true}); }))),
-  new Promise(r => setTimeout(r, left()))]);
-await tick();
-return true;)JS";
 
 }  // namespace
 
@@ -100,7 +79,7 @@ void ShotEngine::warmUp(gint64 deadline) {
     g_variant_builder_add(&args, "{sv}", "ms", g_variant_new_int32(ms));
     auto done = std::make_shared<bool>(false);
     webkit_web_view_call_async_javascript_function(
-        view_, kWarmUpScript, -1, g_variant_builder_end(&args), nullptr, nullptr, nullptr,
+        view_, capture::kWarmUpScript, -1, g_variant_builder_end(&args), nullptr, nullptr, nullptr,
         [](GObject* source, GAsyncResult* result, gpointer data) {
             std::unique_ptr<std::shared_ptr<bool>> keep(static_cast<std::shared_ptr<bool>*>(data));
             JSCValue* v = webkit_web_view_call_async_javascript_function_finish(WEBKIT_WEB_VIEW(source), result, nullptr);

@@ -1,0 +1,48 @@
+// The capture browser scrolls through each page once after it has loaded, so images
+// the page's own scripts load when scrolled to are in the photo.
+#include <gtest/gtest.h>
+
+#include "tests/support/GuiHarness.h"
+
+using support::GuiHarness;
+using support::TempDir;
+using support::writePage;
+
+namespace {
+
+// A block the page turns green only once it has come into view, far below the screen,
+// under a fixed bar at the top of the page.
+const std::string kLatePage =
+    "<!doctype html><html><body style='margin:0'>"
+    "<div style='position:fixed;top:0;left:0;right:0;height:40px;background:#000080'></div>"
+    "<div style='height:6000px;background:#fff'></div>"
+    "<div id=late style='height:300px;background:#f00'></div><div style='height:3000px'></div><script>"
+    "new IntersectionObserver(function (es) { es.forEach(function (e) {"
+    "  if (e.isIntersecting) e.target.style.background = '#00c000'; }); })"
+    ".observe(document.getElementById('late'));</script></body></html>";
+
+TEST(WarmUpGui, PhotoHoldsWhatThePageShowsOnlyWhenScrolledTo) {
+    TempDir pages;
+    GuiHarness app;
+    ASSERT_TRUE(app.open(writePage(pages, "late.html", kLatePage)));
+    app.settle(2500);
+    app.road().photoCommand();
+    const auto image = app.main().pictureBox("Picture1").image();
+    ASSERT_EQ(image->height(), 9300);
+    EXPECT_EQ(image->at(100, 6150), 0x00c000u);
+    EXPECT_EQ(image->at(100, 20), 0x000080u);  // the page is back at its top: the bar there
+    EXPECT_EQ(image->at(100, 9299), 0xffffffu);
+}
+
+TEST(WarmUpGui, PhotoDuringTheWarmUpStopsItAndTakesThePageFromItsTop) {
+    TempDir pages;
+    GuiHarness app;
+    ASSERT_TRUE(app.open(writePage(pages, "late.html", kLatePage)));
+    app.road().photoCommand();
+    const auto image = app.main().pictureBox("Picture1").image();
+    ASSERT_EQ(image->height(), 9300);
+    EXPECT_EQ(image->at(100, 20), 0x000080u);
+    for (int y = 60; y < 6000; y += 500) EXPECT_EQ(image->at(100, y), 0xffffffu) << y;
+}
+
+}  // namespace
