@@ -147,6 +147,8 @@ GtkUi::GtkUi() {
     // store, no shader cache, no list of recent files.
     g_setenv("GSETTINGS_BACKEND", "memory", FALSE);
     g_setenv("MESA_SHADER_CACHE_DISABLE", "true", FALSE);
+    // The windows' class ("Vemo-snapshot") follows the program's name, as its desktop entry expects.
+    g_set_prgname("vemo-snapshot");
     if (!gtk_init_check(nullptr, nullptr)) throw std::runtime_error("cannot open the display");
     g_object_set(gtk_settings_get_default(), "gtk-recent-files-enabled", FALSE, "gtk-recent-files-max-age", 0, nullptr);
     Gtk::Main::init_gtkmm_internals();

@@ -7,13 +7,19 @@
 
 namespace platform::gtk {
 
+namespace {
+const char* const kThemeIcon = "example.vemo.Snapshot";
+}
+
 GtkWindowImpl::GtkWindowImpl(const WindowDesign& d) : surface_(d), width_(d.width), height_(d.height) {
     window_.set_title(d.caption);
     window_.set_decorated(d.framed);
     window_.set_skip_taskbar_hint(!d.showInTaskbar);
     window_.set_skip_pager_hint(!d.showInTaskbar);
     window_.set_resizable(false);
-    if (auto icon = loadPicture(d.icon)) window_.set_icon(icon);
+    // The icon of the desktop's theme where the program is installed; the one compiled in elsewhere.
+    if (Gtk::IconTheme::get_default()->has_icon(kThemeIcon)) window_.set_icon_name(kThemeIcon);
+    else if (auto icon = loadPicture(d.icon)) window_.set_icon(icon);
     window_.move(twipsToPxX(d.left), twipsToPxY(d.top));
     window_.add(surface_);
     surface_.show();

@@ -19,15 +19,15 @@
 
 namespace {
 
-// Translations beside the program in its build folder, or where it is installed.
+// Translations beside the program in its build folder, or in share/locale beside the
+// folder it is installed in: the program can be installed under any prefix.
 std::string localeDir() {
     std::error_code ec;
     const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
-    if (!ec) {
-        const auto here = self.parent_path() / "locale";
-        if (std::filesystem::is_directory(here, ec)) return here.string();
-    }
-    return VEMO_LOCALEDIR;
+    if (ec) return "/usr/share/locale";
+    const auto here = self.parent_path() / "locale";
+    if (std::filesystem::is_directory(here, ec)) return here.string();
+    return (self.parent_path().parent_path() / "share" / "locale").string();
 }
 
 }  // namespace
