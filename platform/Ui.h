@@ -114,6 +114,19 @@ public:
     virtual void onWheel(std::function<void(int dx, int dy)>) = 0;
 };
 
+// What the newest navigation of a browser has come to.
+struct LoadState {
+    enum Kind {
+        Nothing,  // nothing asked for yet
+        Opening,  // asked for; nothing of the new page has arrived
+        Arrived,  // the page's document is there (it may still be loading images)
+        Failed,   // it could not be opened
+        Crashed,  // the process showing it ended unexpectedly
+    };
+    Kind kind = Nothing;
+    std::string reason;  // why it failed, in Chinese where the engine's reason is a known one
+};
+
 // A web browser component. Geometry is in twips of its window.
 class IBrowser {
 public:
@@ -133,6 +146,13 @@ public:
     // given size; what does not fit is cut off, what the page does not reach is `back`.
     // Null when there is no page to paint or the engine could not paint it.
     virtual std::shared_ptr<capture::Image> paintPage(int width, int height, std::uint32_t back) = 0;
+    // The newest navigation's state.
+    virtual LoadState loadState() const = 0;
+    // The last measurement or paint got no answer within its time limit: the page's
+    // process was ended, and the next navigation starts a new one.
+    virtual bool stuck() const = 0;
+    // The engine's words on the last measurement or paint that failed.
+    virtual std::string lastFailure() const = 0;
     // Reads the values of fields of a named form of the live document; a value is
     // empty where the form or the field is missing. The reply may come later.
     using FormReply = std::function<void(const std::vector<std::optional<std::string>>&)>;
@@ -199,6 +219,8 @@ public:
     virtual void post(Handler) = 0;
     // Ends the program at once.
     virtual void endProgram() = 0;
+    // Shows, over every window, that a command is under way (or no longer).
+    virtual void setBusy(bool) = 0;
 };
 
 // Modal dialogs.
@@ -226,6 +248,9 @@ class IShell {
 public:
     virtual ~IShell() = default;
     virtual void open(const std::string& target, ShowCommand) = 0;
+    // An address safe to hand to the desktop's browser: scheme http or https, a valid
+    // host name or address, no user information, no characters that turn text around.
+    virtual bool isWebLink(const std::string& address) const = 0;
 };
 
 struct Services {

@@ -9,28 +9,9 @@ namespace shell {
 
 namespace {
 
-bool startsWithNoCase(const std::string& text, const std::string& prefix) {
-    return text.size() >= prefix.size() &&
-           std::equal(prefix.begin(), prefix.end(), text.begin(),
-                      [](char p, char t) { return std::tolower(static_cast<unsigned char>(t)) == p; });
-}
-
 const char* const kButtons[] = {"vo_open", "vo_photo", "vo_save"};
 
 }  // namespace
-
-bool isWebAddress(const std::string& text) {
-    std::size_t rest = 0;
-    if (startsWithNoCase(text, "http://"))
-        rest = 7;
-    else if (startsWithNoCase(text, "https://"))
-        rest = 8;
-    else
-        return false;
-    if (rest >= text.size() || text[rest] == '/') return false;
-    return std::none_of(text.begin(), text.end(),
-                        [](char c) { return std::iscntrl(static_cast<unsigned char>(c)) || c == ' '; });
-}
 
 frmMain::frmMain(platform::Services services, resources::Designs designs)
     : services_(services), designs_(std::move(designs)), window_(services.ui.createWindow(designs_.main)) {
@@ -99,7 +80,7 @@ void frmMain::load() {
 void frmMain::openLink() {
     // The link comes from a page on the network: only web addresses go to the desktop.
     const std::string link = window_->textBox("Text6").text();
-    if (isWebAddress(link)) services_.shell.open(link, platform::ShowCommand::Maximized);
+    if (services_.shell.isWebLink(link)) services_.shell.open(link, platform::ShowCommand::Maximized);
 }
 
 }  // namespace shell

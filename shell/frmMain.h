@@ -11,9 +11,6 @@
 
 namespace shell {
 
-// True for an http or https address with a host: the only kind of link from the
-// notice page that is handed to the desktop.
-bool isWebAddress(const std::string& text);
 
 class frmMain {
 public:

@@ -12,6 +12,10 @@ namespace {
 std::string describe(CaptureError::Kind kind) {
     switch (kind) {
         case CaptureError::Kind::NoDocument: return "no page to measure";
+        case CaptureError::Kind::StillOpening: return "the page is still opening";
+        case CaptureError::Kind::NotOpened: return "the page could not be opened";
+        case CaptureError::Kind::NotAnswering: return "the page did not answer";
+        case CaptureError::Kind::Crashed: return "the page's process ended";
         case CaptureError::Kind::TooLarge: return "page too large for a picture";
         case CaptureError::Kind::PaintFailed: return "the page could not be painted";
     }
@@ -28,6 +32,8 @@ CaptureError::CaptureError(Kind kind, double pageWidth, double pageHeight, Limit
       limit_(limit),
       needed_(bytesNeeded),
       available_(bytesAvailable) {}
+
+CaptureError::CaptureError(Kind kind, std::string detail) : CaptureError(kind) { detail_ = std::move(detail); }
 
 long roundHalfEven(double v) {
     // nearbyint follows the current rounding mode, which is to-nearest-even by default.
@@ -89,6 +95,7 @@ void PageCapture::setRange(platform::IScrollBar& bar, long range, bool vertical,
 
 void PageCapture::web_Enlarge() {
     const auto body = browser_.measureBody();
+    if (!body && browser_.stuck()) throw CaptureError(CaptureError::Kind::NotAnswering);
     if (!body) throw CaptureError(CaptureError::Kind::NoDocument);
     const auto page = capture::pageSize(*body);
     checkHoldable(page.width, page.height);
@@ -119,6 +126,32 @@ void PageCapture::web_Restore() {
     browser_.setHeight(static_cast<float>(parking_.height));
 }
 
+void PageCapture::checkNewestPage() const {
+    const auto state = browser_.loadState();
+    switch (state.kind) {
+        case platform::LoadState::Opening: throw CaptureError(CaptureError::Kind::StillOpening);
+        case platform::LoadState::Failed: throw CaptureError(CaptureError::Kind::NotOpened, state.reason);
+        case platform::LoadState::Crashed: throw CaptureError(CaptureError::Kind::Crashed);
+        case platform::LoadState::Nothing:
+        case platform::LoadState::Arrived: break;
+    }
+}
+
+KeptSnapshot PageCapture::keep() const {
+    return {picture1_.width(), picture1_.height(), picture1_.image(), hscroll_.max(), vscroll_.max(),
+            preview_.horizontalUnit(), preview_.verticalUnit(), hscroll_.enabled(), vscroll_.enabled()};
+}
+
+void PageCapture::putBack(const KeptSnapshot& k) {
+    picture1_.setSize(k.width, k.height);
+    picture1_.setImage(k.image);
+    preview_.setUnits(k.hunit, k.vunit);
+    hscroll_.setMax(k.hmax);
+    vscroll_.setMax(k.vmax);
+    hscroll_.setEnabled(k.henabled);
+    vscroll_.setEnabled(k.venabled);
+}
+
 void PageCapture::web_Capture() {
     web_Enlarge();
     // The engine's picture becomes Picture1's image as it is. A page that was
@@ -129,7 +162,8 @@ void PageCapture::web_Capture() {
     ui_.doEvents();
     if (painted) picture1_.setImage(painted);
     picture1_.setVisible(true);
-    if (!painted) throw CaptureError(CaptureError::Kind::PaintFailed);
+    if (!painted && browser_.stuck()) throw CaptureError(CaptureError::Kind::NotAnswering);
+    if (!painted) throw CaptureError(CaptureError::Kind::PaintFailed, browser_.lastFailure());
 }
 
 }  // namespace snapshot

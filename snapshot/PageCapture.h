@@ -20,12 +20,22 @@ struct ParkingGeometry {
 
 class CaptureError : public std::runtime_error {
 public:
-    enum class Kind { NoDocument, TooLarge, PaintFailed };
+    enum class Kind {
+        NoDocument,    // no page at all
+        StillOpening,  // nothing of the newest page has arrived yet
+        NotOpened,     // the newest page could not be opened (detail: why)
+        NotAnswering,  // the page did not answer in time, and was stopped
+        Crashed,       // the process showing the page ended
+        TooLarge,
+        PaintFailed,   // detail: the engine's words, where it gave them
+    };
     // Why a page is too large: wider than any picture the engine paints, or more
     // than the memory the system has.
     enum class Limit { Width, Memory, ScrollRange };
     CaptureError(Kind kind, double pageWidth = 0, double pageHeight = 0, Limit limit = Limit::Width,
                  std::uint64_t bytesNeeded = 0, std::uint64_t bytesAvailable = 0);
+    CaptureError(Kind kind, std::string detail);
+    const std::string& detail() const { return detail_; }
     Kind kind() const { return kind_; }
     Limit limit() const { return limit_; }
     double pageWidth() const { return pageWidth_; }
@@ -38,6 +48,15 @@ private:
     double pageWidth_, pageHeight_;
     Limit limit_;
     std::uint64_t needed_, available_;
+    std::string detail_;
+};
+
+// What Picture1 shows and the bars' ranges, kept while a capture that may fail runs.
+struct KeptSnapshot {
+    int width = 0, height = 0;
+    std::shared_ptr<const capture::Image> image;
+    int hmax = 0, vmax = 0, hunit = 1, vunit = 1;
+    bool henabled = false, venabled = false;
 };
 
 // Rounds to the nearest whole number, a half to the even neighbour.
@@ -60,6 +79,11 @@ public:
     void web_Restore();
     // Enlarges, paints the whole page into Picture1 and shows it. Throws CaptureError.
     void web_Capture();
+    // Throws the CaptureError that says why the newest page cannot be photographed yet.
+    void checkNewestPage() const;
+
+    KeptSnapshot keep() const;
+    void putBack(const KeptSnapshot&);
 
     const ParkingGeometry& parking() const { return parking_; }
     // Where the memory the system can still give is read from.

@@ -1,6 +1,9 @@
 #include "snapshot/SnapshotRoad.h"
 
+#include <cctype>
 #include <exception>
+#include <new>
+#include <stdexcept>
 
 #include "capture/BitmapWriter.h"
 
@@ -52,8 +55,10 @@ void SnapshotRoad::open() {
             browser_.navigate(address);
             main_.setHeight(kCollapsedHeight);
             viewer_.show().voWeb().navigate(text1_.text());
-        } catch (const std::exception&) {
+        } catch (const std::runtime_error&) {
             // Nothing was promised to the user yet; the program goes on as it was.
+            return;
+        } catch (const std::bad_alloc&) {
             return;
         }
     }
@@ -62,36 +67,59 @@ void SnapshotRoad::open() {
 
 void SnapshotRoad::openTimeCapture() {
     // Runs on whatever the browser holds at this instant, usually the page before;
-    // any failure ends the command silently, keeping what was done.
+    // a failure ends the command silently, the last snapshot kept.
+    const auto kept = capture_.keep();
     try {
         capture_.web_Capture();
         capture_.web_Restore();
-    } catch (const std::exception&) {
+        hasSnapshot_ = true;
+    } catch (const CaptureError&) {
+        capture_.putBack(kept);
+    } catch (const std::bad_alloc&) {
+        capture_.putBack(kept);
     }
 }
 
 void SnapshotRoad::photo() {
+    const auto kept = capture_.keep();
+    std::string failure;
     try {
+        capture_.checkNewestPage();
         capture_.web_Capture();
-    } catch (const std::exception& e) {
-        // Also out of memory for the picture, say: the program goes on without it.
+    } catch (const CaptureError& e) {
+        failure = photoFailureText(e);
+    } catch (const std::bad_alloc&) {
+        failure = "拍照出错 内存不足：网页的快照放不进系统现有的内存。请关闭其他程序后再试。";
+    }
+    if (!failure.empty()) {
+        // The program goes on with the last snapshot, to pan and to save.
         capture_.web_Restore();
-        services_.dialogs.warn(photoFailureText(e), "系统提示");
+        capture_.putBack(kept);
+        services_.dialogs.warn(failure, "系统提示");
         return;
     }
+    hasSnapshot_ = true;
     main_.setHeight(kExpandedHeight);
     capture_.web_Restore();
     viewer_.close();
 }
 
-std::string SnapshotRoad::photoFailureText(const std::exception& failure) {
-    const auto* e = dynamic_cast<const CaptureError*>(&failure);
-    if (!e) return std::string("拍照出错 ") + failure.what();
+std::string SnapshotRoad::photoFailureText(const CaptureError& failure) {
+    const auto* e = &failure;
     switch (e->kind()) {
         case CaptureError::Kind::NoDocument:
             return "拍照出错 还没有可拍的网页：请先打开网址，等网页显示出来后再点拍照。";
+        case CaptureError::Kind::StillOpening:
+            return "拍照出错 网页还在打开，还没有内容可拍：请等网页在查看窗口里显示出来后再点拍照。";
+        case CaptureError::Kind::NotOpened:
+            return "拍照出错 网页没能打开（" + e->detail() + "）：请检查网址和网络后重新打开。";
+        case CaptureError::Kind::NotAnswering:
+            return "拍照出错 网页没有响应：它的脚本可能陷入了死循环，已被停止。请重新打开网址后再拍照。";
+        case CaptureError::Kind::Crashed:
+            return "拍照出错 显示网页的进程意外退出了：请重新打开网址后再拍照。";
         case CaptureError::Kind::PaintFailed:
-            return "拍照出错 网页没能画出来：请过一会儿再点拍照。";
+            return "拍照出错 网页没能画出来" + (e->detail().empty() ? std::string() : "（" + e->detail() + "）") +
+                   "：请过一会儿再点拍照。";
         case CaptureError::Kind::TooLarge:
             break;
     }
@@ -110,6 +138,11 @@ std::string SnapshotRoad::photoFailureText(const std::exception& failure) {
 
 void SnapshotRoad::save() {
     const auto image = main_.pictureBox("Picture1").image();
+    if (!hasSnapshot_ || !image || image->width() <= 0 || image->height() <= 0) {
+        // Said before a name is asked for: there is nothing to name.
+        services_.dialogs.warn("保存出错 没有可保存的快照：请先打开网址并拍照。", "系统提示");
+        return;
+    }
     if (image && !capture::bitmapFits(image->width(), image->height())) {
         // Said before a name is asked for: no name would help.
         services_.dialogs.warn("保存出错 网页太大" + pageSizeText(image->width(), image->height()) +
@@ -120,11 +153,6 @@ void SnapshotRoad::save() {
     }
     const std::string name = askName_();
     if (name.empty()) return;  // cancelled: nothing is deleted or written
-    if (!image || image->width() <= 0 || image->height() <= 0) {
-        // Only a failed photo of an oversized page leaves no picture to save.
-        services_.dialogs.warn("保存出错 没有可保存的快照：请先拍照。", "系统提示");
-        return;
-    }
     if (const auto error = capture::writeBitmapFile(*image, name))
         services_.dialogs.warn("保存出错 " + error.message(), "系统提示");
 }
@@ -132,9 +160,27 @@ void SnapshotRoad::save() {
 void SnapshotRoad::dropped(const platform::DropData& data) {
     if (data.hasFiles) {
         services_.shell.open(data.files.empty() ? std::string() : data.files.front(), platform::ShowCommand::Normal);
-    } else if (data.hasText) {
+    } else if (data.hasText && isDroppableAddress(data.text)) {
         browser_.navigate(data.text);
     }
+}
+
+bool isDroppableAddress(const std::string& text) {
+    // What a browser's address bar loads from a drop: a web or file address, one line,
+    // nothing a page could run.
+    auto lower = [](std::string s) {
+        for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return s;
+    };
+    for (unsigned char c : text)
+        if (c < 0x21 || c == 0x7F) return false;
+    const auto colon = text.find(':');
+    if (colon == std::string::npos) return false;
+    const auto scheme = lower(text.substr(0, colon));
+    const auto rest = text.substr(colon);
+    if (scheme == "http" || scheme == "https") return rest.rfind("://", 0) == 0 && rest.size() > 3;
+    if (scheme == "file") return rest.rfind(":///", 0) == 0 || rest.rfind("://localhost/", 0) == 0;
+    return false;
 }
 
 }  // namespace snapshot

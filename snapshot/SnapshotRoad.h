@@ -16,6 +16,9 @@ namespace snapshot {
 inline constexpr double kCollapsedHeight = 825;  // twips: the toolbar strip alone
 inline constexpr double kExpandedHeight = 8430;  // twips: the toolbar and the preview
 
+// Whether dropped text is an address to load: a web or file address, nothing else.
+bool isDroppableAddress(const std::string& text);
+
 class SnapshotRoad {
 public:
     using AskName = std::function<std::string()>;
@@ -44,20 +47,26 @@ private:
     void save();
     void dropped(const platform::DropData&);
     void openTimeCapture();
-    static std::string photoFailureText(const std::exception&);
+    static std::string photoFailureText(const CaptureError&);
     // Runs one command unless another is under way; a click that lands while the
     // engine is awaited is ignored.
     template <class F>
     void exclusive(F&& command) {
         if (busy_) return;
         busy_ = true;
+        services_.ui.setBusy(true);
         struct Release {
             bool& flag;
-            ~Release() { flag = false; }
-        } release{busy_};
+            platform::IUi& ui;
+            ~Release() {
+                flag = false;
+                ui.setBusy(false);
+            }
+        } release{busy_, services_.ui};
         command();
     }
     bool busy_ = false;
+    bool hasSnapshot_ = false;
 
     platform::Services services_;
     platform::IWindow& main_;

@@ -38,7 +38,11 @@ GtkBrowser::GtkBrowser(Surface& s, const ControlDesign& d)
     : surface_(s), left_(d.left), top_(d.top), width_(d.width), height_(d.height) {
     view_ = newWebView({d.outOfSight, d.eagerLoading});
     warmUp_ = d.eagerLoading;
+    outOfSight_ = d.outOfSight;
     g_signal_connect(view_, "load-changed", G_CALLBACK(&GtkBrowser::loadChanged), this);
+    g_signal_connect(view_, "load-failed", G_CALLBACK(&GtkBrowser::loadFailed), this);
+    g_signal_connect(view_, "web-process-terminated", G_CALLBACK(&GtkBrowser::processEnded), this);
+    g_signal_connect(view_, "notify::is-web-process-responsive", G_CALLBACK(&GtkBrowser::responsivenessChanged), this);
     g_signal_connect(view_, "create", G_CALLBACK(&GtkBrowser::create), this);
     gtk_layout_put(surface_.gobj(), GTK_WIDGET(view_), twipsToPxX(left_), twipsToPxY(top_));
     gtk_widget_set_size_request(GTK_WIDGET(view_), std::max(1, twipsToPxX(width_)), std::max(1, twipsToPxY(height_)));
@@ -63,11 +67,58 @@ void GtkBrowser::place() {
     gtk_widget_set_size_request(GTK_WIDGET(view_), std::max(1, twipsToPxX(width_)), std::max(1, twipsToPxY(height_)));
 }
 
-void GtkBrowser::navigate(const std::string& address) { webkit_web_view_load_uri(view_, address.c_str()); }
+void GtkBrowser::navigate(const std::string& address) {
+    state_ = {LoadState::Opening, {}};
+    stuck_ = false;
+    pending_ = address;
+    // A page that holds its process would hold the new one too: the process goes first.
+    if (!webkit_web_view_get_is_web_process_responsive(view_)) webkit_web_view_terminate_web_process(view_);
+    webkit_web_view_load_uri(view_, address.c_str());
+}
+
+void GtkBrowser::responsivenessChanged(WebKitWebView* view, GParamSpec*, gpointer data) {
+    auto* self = static_cast<GtkBrowser*>(data);
+    if (webkit_web_view_get_is_web_process_responsive(view) || self->state_.kind != LoadState::Opening ||
+        self->pending_.empty())
+        return;
+    // The page before the one asked for holds the process, so the new one cannot come:
+    // a new process loads it.
+    const std::string address = self->pending_;
+    webkit_web_view_terminate_web_process(view);
+    self->state_ = {LoadState::Opening, {}};
+    webkit_web_view_load_uri(view, address.c_str());
+}
+
+gboolean GtkBrowser::loadFailed(WebKitWebView*, WebKitLoadEvent, gchar*, GError* error, gpointer data) {
+    auto* self = static_cast<GtkBrowser*>(data);
+    // A load cut short by a newer one says nothing of the newer one.
+    if (g_error_matches(error, WEBKIT_NETWORK_ERROR, WEBKIT_NETWORK_ERROR_CANCELLED)) return FALSE;
+    self->state_ = {LoadState::Failed, loadFailureText(error)};
+    // A browser nobody sees shows no error page: it would only be photographed.
+    return self->outOfSight_;
+}
+
+void GtkBrowser::processEnded(WebKitWebView*, WebKitWebProcessTerminationReason reason, gpointer data) {
+    auto* self = static_cast<GtkBrowser*>(data);
+    self->hasDocument_ = false;
+    if (reason == WEBKIT_WEB_PROCESS_TERMINATED_BY_API) self->state_ = {LoadState::Failed, "网页没有响应，已被停止"};
+    else self->state_ = {LoadState::Crashed, {}};
+}
+
+void GtkBrowser::giveUp() {
+    // A page that does not answer holds its process: it is ended, and the next
+    // navigation starts a new one.
+    stuck_ = true;
+    webkit_web_view_terminate_web_process(view_);
+}
 
 void GtkBrowser::loadChanged(WebKitWebView* view, WebKitLoadEvent event, gpointer data) {
     auto* self = static_cast<GtkBrowser*>(data);
-    if (event == WEBKIT_LOAD_COMMITTED) self->hasDocument_ = true;
+    if (event == WEBKIT_LOAD_COMMITTED) {
+        self->hasDocument_ = true;
+        self->pending_.clear();
+        if (self->state_.kind != LoadState::Failed) self->state_ = {LoadState::Arrived, {}};
+    }
     if (event != WEBKIT_LOAD_FINISHED) return;
     if (self->warmUp_) self->startWarmUp();
     const char* uri = webkit_web_view_get_uri(view);
@@ -110,15 +161,27 @@ void GtkBrowser::startWarmUp() {
 }
 
 std::optional<BodyMetrics> GtkBrowser::measureBody() {
+    stuck_ = false;
+    failure_.clear();
     if (!hasDocument_) return std::nullopt;
-    return PagePainter(view_).measure(kScriptTimeoutMs);
+    PagePainter painter(view_);
+    bool timedOut = false;
+    const auto metrics = painter.measure(kScriptTimeoutMs, &timedOut);
+    if (timedOut) giveUp();
+    else if (!metrics) failure_ = painter.lastError();
+    return metrics;
 }
 
 std::shared_ptr<capture::Image> GtkBrowser::paintPage(int width, int height, std::uint32_t back) {
+    stuck_ = false;
+    failure_.clear();
     if (!hasDocument_) return nullptr;
     // Strips take longer: the time limit grows with the page.
     const int limit = kSnapshotTimeoutMs + static_cast<int>(std::min<long>(height / 1000L * 100L, 600000L));
-    return PagePainter(view_).paint(width, height, back, limit, forcedStripHeight_).image;
+    auto result = PagePainter(view_).paint(width, height, back, limit, forcedStripHeight_);
+    if (result.timedOut) giveUp();
+    failure_ = result.error;
+    return result.image;
 }
 
 void GtkBrowser::readForm(const std::string& form, const std::vector<std::string>& fields, FormReply reply) {

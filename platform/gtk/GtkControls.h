@@ -219,6 +219,9 @@ public:
     void setHeight(double v) override { height_ = v; place(); }
     std::optional<BodyMetrics> measureBody() override;
     std::shared_ptr<capture::Image> paintPage(int width, int height, std::uint32_t back) override;
+    LoadState loadState() const override { return state_; }
+    bool stuck() const override { return stuck_; }
+    std::string lastFailure() const override { return failure_; }
     void readForm(const std::string& form, const std::vector<std::string>& fields, FormReply reply) override;
     void onDownloadComplete(Handler h) override { download_.push_back(std::move(h)); }
     void onNewWindow(std::function<void(bool&)> h) override { newWindow_.push_back(std::move(h)); }
@@ -231,6 +234,10 @@ public:
 private:
     static void loadChanged(WebKitWebView*, WebKitLoadEvent, gpointer self);
     static GtkWidget* create(WebKitWebView*, WebKitNavigationAction*, gpointer self);
+    static gboolean loadFailed(WebKitWebView*, WebKitLoadEvent, gchar*, GError*, gpointer self);
+    static void processEnded(WebKitWebView*, WebKitWebProcessTerminationReason, gpointer self);
+    static void responsivenessChanged(WebKitWebView*, GParamSpec*, gpointer self);
+    void giveUp();
     void place();
     void startWarmUp();
 
@@ -240,6 +247,11 @@ private:
     bool hasDocument_ = false;
     int forcedStripHeight_ = 0;
     bool warmUp_ = false;  // scrolls through each page once after it has loaded
+    bool outOfSight_ = false;
+    LoadState state_;
+    bool stuck_ = false;
+    std::string failure_;
+    std::string pending_;  // the address asked for, until its document arrives
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
     std::vector<Handler> download_;
     std::vector<std::function<void(bool&)>> newWindow_;

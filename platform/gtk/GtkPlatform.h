@@ -17,6 +17,7 @@ public:
     void doEvents() override;
     void post(Handler) override;
     void endProgram() override;
+    void setBusy(bool) override;
 
     // Runs the main loop until the program ends.
     void run();
@@ -33,6 +34,7 @@ public:
 class GtkShell : public IShell {
 public:
     void open(const std::string& target, ShowCommand) override;
+    bool isWebLink(const std::string& address) const override;
 };
 
 }  // namespace platform::gtk

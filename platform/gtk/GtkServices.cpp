@@ -93,4 +93,40 @@ void GtkShell::open(const std::string& target, ShowCommand) {
     g_app_info_launch_default_for_uri(uri.c_str(), nullptr, nullptr);
 }
 
+bool GtkShell::isWebLink(const std::string& address) const {
+    // Characters that turn text around could make the address read as another.
+    static const char* const kTurning[] = {"\u200E", "\u200F", "\u202A", "\u202B", "\u202C", "\u202D",
+                                           "\u202E", "\u2066", "\u2067", "\u2068", "\u2069", "\u061C"};
+    for (const char* t : kTurning)
+        if (address.find(t) != std::string::npos) return false;
+    if (!g_utf8_validate(address.c_str(), static_cast<gssize>(address.size()), nullptr)) return false;
+    for (unsigned char c : address)
+        if (c < 0x20 || c == 0x7F || c == '\\') return false;
+    GUri* uri = g_uri_parse(address.c_str(), G_URI_FLAGS_NONE, nullptr);
+    if (!uri) return false;
+    const std::string scheme = g_uri_get_scheme(uri) ? g_uri_get_scheme(uri) : "";
+    const char* host = g_uri_get_host(uri);
+    bool ok = (scheme == "http" || scheme == "https") && host && *host && !g_uri_get_userinfo(uri);
+    if (ok && !g_hostname_is_ip_address(host)) {
+        // A DNS name: labels of letters, digits and inner hyphens, or an international name.
+        gchar* ascii = g_hostname_to_ascii(host);
+        ok = ascii != nullptr;
+        if (ok) {
+            std::string name = ascii;
+            std::size_t start = 0;
+            while (ok && start <= name.size()) {
+                const auto end = std::min(name.find('.', start), name.size());
+                const std::string label = name.substr(start, end - start);
+                ok = !label.empty() && label.size() <= 63 && label.front() != '-' && label.back() != '-';
+                for (char c : label) ok = ok && (g_ascii_isalnum(c) || c == '-');
+                start = end + 1;
+                if (end == name.size()) break;
+            }
+        }
+        g_free(ascii);
+    }
+    g_uri_unref(uri);
+    return ok;
+}
+
 }  // namespace platform::gtk

@@ -186,6 +186,20 @@ void GtkUi::endProgram() {
     ::_exit(0);
 }
 
+void GtkUi::setBusy(bool busy) {
+    // A busy pointer over every window while a command runs; the windows' own after it.
+    GList* windows = gtk_window_list_toplevels();
+    for (GList* w = windows; w; w = w->next) {
+        GdkWindow* gdk = gtk_widget_get_window(GTK_WIDGET(w->data));
+        if (!gdk) continue;
+        GdkCursor* cursor = busy ? gdk_cursor_new_from_name(gdk_window_get_display(gdk), "progress") : nullptr;
+        gdk_window_set_cursor(gdk, cursor);
+        if (cursor) g_object_unref(cursor);
+    }
+    g_list_free(windows);
+    gdk_display_flush(gdk_display_get_default());
+}
+
 void GtkUi::run() { gtk_main(); }
 
 bool GtkUi::runUntil(const std::function<bool()>& done, int ms) { return iterateUntil(done, ms); }

@@ -33,6 +33,24 @@ gboolean answerDialog(WebKitWebView*, WebKitScriptDialog* dialog, gpointer) {
     return TRUE;
 }
 
+// A page's dialogs in a view people see: shown, until they come too fast to be meant.
+struct DialogPace {
+    static constexpr int kAllowed = 3;
+    static constexpr gint64 kWindowUs = 10 * G_USEC_PER_SEC;
+    gint64 times[kAllowed] = {};
+    int next = 0;
+};
+
+gboolean paceDialog(WebKitWebView* view, WebKitScriptDialog* dialog, gpointer data) {
+    auto* pace = static_cast<DialogPace*>(data);
+    const gint64 now = g_get_monotonic_time();
+    const gint64 oldest = pace->times[pace->next];
+    if (oldest != 0 && now - oldest < DialogPace::kWindowUs) return answerDialog(view, dialog, nullptr);
+    pace->times[pace->next] = now;
+    pace->next = (pace->next + 1) % DialogPace::kAllowed;
+    return FALSE;  // the engine shows it
+}
+
 }  // namespace
 
 WebKitWebContext* sharedWebContext() {
@@ -58,15 +76,21 @@ WebKitWebView* newWebView(const ViewRole& role) {
     webkit_settings_set_enable_developer_extras(settings, FALSE);
     // Requests for new windows reach the view's create signal, which decides on them.
     webkit_settings_set_javascript_can_open_windows_automatically(settings, TRUE);
+    // The programs have no printing: a page's print dialog, again and again, would hold
+    // every window.
+    g_signal_connect(view, "print", G_CALLBACK(+[](WebKitWebView*, WebKitPrintOperation*, gpointer) -> gboolean {
+                         return TRUE;
+                     }), nullptr);
     if (role.outOfSight) {
         // Typed text never goes to a page nobody sees. A dialog nobody can see would
         // hold the page forever: alerts are dismissed, questions answered no, leaving
-        // the page allowed, and printing refused.
+        // the page allowed.
         gtk_widget_set_can_focus(GTK_WIDGET(view), FALSE);
         g_signal_connect(view, "script-dialog", G_CALLBACK(answerDialog), nullptr);
-        g_signal_connect(view, "print", G_CALLBACK(+[](WebKitWebView*, WebKitPrintOperation*, gpointer) -> gboolean {
-                             return TRUE;
-                         }), nullptr);
+    } else {
+        g_signal_connect_data(view, "script-dialog", G_CALLBACK(paceDialog), new DialogPace,
+                              [](gpointer data, GClosure*) { delete static_cast<DialogPace*>(data); },
+                              static_cast<GConnectFlags>(0));
     }
     if (role.eagerLoading) {
         // Images and frames marked to load only when scrolled into view start loading
@@ -79,6 +103,34 @@ WebKitWebView* newWebView(const ViewRole& role) {
         webkit_user_script_unref(script);
     }
     return view;
+}
+
+std::string loadFailureText(const GError* e) {
+    if (!e) return "原因不明";
+    if (e->domain == G_IO_ERROR) {
+        switch (e->code) {
+            case G_IO_ERROR_CONNECTION_REFUSED: return "服务器拒绝了连接";
+            case G_IO_ERROR_TIMED_OUT: return "连接超时";
+            case G_IO_ERROR_HOST_UNREACHABLE:
+            case G_IO_ERROR_NETWORK_UNREACHABLE: return "连不上服务器所在的网络";
+            case G_IO_ERROR_CONNECTION_CLOSED: return "服务器中断了连接";
+            case G_IO_ERROR_NOT_FOUND: return "文件不存在";
+            case G_IO_ERROR_PERMISSION_DENIED: return "没有读取的权限";
+            default: break;
+        }
+    }
+    if (e->domain == G_RESOLVER_ERROR) return "找不到服务器";
+    if (e->domain == G_TLS_ERROR) return "安全连接出错";
+    if (e->domain == WEBKIT_NETWORK_ERROR) {
+        switch (e->code) {
+            case WEBKIT_NETWORK_ERROR_UNKNOWN_PROTOCOL: return "不支持这种网址";
+            case WEBKIT_NETWORK_ERROR_FILE_DOES_NOT_EXIST: return "文件不存在";
+            case WEBKIT_NETWORK_ERROR_TRANSPORT: return "网络传输出错";
+            default: break;
+        }
+    }
+    if (e->domain == WEBKIT_POLICY_ERROR) return "这个地址不是可以显示的网页";
+    return e->message;
 }
 
 }  // namespace platform::gtk

@@ -3,6 +3,8 @@
 
 #include <webkit2/webkit2.h>
 
+#include <string>
+
 namespace platform::gtk {
 
 // The web context every view shares: ephemeral, so nothing is written to disk, and
@@ -14,7 +16,12 @@ struct ViewRole {
     bool eagerLoading = false;  // images and frames marked lazy load at once
 };
 
-// A new view in the shared context, set up for its role.
+// A new view in the shared context, set up for its role. No view prints: pages'
+// requests to print are refused. Views people see answer a page's dialogs themselves
+// until it has shown three within ten seconds; after that at once, as nobody-sees views do.
 WebKitWebView* newWebView(const ViewRole&);
+
+// Why a page could not be opened, in Chinese for the reasons the engine gives most.
+std::string loadFailureText(const GError*);
 
 }  // namespace platform::gtk

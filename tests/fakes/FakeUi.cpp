@@ -48,7 +48,7 @@ void FakeBrowser::holdPage(long width, long height, std::uint32_t colour) {
 std::shared_ptr<capture::Image> FakeBrowser::paintPage(int width, int height, std::uint32_t back) {
     if (duringPaint) duringPaint();
     if (paintThrows) throw std::bad_alloc();
-    if (!pageColour) return nullptr;
+    if (!pageColour || hung) return nullptr;
     ++prints;
     printedLeft = left_;
     printedTop = top_;

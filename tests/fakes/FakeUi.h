@@ -2,6 +2,8 @@
 // that the logic can be driven fast and without a display.
 #pragma once
 
+#include <algorithm>
+#include <cctype>
 #include <functional>
 #include <map>
 #include <memory>
@@ -141,8 +143,14 @@ public:
     void setTop(double v) override { top_ = v; }
     void setWidth(double v) override { width_ = v; }
     void setHeight(double v) override { height_ = v; }
-    std::optional<BodyMetrics> measureBody() override { return body; }
+    std::optional<BodyMetrics> measureBody() override {
+        if (duringMeasure) duringMeasure();
+        return hung ? std::nullopt : body;
+    }
     std::shared_ptr<capture::Image> paintPage(int width, int height, std::uint32_t back) override;
+    LoadState loadState() const override { return state; }
+    bool stuck() const override { return hung; }
+    std::string lastFailure() const override { return failure; }
     void readForm(const std::string& form, const std::vector<std::string>& fields, FormReply reply) override;
     void onDownloadComplete(Handler h) override { download_.push_back(std::move(h)); }
     void onNewWindow(std::function<void(bool&)> h) override { newWindow_.push_back(std::move(h)); }
@@ -163,6 +171,10 @@ public:
     std::optional<std::uint32_t> pageColour;  // empty: no page window to paint
     bool paintThrows = false;                 // painting fails as when memory runs out
     std::function<void()> duringPaint;        // runs while the engine is awaited
+    std::function<void()> duringMeasure;
+    LoadState state{LoadState::Arrived, {}};
+    bool hung = false;                        // measuring and painting get no answer
+    std::string failure;
     std::string formName = "formsg";
     std::map<std::string, std::string> formFields;
     bool hasForm = false;
@@ -240,6 +252,9 @@ public:
     void doEvents() override;
     void post(Handler h) override { posted_.push_back(std::move(h)); }
     void endProgram() override { ++ends; }
+    void setBusy(bool b) override { busy = b; busyChanges.push_back(b); }
+    bool busy = false;
+    std::vector<bool> busyChanges;
 
     // The live window of that design name created last, or null.
     FakeWindow* window(const std::string& name);
@@ -280,6 +295,22 @@ public:
 class FakeShell : public IShell {
 public:
     void open(const std::string& t, ShowCommand s) override { opened.push_back({t, s}); }
+    // A plain rule like the real one (which is tested on the real shell): http or https,
+    // then a host of letters, digits, dots and inner hyphens.
+    bool isWebLink(const std::string& a) const override {
+        std::string lower;
+        for (char c : a) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        const std::size_t at = lower.rfind("http://", 0) == 0 ? 7 : lower.rfind("https://", 0) == 0 ? 8 : 0;
+        if (!at) return false;
+        const auto end = std::min(a.find_first_of("/?#", at), a.size());
+        const auto host = a.substr(at, end - at);
+        if (host.empty() || host.front() == '-') return false;
+        for (unsigned char c : host)
+            if (!std::isalnum(c) && c != '.' && c != '-' && c != ':') return false;
+        for (unsigned char c : a)
+            if (c <= ' ' || c == 0x7F) return false;
+        return true;
+    }
     std::vector<std::pair<std::string, ShowCommand>> opened;
 };
 

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
@@ -257,10 +258,13 @@ std::vector<std::string> filesUnder(const std::string& dir) {
     return found;
 }
 
+// Runs in a process of its own (tests/gui/run-private), started with HOME and the XDG
+// folders in an empty folder: GLib reads them once, before any test could change them.
 TEST(PrivateGui, NothingButTheSnapshotIsWritten) {
-    TempDir home, pages, files;
-    for (const char* var : {"HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_DATA_HOME", "XDG_STATE_HOME"})
-        ::setenv(var, home.dir().c_str(), 1);
+    const char* home = std::getenv("VEMO_PRIVATE_HOME");
+    ASSERT_NE(home, nullptr) << "run through tests/gui/run-private";
+    ASSERT_STREQ(std::getenv("HOME"), home);
+    TempDir pages, files;
     {
         GuiHarness app;
         ASSERT_TRUE(app.open(writePage(pages, "page.html",
@@ -271,7 +275,7 @@ TEST(PrivateGui, NothingButTheSnapshotIsWritten) {
         app.road().saveCommand();
         app.settle(300);
     }
-    EXPECT_EQ(filesUnder(home.dir()), std::vector<std::string>{});
+    EXPECT_EQ(filesUnder(home), std::vector<std::string>{});
     EXPECT_EQ(files.entries(), std::vector<std::string>{"snap.jpg"});
 }
 

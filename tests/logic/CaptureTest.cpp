@@ -247,6 +247,8 @@ TEST(Preview, ScaleIsOnePixelWithinTheRangeAndTheSmallestWholeUnitBeyond) {
 
 TEST(Capture, SnapshotTooLargeForABitmapIsRefusedBeforeANameIsAsked) {
     fakes::FakeApp a;
+    a.browser().holdPage(100, 100);
+    a.clickPhoto();
     // 32000 x 50000 px would make a 4.8 GB bitmap; the picture holds no rows of its own.
     a.picture1().setImage(std::make_shared<capture::Image>(32000, 50000, 0xffffff));
     a.p.dialogs.nextName = "/tmp/never-written.bmp";

@@ -69,7 +69,8 @@ TEST_F(Faces, LinkOpensOnlyWebAddresses) {
         key.handlers.fireClick();
     }
     for (const std::string link : {"", "file:///etc/passwd", "/usr/bin/xterm", "javascript:alert(1)", "http://",
-                                   "http:///x", "http://a b.example", "ftp://a.example"}) {
+                                   "http:///x", "http://a b.example", "ftp://a.example",
+                                   "https://www.vemo.example@evil.example/", "http://-oProxyCommand=x"}) {
         text6.setText(link);
         key.handlers.fireClick();
     }

@@ -72,19 +72,28 @@ TEST(Drop, FileListOpensItsFirstPathOnly) {
     EXPECT_FALSE(a.picture1().visible());  // nothing goes into the preview
 }
 
-TEST(Drop, TextIsNavigatedUnchangedAndNothingElseHappens) {
+TEST(Drop, WebAndFileAddressesAreNavigatedUnchangedAndNothingElse) {
     fakes::FakeApp a;
     platform::DropData text;
     text.hasText = true;
-    text.text = "  not an address ";
-    a.main().pictureBox("Picture2").drop(text);
-    EXPECT_EQ(a.browser().navigations, std::vector<std::string>{"  not an address "});
+    for (const std::string t : {"javascript:document.body.innerHTML='x'", "  not an address ", "data:text/html,<b>x",
+                                "about:blank", "http://a.example/\njavascript:1", "JavaScript:alert(1)", "http:/x", ""}) {
+        text.text = t;
+        a.main().pictureBox("Picture2").drop(text);
+    }
+    EXPECT_TRUE(a.browser().navigations.empty());
+    for (const std::string t : {"HTTPS://a.example/p?q=1", "http://b.example", "file:///tmp/page.html"}) {
+        text.text = t;
+        a.main().pictureBox("Picture2").drop(text);
+    }
+    EXPECT_EQ(a.browser().navigations,
+              (std::vector<std::string>{"HTTPS://a.example/p?q=1", "http://b.example", "file:///tmp/page.html"}));
     EXPECT_EQ(a.main().textBox("Text1").text(), "http://www.Vemo.example");
     EXPECT_EQ(a.view(), nullptr);
     EXPECT_EQ(a.browser().prints, 0);
 
     a.main().pictureBox("Picture1").drop(platform::DropData{});
-    EXPECT_EQ(a.browser().navigations.size(), 1u);
+    EXPECT_EQ(a.browser().navigations.size(), 3u);
     EXPECT_TRUE(a.p.shell.opened.empty());
 }
 

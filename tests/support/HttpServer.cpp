@@ -31,7 +31,13 @@ HttpServer::HttpServer() : listener_(listenOnLoopback(port_)), thread_([this] { 
 HttpServer::~HttpServer() {
     stop_ = true;
     thread_.join();
+    for (int c : held_) ::close(c);
     ::close(listener_);
+}
+
+void HttpServer::stall(const std::string& path) {
+    std::lock_guard lock(mutex_);
+    stalled_.insert(path);
 }
 
 void HttpServer::serve(const std::string& path, const std::string& content) {
@@ -64,6 +70,10 @@ void HttpServer::loop() {
         std::string body, status = "200 OK";
         {
             std::lock_guard lock(mutex_);
+            if (stalled_.count(path)) {
+                held_.push_back(client);  // answered never: closed with the server
+                continue;
+            }
             auto it = pages_.find(path);
             if (it == pages_.end())
                 status = "404 Not Found";

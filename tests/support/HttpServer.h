@@ -3,6 +3,8 @@
 
 #include <atomic>
 #include <map>
+#include <set>
+#include <vector>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -16,6 +18,8 @@ public:
     // Serves `content` at `path`: as an SVG image for a name ending in .svg, else as HTML.
     void serve(const std::string& path, const std::string& content);
     std::string url(const std::string& path) const;
+    // Requests for `path` are read and never answered.
+    void stall(const std::string& path);
     int port() const { return port_; }
 
 private:
@@ -25,6 +29,8 @@ private:
     std::atomic<bool> stop_{false};
     std::mutex mutex_;
     std::map<std::string, std::string> pages_;
+    std::set<std::string> stalled_;
+    std::vector<int> held_;
     std::thread thread_;
 };
 
