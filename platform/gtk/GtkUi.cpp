@@ -6,6 +6,7 @@
 
 #include "platform/gtk/GtkControls.h"
 #include "platform/gtk/GtkPlatform.h"
+#include "platform/gtk/WebViews.h"
 
 // The embedded skin, compiled in by glib-compile-resources.
 extern "C" GResource* vemo_skin_get_resource(void);
@@ -145,8 +146,7 @@ void GtkTimer::tick() {
 GtkUi::GtkUi() {
     // The program keeps no settings and writes no file but the snapshots: no settings
     // store, no shader cache, no list of recent files.
-    g_setenv("GSETTINGS_BACKEND", "memory", FALSE);
-    g_setenv("MESA_SHADER_CACHE_DISABLE", "true", FALSE);
+    keepNothingOnDisk();
     // The windows' class ("Vemo-snapshot") follows the program's name, as its desktop entry expects.
     g_set_prgname("vemo-snapshot");
     if (!gtk_init_check(nullptr, nullptr)) throw std::runtime_error("cannot open the display");

@@ -53,6 +53,11 @@ gboolean paceDialog(WebKitWebView* view, WebKitScriptDialog* dialog, gpointer da
 
 }  // namespace
 
+void keepNothingOnDisk() {
+    g_setenv("GSETTINGS_BACKEND", "memory", FALSE);
+    g_setenv("MESA_SHADER_CACHE_DISABLE", "true", FALSE);
+}
+
 WebKitWebContext* sharedWebContext() {
     static WebKitWebContext* context = [] {
         WebKitWebContext* c = webkit_web_context_new_ephemeral();

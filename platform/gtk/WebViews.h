@@ -7,6 +7,9 @@
 
 namespace platform::gtk {
 
+// Before the toolkit starts: the programs keep no settings and no shader cache on disk.
+void keepNothingOnDisk();
+
 // The web context every view shares: ephemeral, so nothing is written to disk, and
 // sandboxed where the system allows it (said on standard error where it does not).
 WebKitWebContext* sharedWebContext();

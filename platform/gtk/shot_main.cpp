@@ -13,6 +13,7 @@
 
 #include "platform/PrivateDisplay.h"
 #include "platform/gtk/ShotEngine.h"
+#include "platform/gtk/WebViews.h"
 #include "shot/Messages.h"
 #include "shot/Options.h"
 #include "shot/Run.h"
@@ -67,6 +68,7 @@ int main(int argc, char** argv) {
         setenv("GDK_BACKEND", "x11", 1);
     }
     if (options.scale == 2) setenv("GDK_SCALE", "2", 1);
+    platform::gtk::keepNothingOnDisk();
     // No assistive technology listens to a window nobody sees.
     setenv("NO_AT_BRIDGE", "1", 1);
     g_set_prgname("vemo-shot");

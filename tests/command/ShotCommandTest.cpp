@@ -208,6 +208,19 @@ TEST_F(ShotCommand, UsageMistakesAndUnwritablePlacesAreSaidWithTheirOwnStatus) {
     EXPECT_FALSE(std::filesystem::exists(out.path("x.png")));
 }
 
+TEST_F(ShotCommand, WritesNothingButThePictures) {
+    TempDir home;
+    const auto page = writePage(pages, "store.html",
+                                "<!doctype html><body><script>localStorage.x = 1; document.cookie = 'a=b';"
+                                "indexedDB.open('db');</script><div style='height:3000px;background:#0a0'></div>");
+    const std::string h = home.dir();
+    const auto r = shot({page, out.path("p.png")}, {"HOME=" + h, "XDG_CONFIG_HOME=" + h, "XDG_CACHE_HOME=" + h,
+                                                    "XDG_DATA_HOME=" + h, "XDG_STATE_HOME=" + h});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(home.entries(), std::vector<std::string>{});
+    EXPECT_EQ(out.entries(), std::vector<std::string>{"p.png"});
+}
+
 // These start displays of their own and count them: nothing else runs beside them.
 TEST(ShotHeadless, StartsAndEndsItsOwnDisplayWhereThereIsNone) {
     TempDir pages, out;

@@ -1,6 +1,7 @@
 // Hostile pages and impatient users on the real engine, pages served over loopback:
 // the program stays usable and never saves a wrong picture.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -27,6 +28,28 @@ void later(int ms, std::function<void()> f) {
         (*fn)();
         return G_SOURCE_REMOVE;
     }, new std::function<void()>(std::move(f)));
+}
+
+// The web processes this program started: children, at any depth, of this process.
+std::vector<int> ownWebProcesses() {
+    auto parentOf = [](const std::string& pid) {
+        std::ifstream stat("/proc/" + pid + "/stat");
+        std::string all((std::istreambuf_iterator<char>(stat)), {});
+        const auto close = all.rfind(')');
+        return close == std::string::npos ? std::string() : all.substr(close + 4, all.find(' ', close + 4) - close - 4);
+    };
+    const std::string self = std::to_string(::getpid());
+    std::vector<int> found;
+    for (const auto& e : std::filesystem::directory_iterator("/proc")) {
+        const auto pid = e.path().filename().string();
+        std::ifstream comm(e.path() / "comm");
+        std::string name;
+        if (!std::getline(comm, name) || name.rfind("WebKitWebProces", 0) != 0) continue;  // 15 characters kept
+        std::string p = pid;
+        for (int depth = 0; depth < 6 && !p.empty() && p != "1" && p != self; ++depth) p = parentOf(p);
+        if (p == self) found.push_back(std::stoi(pid));
+    }
+    return found;
 }
 
 class HostileGui : public ::testing::Test {
@@ -163,6 +186,21 @@ TEST_F(HostileGui, ClicksDuringASlowPhotoAreIgnoredAndNothingWrongIsSaved) {
     EXPECT_EQ(gdk_window_get_cursor(main.gtkWindow().get_window()->gobj()), nullptr);
 }
 
+TEST_F(HostileGui, ACrashedPageIsSaidAtThePhotoAndReplacedAtTheNextOpen) {
+    photographGreen();
+    // Every web process of this program ends as in a crash.
+    const auto processes = ownWebProcesses();
+    ASSERT_FALSE(processes.empty());
+    for (int pid : processes) ::kill(pid, SIGKILL);
+    app.settle(1000);
+    EXPECT_EQ(photoMessage(), "拍照出错 显示网页的进程意外退出了：请重新打开网址后再拍照。");
+    expectGoodKept();
+    server.serve("/again", "<!doctype html><body style='margin:0;background:#0000ff'><div style='height:900px'>");
+    ASSERT_TRUE(openPage(server.url("/again")));
+    EXPECT_EQ(photoMessage(), "");
+    EXPECT_EQ(app.main().pictureBox("Picture1").image()->at(10, 10), 0x0000ffu);
+}
+
 TEST_F(HostileGui, DroppedScriptsNeverRunInThePage) {
     photographGreen();
     platform::DropData d;
@@ -207,26 +245,12 @@ TEST(SandboxGui, WebProcessesRunInNamespacesOfTheirOwn) {
         std::error_code ec;
         return std::filesystem::read_symlink("/proc/" + pid + "/ns/" + kind, ec).string();
     };
-    // The web processes started by this program: children, at any depth, of this process.
-    auto parentOf = [](const std::string& pid) {
-        std::ifstream stat("/proc/" + pid + "/stat");
-        std::string all((std::istreambuf_iterator<char>(stat)), {});
-        const auto close = all.rfind(')');
-        return close == std::string::npos ? std::string() : all.substr(close + 4, all.find(' ', close + 4) - close - 4);
-    };
     const std::string self = std::to_string(::getpid());
     int found = 0;
-    for (const auto& e : std::filesystem::directory_iterator("/proc")) {
-        const auto pid = e.path().filename().string();
-        std::ifstream comm(e.path() / "comm");
-        std::string name;
-        if (!std::getline(comm, name) || name.rfind("WebKitWebProces", 0) != 0) continue;  // 15 characters kept
-        std::string p = pid;
-        for (int depth = 0; depth < 6 && !p.empty() && p != "1" && p != self; ++depth) p = parentOf(p);
-        if (p != self) continue;
+    for (int pid : ownWebProcesses()) {
         ++found;
-        EXPECT_NE(ns(pid, "mnt"), ns(self, "mnt")) << pid;
-        EXPECT_NE(ns(pid, "pid"), ns(self, "pid")) << pid;
+        EXPECT_NE(ns(std::to_string(pid), "mnt"), ns(self, "mnt")) << pid;
+        EXPECT_NE(ns(std::to_string(pid), "pid"), ns(self, "pid")) << pid;
     }
     EXPECT_GE(found, 1);
 }

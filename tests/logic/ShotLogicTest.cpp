@@ -160,4 +160,31 @@ TEST(ShotRun, BatchWritesWhatItCanReportsAllAndStopsWhenInterrupted) {
     EXPECT_NE(err.find("interrupted"), std::string::npos);
 }
 
+TEST(ShotRun, ATerminalSeesOneLiveLineAndQuietOrPipedOutputOnlyFailuresAndTheSummary) {
+    Folder f;
+    std::ofstream(f.at("list")) << "a\nrefused\nb\n";
+    std::filesystem::create_directory(f.at("out"));
+    FakeEngine e;
+    e.failures = {{"refused", shot::Status::LoadFailed}};
+    std::atomic<bool> never{false};
+    auto runOn = [&](bool live, std::vector<std::string> extra) {
+        std::ostringstream out;
+        std::vector<std::string> args = {"--list", f.at("list"), "--out-dir", f.at("out")};
+        args.insert(args.end(), extra.begin(), extra.end());
+        shot::run(*parse(args), e, {out, live}, never);
+        return out.str();
+    };
+    const auto live = runOn(true, {});
+    EXPECT_NE(live.find("\r\033[K[0/3]"), std::string::npos) << live;
+    EXPECT_NE(live.find("[2/3]"), std::string::npos);
+    EXPECT_NE(live.find("refused: no (load-failed)"), std::string::npos);
+    EXPECT_NE(live.find("2 of 3 pages written, 1 failed"), std::string::npos);
+    for (const auto& quiet : {runOn(true, {"--quiet"}), runOn(false, {})}) {
+        EXPECT_EQ(quiet.find('\r'), std::string::npos) << quiet;
+        EXPECT_EQ(quiet.find("[0/3]"), std::string::npos);
+        EXPECT_NE(quiet.find("refused: no (load-failed)"), std::string::npos);
+        EXPECT_NE(quiet.find("2 of 3 pages written, 1 failed"), std::string::npos);
+    }
+}
+
 }  // namespace
