@@ -31,13 +31,7 @@ const std::vector<std::uint32_t> kPixels = {0xff0000, 0x00ff00, 0x0000ff, 0xffff
 
 class SnapshotGui : public ::testing::Test {
 protected:
-    // Photographs the page now open and saves it; the bitmap read back.
-    std::optional<Bitmap> photoAndSave(const std::string& name) {
-        app.road().photoCommand();
-        app.dialogs.nextName = files.path(name);
-        app.road().saveCommand();
-        return Bitmap::read(files.path(name));
-    }
+    std::optional<Bitmap> photoAndSave(const std::string& name) { return app.photoAndSave(files.path(name)); }
     int viewportWidth() { return static_cast<int>(app.ui.screen().widthTwips / app.ui.screen().twipsPerPixelX); }
     int viewportHeight() { return static_cast<int>(app.ui.screen().heightTwips / app.ui.screen().twipsPerPixelY); }
 

@@ -35,12 +35,7 @@ std::string bandPage(int height, int band) {
 
 class TallPageGui : public ::testing::Test {
 protected:
-    std::optional<Bitmap> photoAndSave(const std::string& name) {
-        app.road().photoCommand();
-        app.dialogs.nextName = files.path(name);
-        app.road().saveCommand();
-        return Bitmap::read(files.path(name));
-    }
+    std::optional<Bitmap> photoAndSave(const std::string& name) { return app.photoAndSave(files.path(name)); }
     platform::gtk::GtkBrowser& browser() {
         return dynamic_cast<platform::gtk::GtkBrowser&>(app.main().browser("WebBrowser1"));
     }

@@ -69,6 +69,13 @@ GuiHarness::~GuiHarness() {
     settle(50);
 }
 
+std::optional<Bitmap> GuiHarness::photoAndSave(const std::string& path) {
+    road().photoCommand();
+    dialogs.nextName = path;
+    road().saveCommand();
+    return Bitmap::read(path);
+}
+
 bool GuiHarness::open(const std::string& address, int ms) {
     const int before = captureBrowserPages;
     main().textBox("Text1").setText(address);

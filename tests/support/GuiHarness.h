@@ -48,6 +48,9 @@ public:
     bool waitFor(const std::function<bool()>& done, int ms) { return ui.runUntil(done, ms); }
     void settle(int ms) { ui.runUntil([] { return false; }, ms); }
 
+    // Photographs the page now open and saves it to `path`; the bitmap read back.
+    std::optional<Bitmap> photoAndSave(const std::string& path);
+
     platform::IWindow& main() { return app->window(); }
     snapshot::SnapshotRoad& road() { return app->road(); }
 
