@@ -51,7 +51,9 @@ void expectBands(const Picture& p, int height, int tolerance) {
         for (int x : {0, p.width / 2, p.width - 1})
             ASSERT_TRUE(near(p.at(x, std::min(top + 500, height - 2)), kBands[i % kBands.size()], tolerance))
                 << "band " << i << " x " << x;
-    if (tolerance == 0) EXPECT_EQ(p.at(5, height - 1), 0u);  // too thin a line for JPEG to keep
+    if (tolerance == 0) {  // too thin a line for JPEG to keep
+        EXPECT_EQ(p.at(5, height - 1), 0u);
+    }
 }
 
 std::string slurp(const std::string& path) {

@@ -240,7 +240,9 @@ TEST(Preview, ScaleIsOnePixelWithinTheRangeAndTheSmallestWholeUnitBeyond) {
         EXPECT_LE(s->max, 32767) << range;
         EXPECT_GE(long{s->max} * s->unit, range + 2) << range;             // the last rows reachable
         EXPECT_LT(long{s->max - 1} * s->unit, range + 2) << range;         // no step wasted
-        if (s->unit > 1) EXPECT_GT((range + 2 + s->unit - 2) / (s->unit - 1), 32767) << range;  // none smaller would do
+        if (s->unit > 1) {  // none smaller would do
+            EXPECT_GT((range + 2 + s->unit - 2) / (s->unit - 1), 32767) << range;
+        }
     }
     EXPECT_FALSE(snapshot::scrollScale(-40000, 2));
 }
