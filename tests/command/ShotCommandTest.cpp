@@ -223,6 +223,15 @@ TEST_F(ShotCommand, WritesNothingButThePictures) {
     EXPECT_EQ(out.entries(), std::vector<std::string>{"p.png"});
 }
 
+TEST_F(ShotCommand, WithoutTheSandboxItSaysSoAndStillWorks) {
+    // No bubblewrap to be found: the engine runs without its sandbox, and says so.
+    const auto r = shot({"--no-warm-up", writePage(pages, "b.html", bandPage(2000)), out.path("b.png")},
+                        {"PATH=/nonexistent"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("sandbox cannot start"), std::string::npos) << r.err;
+    expectBands(*Picture::read(out.path("b.png")), 2000, 0);
+}
+
 // These start displays of their own and count them: nothing else runs beside them.
 TEST(ShotHeadless, StartsAndEndsItsOwnDisplayWhereThereIsNone) {
     TempDir pages, out;
