@@ -10,6 +10,7 @@
 
 #include "platform/gtk/GtkControls.h"
 #include "platform/gtk/GtkPlatform.h"
+#include "platform/gtk/PagePainter.h"
 #include "tests/support/GuiHarness.h"
 
 using support::GuiHarness;
@@ -98,7 +99,8 @@ TEST_F(HostileGui, PrintingOnATimerNeverBlocksTheProgram) {
 }
 
 TEST_F(HostileGui, AnAlertLoopShowsTheUserAFewDialogsAndNoMore) {
-    server.serve("/alerts", kGreen + "<script>setInterval(function () { alert('again'); }, 50);</script>");
+    server.serve("/alerts", kGreen + "<script>window.asked = 0; addEventListener('load', function () {"
+                                     "setInterval(function () { ++window.asked; alert('again'); }, 50); });</script>");
     openWithoutWaiting(server.url("/alerts"));
     // Stands in for the user, who closes each dialog the viewer shows.
     int shown = 0;
@@ -107,7 +109,11 @@ TEST_F(HostileGui, AnAlertLoopShowsTheUserAFewDialogsAndNoMore) {
                          ++*static_cast<int*>(n);
                          return TRUE;
                      }), &shown);
-    app.settle(3000);
+    // However many the page asks for.
+    auto asked = [&] {
+        return std::atoi(platform::gtk::PagePainter(view).evaluate("String(window.asked)", 2000).value_or("0").c_str());
+    };
+    ASSERT_TRUE(app.waitFor([&] { return asked() >= 20; }, 20000));
     EXPECT_EQ(shown, 3);
     EXPECT_EQ(photoMessage(), "");  // the capture browser answered its own at once
 }
