@@ -75,13 +75,11 @@ void PageCapture::checkHoldable(double pageWidth, double pageHeight) {
         throw CaptureError(CaptureError::Kind::TooLarge, pageWidth, pageHeight, CaptureError::Limit::Width);
     // A picture that cannot fit in memory is refused before anything is changed.
     const auto needed = capture::imageBytes(static_cast<int>(pageWidth), static_cast<int>(std::min(pageHeight, 2e9)));
+    // The last snapshot stays in memory until the new one is painted.
     const auto available = memory_ ? memory_() : std::nullopt;
-    if (!available) return;
-    const auto current = picture1_.image();
-    const auto freed = current ? capture::imageBytes(current->width(), current->filledHeight()) : 0;
-    if (needed > *available + freed)
+    if (available && needed > *available)
         throw CaptureError(CaptureError::Kind::TooLarge, pageWidth, pageHeight, CaptureError::Limit::Memory, needed,
-                           *available + freed);
+                           *available);
 }
 
 void PageCapture::setRange(platform::IScrollBar& bar, long range, bool vertical, double pageWidth, double pageHeight) {

@@ -97,8 +97,8 @@ TEST(Capture, PageTooLargeForAnyPictureIsRefusedBeforeAnythingChanges) {
     a.clickPhoto();
     ASSERT_EQ(a.p.dialogs.warnings.size(), 2u);
     EXPECT_EQ(a.p.dialogs.warnings[1].first,
-              "拍照出错 网页太大（宽 1280 像素，高 200000 像素）：快照需要 977 MB 内存，系统现在只有 115 MB "
-              "可用。请关闭其他程序后再试。");  // 100 MB free and the old picture's 15 MB
+              "拍照出错 网页太大（宽 1280 像素，高 200000 像素）：快照需要 977 MB 内存，系统现在只有 100 MB "
+              "可用。请关闭其他程序后再试。");
 
     // Nothing was changed or painted: the last snapshot stays to be panned and saved.
     EXPECT_EQ(a.picture1().image(), good);
