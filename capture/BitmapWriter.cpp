@@ -34,15 +34,10 @@ constexpr std::size_t kBlock = 4096;  // writes that pass the page cache go in w
 void convertRows(const Image& image, int first, int rows, std::uint8_t* out) {
     const std::size_t row = rowBytes(image.width());
     const int w = image.width();
-    std::vector<std::uint32_t> blank;
+    RowReader reader(image);
     for (int i = 0; i < rows; ++i) {
-        const int y = image.height() - 1 - (first + i);
         std::uint8_t* dst = out + static_cast<std::size_t>(i) * row;
-        const std::uint32_t* src = image.row(y);
-        if (!src) {
-            if (blank.empty()) blank.assign(static_cast<std::size_t>(w), image.back());
-            src = blank.data();
-        }
+        const std::uint32_t* src = reader.at(image.height() - 1 - (first + i));
         int x = 0;
         for (; x + 4 <= w; x += 4) {
             const std::uint32_t a = src[x] & 0xFFFFFF, b = src[x + 1] & 0xFFFFFF, c = src[x + 2] & 0xFFFFFF,

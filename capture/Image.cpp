@@ -10,15 +10,6 @@ namespace capture {
 Image::Image(int width, int height, std::uint32_t back)
     : width_(std::max(0, width)), height_(std::max(0, height)), back_(back & 0xFFFFFFu) {}
 
-int Image::filledHeight() const {
-    int next = 0;
-    for (const auto& b : bands_) {
-        if (b.top > next) break;
-        next = std::max(next, b.top + b.height);
-    }
-    return std::min(next, height_);
-}
-
 void Image::append(Band band) {
     const int top = bands_.empty() ? 0 : bands_.back().top + bands_.back().height;
     band.top = std::max(band.top, top);

@@ -29,8 +29,6 @@ public:
     int height() const { return height_; }
     std::uint32_t back() const { return back_; }
     const std::vector<Band>& bands() const { return bands_; }
-    // The rows from the top that bands cover without a gap.
-    int filledHeight() const;
 
     // Adds a band below those already held; rows past the picture's height are left out.
     void append(Band band);
@@ -46,6 +44,21 @@ private:
     int width_ = 0, height_ = 0;
     std::uint32_t back_ = 0;
     std::vector<Band> bands_;
+};
+
+// Reads a picture row by row for writing: the row as stored, or one of the back colour.
+class RowReader {
+public:
+    explicit RowReader(const Image& image) : image_(image) {}
+    const std::uint32_t* at(int y) {
+        if (const auto* r = image_.row(y)) return r;
+        if (blank_.empty()) blank_.assign(static_cast<std::size_t>(image_.width()), image_.back());
+        return blank_.data();
+    }
+
+private:
+    const Image& image_;
+    std::vector<std::uint32_t> blank_;
 };
 
 // Bytes a picture of that size takes in memory.

@@ -29,21 +29,6 @@ std::string lower(std::string s) {
     return s;
 }
 
-// A row of the picture as it is stored, or one of the back colour.
-class Rows {
-public:
-    explicit Rows(const Image& image) : image_(image) {}
-    const std::uint32_t* at(int y) {
-        if (const auto* r = image_.row(y)) return r;
-        if (blank_.empty()) blank_.assign(static_cast<std::size_t>(image_.width()), image_.back());
-        return blank_.data();
-    }
-
-private:
-    const Image& image_;
-    std::vector<std::uint32_t> blank_;
-};
-
 int pngWrite(spng_ctx*, void* user, void* data, std::size_t length) {
     const int fd = *static_cast<int*>(user);
     return writeAll(fd, data, length) ? SPNG_IO_ERROR : 0;
@@ -70,7 +55,7 @@ std::error_code encodePng(int fd, const Image& image) {
     if (spng_encode_image(ctx, nullptr, rowBytes * static_cast<std::size_t>(image.height()), SPNG_FMT_PNG,
                           SPNG_ENCODE_PROGRESSIVE | SPNG_ENCODE_FINALIZE))
         return std::make_error_code(std::errc::io_error);
-    Rows rows(image);
+    RowReader rows(image);
     std::vector<std::uint8_t> rgb(rowBytes);
     for (int y = 0; y < image.height(); ++y) {
         const std::uint32_t* src = rows.at(y);
@@ -135,7 +120,7 @@ std::error_code encodeJpeg(int fd, const Image& image, int quality) {
     jpeg_set_defaults(&cinfo);
     jpeg_set_quality(&cinfo, std::clamp(quality, 1, 100), TRUE);
     jpeg_start_compress(&cinfo, TRUE);
-    Rows rows(image);
+    RowReader rows(image);
     while (cinfo.next_scanline < cinfo.image_height) {
         JSAMPROW row = reinterpret_cast<JSAMPROW>(const_cast<std::uint32_t*>(rows.at(static_cast<int>(cinfo.next_scanline))));
         jpeg_write_scanlines(&cinfo, &row, 1);
@@ -188,20 +173,12 @@ std::optional<FormatLimit> formatRefuses(Format f, int width, int height) {
     return std::nullopt;
 }
 
-std::error_code writePngFile(const Image& image, const std::string& path) {
-    return writeAtomically(path, [&](int fd) { return encodePng(fd, image); });
-}
-
-std::error_code writeJpegFile(const Image& image, const std::string& path, int quality) {
-    if (formatRefuses(Format::Jpeg, image.width(), image.height())) return std::make_error_code(std::errc::file_too_large);
-    return writeAtomically(path, [&](int fd) { return encodeJpeg(fd, image, quality); });
-}
-
 std::error_code writeImageFile(const Image& image, const std::string& path, Format f, const WriteOptions& options) {
     if (formatRefuses(f, image.width(), image.height())) return std::make_error_code(std::errc::file_too_large);
     switch (f) {
-        case Format::Png: return writePngFile(image, path);
-        case Format::Jpeg: return writeJpegFile(image, path, options.jpegQuality);
+        case Format::Png: return writeAtomically(path, [&](int fd) { return encodePng(fd, image); });
+        case Format::Jpeg:
+            return writeAtomically(path, [&](int fd) { return encodeJpeg(fd, image, options.jpegQuality); });
         case Format::Bmp: return writeBitmapFile(image, path);
     }
     return std::make_error_code(std::errc::invalid_argument);

@@ -34,7 +34,4 @@ struct WriteOptions {
 // is written (file_too_large).
 std::error_code writeImageFile(const Image&, const std::string& path, Format, const WriteOptions& = {});
 
-std::error_code writePngFile(const Image&, const std::string& path);
-std::error_code writeJpegFile(const Image&, const std::string& path, int quality);
-
 }  // namespace capture

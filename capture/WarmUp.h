@@ -9,5 +9,7 @@ namespace capture {
 // top, and waits for the images that started loading on the way. A measurement of the
 // page stops a warm-up under way (window.__vemoWarm.stop()).
 extern const char* const kWarmUpScript;
+// The longest a warm-up scrolls.
+inline constexpr int kWarmUpLimitMs = 10000;
 
 }  // namespace capture

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <limits>
 
+#include "snapshot/PageCapture.h"
+
 namespace snapshot {
 
 namespace {
@@ -14,8 +16,11 @@ int stepsFor(int pixels, int unit) { return std::max(1, static_cast<int>(std::lr
 }  // namespace
 
 std::optional<ScrollScale> scrollScale(long range, int border) {
-    if (range < std::numeric_limits<std::int16_t>::min()) return std::nullopt;
-    if (range <= kLargestValue) return ScrollScale{static_cast<int>(range), 1};
+    if (range <= kLargestValue) {
+        std::int16_t max = 0;
+        if (!toInt16(static_cast<double>(range), max)) return std::nullopt;
+        return ScrollScale{max, 1};
+    }
     // Picture1's offset applies to its outer edge: the border's rows must be passed too.
     const long reach = range + std::max(0, border);
     const long unit = (reach + kLargestValue - 1) / kLargestValue;

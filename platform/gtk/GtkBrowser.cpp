@@ -12,7 +12,6 @@ namespace {
 
 constexpr int kScriptTimeoutMs = 5000;
 constexpr int kSnapshotTimeoutMs = 20000;
-constexpr int kWarmUpLimitMs = 10000;
 
 // Looks a form and its fields up by name, without regard to case, and reads the
 // fields' values; null for a field that is missing, null for all without the form.
@@ -120,7 +119,9 @@ void GtkBrowser::loadChanged(WebKitWebView* view, WebKitLoadEvent event, gpointe
         if (self->state_.kind != LoadState::Failed) self->state_ = {LoadState::Arrived, {}};
     }
     if (event != WEBKIT_LOAD_FINISHED) return;
-    if (self->warmUp_) self->startWarmUp();
+    // Runs by itself while the user looks at the viewer; nothing waits for it, and a
+    // photo's measurement stops it.
+    if (self->warmUp_) startWarmUp(view, capture::kWarmUpLimitMs);
     const char* uri = webkit_web_view_get_uri(view);
     const std::string address = uri ? uri : "";
     const auto alive = self->alive_;
@@ -143,21 +144,6 @@ GtkWidget* GtkBrowser::create(WebKitWebView*, WebKitNavigationAction*, gpointer 
     for (const auto& h : handlers) h(cancel);
     // The engine opens no window of its own either way: a page's request for one comes to nothing.
     return nullptr;
-}
-
-void GtkBrowser::startWarmUp() {
-    // Runs by itself while the user looks at the viewer; nothing waits for it, and a
-    // photo's measurement stops it.
-    GVariantBuilder args;
-    g_variant_builder_init(&args, G_VARIANT_TYPE("a{sv}"));
-    g_variant_builder_add(&args, "{sv}", "ms", g_variant_new_int32(kWarmUpLimitMs));
-    webkit_web_view_call_async_javascript_function(
-        view_, capture::kWarmUpScript, -1, g_variant_builder_end(&args), nullptr, nullptr, nullptr,
-        [](GObject* source, GAsyncResult* result, gpointer) {
-            JSCValue* v = webkit_web_view_call_async_javascript_function_finish(WEBKIT_WEB_VIEW(source), result, nullptr);
-            if (v) g_object_unref(v);
-        },
-        nullptr);
 }
 
 std::optional<BodyMetrics> GtkBrowser::measureBody() {

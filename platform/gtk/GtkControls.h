@@ -22,8 +22,6 @@ double twipsPerPixelX();
 double twipsPerPixelY();
 int twipsToPxX(double twips);
 int twipsToPxY(double twips);
-// Runs the main loop until `done` holds or `ms` milliseconds have passed.
-bool iterateUntil(const std::function<bool()>& done, int ms);
 
 class Surface;
 
@@ -239,7 +237,6 @@ private:
     static void responsivenessChanged(WebKitWebView*, GParamSpec*, gpointer self);
     void giveUp();
     void place();
-    void startWarmUp();
 
     Surface& surface_;
     WebKitWebView* view_;

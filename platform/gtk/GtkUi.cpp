@@ -6,6 +6,7 @@
 
 #include "platform/gtk/GtkControls.h"
 #include "platform/gtk/GtkPlatform.h"
+#include "platform/gtk/PagePainter.h"
 #include "platform/gtk/WebViews.h"
 
 // The embedded skin, compiled in by glib-compile-resources.

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "capture/Strips.h"
+#include "capture/WarmUp.h"
 
 namespace platform::gtk {
 
@@ -89,6 +90,21 @@ bool addBand(capture::Image& image, cairo_surface_t* s, int top, int rows) {
 }
 
 }  // namespace
+
+void startWarmUp(WebKitWebView* view, int ms, std::function<void()> done) {
+    GVariantBuilder args;
+    g_variant_builder_init(&args, G_VARIANT_TYPE("a{sv}"));
+    g_variant_builder_add(&args, "{sv}", "ms", g_variant_new_int32(ms));
+    webkit_web_view_call_async_javascript_function(
+        view, capture::kWarmUpScript, -1, g_variant_builder_end(&args), nullptr, nullptr, nullptr,
+        [](GObject* source, GAsyncResult* result, gpointer data) {
+            std::unique_ptr<std::function<void()>> then(static_cast<std::function<void()>*>(data));
+            JSCValue* v = webkit_web_view_call_async_javascript_function_finish(WEBKIT_WEB_VIEW(source), result, nullptr);
+            if (v) g_object_unref(v);
+            if (*then) (*then)();
+        },
+        new std::function<void()>(std::move(done)));
+}
 
 bool PagePainter::wait(const std::function<bool()>& done, int ms) {
     if (!cancel_) return iterateUntil(done, ms);

@@ -50,6 +50,10 @@ private:
     std::string lastError_;
 };
 
+// Starts the page's warm-up (scroll through once, at most `ms`); `done` runs when it
+// has finished, also when the view is gone by then. Nothing waits for it here.
+void startWarmUp(WebKitWebView* view, int ms, std::function<void()> done = {});
+
 // Runs the main loop until `done` holds or `ms` milliseconds have passed.
 bool iterateUntil(const std::function<bool()>& done, int ms);
 

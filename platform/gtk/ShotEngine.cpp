@@ -12,12 +12,6 @@
 
 namespace platform::gtk {
 
-namespace {
-
-constexpr int kWarmUpLimitMs = 10000;
-
-}  // namespace
-
 struct ShotEngine::Load {
     bool committed = false, finished = false, failed = false;
     std::string error;
@@ -73,20 +67,9 @@ shot::PageShot ShotEngine::hung(const std::string& what) {
 }
 
 void ShotEngine::warmUp(gint64 deadline) {
-    const int ms = std::min(kWarmUpLimitMs, remainingMs(deadline) / 2);
-    GVariantBuilder args;
-    g_variant_builder_init(&args, G_VARIANT_TYPE("a{sv}"));
-    g_variant_builder_add(&args, "{sv}", "ms", g_variant_new_int32(ms));
+    const int ms = std::min(capture::kWarmUpLimitMs, remainingMs(deadline) / 2);
     auto done = std::make_shared<bool>(false);
-    webkit_web_view_call_async_javascript_function(
-        view_, capture::kWarmUpScript, -1, g_variant_builder_end(&args), nullptr, nullptr, nullptr,
-        [](GObject* source, GAsyncResult* result, gpointer data) {
-            std::unique_ptr<std::shared_ptr<bool>> keep(static_cast<std::shared_ptr<bool>*>(data));
-            JSCValue* v = webkit_web_view_call_async_javascript_function_finish(WEBKIT_WEB_VIEW(source), result, nullptr);
-            if (v) g_object_unref(v);
-            **keep = true;
-        },
-        new std::shared_ptr<bool>(done));
+    startWarmUp(view_, ms, [done] { *done = true; });
     // The script keeps its own limit; a page too busy to run it is left to the paint's.
     waitFor([&] { return *done; }, g_get_monotonic_time() + (ms + 1000) * 1000L);
 }
