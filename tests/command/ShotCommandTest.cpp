@@ -75,7 +75,7 @@ TEST_F(ShotCommand, BandsComeOutWholeInEveryFormat) {
     for (const std::string name : {"a.png", "a.jpg", "a.JPEG", "a.bmp"}) {
         const auto r = shot({"--no-warm-up", page, out.path(name)});
         ASSERT_EQ(r.status, 0) << name << ": " << r.err;
-        const auto p = Picture::read(out.path(name));
+        const auto p = support::readPicture(out.path(name));
         ASSERT_TRUE(p) << name;
         EXPECT_EQ(p->width, 1280);
         const bool lossy = name == "a.jpg" || name == "a.JPEG";
@@ -88,7 +88,7 @@ TEST_F(ShotCommand, PagesBeyondOnePictureAndBeyondJpeg) {
     const auto tall = writePage(pages, "tall.html", bandPage(40000));
     auto r = shot({"--no-warm-up", tall, out.path("tall.png")});
     ASSERT_EQ(r.status, 0) << r.err;
-    const auto tallPicture = Picture::read(out.path("tall.png"));
+    const auto tallPicture = support::readPicture(out.path("tall.png"));
     ASSERT_TRUE(tallPicture);
     expectBands(*tallPicture, 40000, 0);
 
@@ -100,7 +100,7 @@ TEST_F(ShotCommand, PagesBeyondOnePictureAndBeyondJpeg) {
     EXPECT_FALSE(std::filesystem::exists(out.path("taller.jpg")));
     r = shot({"--no-warm-up", taller, out.path("taller.png")});
     ASSERT_EQ(r.status, 0) << r.err;
-    const auto tallerPicture = Picture::read(out.path("taller.png"));
+    const auto tallerPicture = support::readPicture(out.path("taller.png"));
     ASSERT_TRUE(tallerPicture);
     expectBands(*tallerPicture, 70000, 0);
     EXPECT_EQ(out.entries().size(), 2u);
@@ -112,7 +112,7 @@ TEST_F(ShotCommand, ScreenSizeAndScaleShapeThePicture) {
                                 "</div><div style='height:500px;background:#00f'></div></body></html>");
     auto r = shot({"--width", "800", "--height=600", hero, out.path("small.png")});
     ASSERT_EQ(r.status, 0) << r.err;
-    auto p = Picture::read(out.path("small.png"));
+    auto p = support::readPicture(out.path("small.png"));
     EXPECT_EQ(p->width, 800);
     EXPECT_EQ(p->height, 1100);
     EXPECT_EQ(p->at(400, 599), 0xff0000u);
@@ -120,7 +120,7 @@ TEST_F(ShotCommand, ScreenSizeAndScaleShapeThePicture) {
 
     r = shot({"-w", "800", "-h", "600", "--scale", "2", hero, out.path("sharp.png")});
     ASSERT_EQ(r.status, 0) << r.err;
-    p = Picture::read(out.path("sharp.png"));
+    p = support::readPicture(out.path("sharp.png"));
     EXPECT_EQ(p->width, 1600);
     EXPECT_EQ(p->height, 2200);
     EXPECT_EQ(p->at(800, 1199), 0xff0000u);
@@ -141,10 +141,10 @@ TEST_F(ShotCommand, WarmUpBringsImagesThatLoadWhenScrolledTo) {
     const auto page = writePage(pages, "late.html", html);
     auto r = shot({page, out.path("warm.png")});
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(Picture::read(out.path("warm.png"))->at(150, 6150), 0x00c000u);
+    EXPECT_EQ(support::readPicture(out.path("warm.png"))->at(150, 6150), 0x00c000u);
     r = shot({"--no-warm-up", page, out.path("cold.png")});
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(Picture::read(out.path("cold.png"))->at(150, 6150), 0xff0000u);
+    EXPECT_EQ(support::readPicture(out.path("cold.png"))->at(150, 6150), 0xff0000u);
 }
 
 TEST_F(ShotCommand, BatchGoesOnPastBadPagesAndReportsEach) {
@@ -175,7 +175,7 @@ TEST_F(ShotCommand, BatchGoesOnPastBadPagesAndReportsEach) {
     ASSERT_EQ(out.entries().size(), 18u);
     // Pages after the hung one were photographed by a fresh web process.
     const std::string name = "127.0.0.1_" + std::to_string(server.port()) + "_p17.png";
-    const auto last = Picture::read(out.path(name));
+    const auto last = support::readPicture(out.path(name));
     ASSERT_TRUE(last) << name;
     EXPECT_EQ(last->at(10, 10), kBands[17 % kBands.size()]);
     EXPECT_NE(report.find("\"width\":1280,\"height\":1500"), std::string::npos);
@@ -229,7 +229,7 @@ TEST_F(ShotCommand, WithoutTheSandboxItSaysSoAndStillWorks) {
                         {"PATH=/nonexistent"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.err.find("sandbox cannot start"), std::string::npos) << r.err;
-    expectBands(*Picture::read(out.path("b.png")), 2000, 0);
+    expectBands(*support::readPicture(out.path("b.png")), 2000, 0);
 }
 
 // These start displays of their own and count them: nothing else runs beside them.
@@ -239,7 +239,7 @@ TEST(ShotHeadless, StartsAndEndsItsOwnDisplayWhereThereIsNone) {
     const auto r = runCommand({kShot, "--no-warm-up", writePage(pages, "b.html", bandPage(3000)), out.path("b.png")},
                               {"DISPLAY", "WAYLAND_DISPLAY"});
     ASSERT_EQ(r.status, 0) << r.err;
-    expectBands(*Picture::read(out.path("b.png")), 3000, 0);
+    expectBands(*support::readPicture(out.path("b.png")), 3000, 0);
     EXPECT_EQ(support::processCount("Xvfb"), before);
 }
 
@@ -262,7 +262,7 @@ TEST(ShotHeadless, CtrlCInABatchLeavesNoPartialFileAndNoDisplay) {
     EXPECT_LT(files.size(), 40u);
     for (const auto& f : files) {
         EXPECT_NE(f[0], '.') << "a temporary file was left: " << f;
-        const auto p = Picture::read(out.path(f));
+        const auto p = support::readPicture(out.path(f));
         ASSERT_TRUE(p) << f;
         EXPECT_EQ(p->height, 20000) << f;
     }

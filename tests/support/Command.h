@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/Decoders.h"
+
 namespace support {
 
 struct Outcome {
@@ -24,12 +26,7 @@ pid_t startCommand(const std::vector<std::string>& argv, const std::vector<std::
 int waitCommand(pid_t);
 
 // A picture file of any of the formats, decoded to 0xRRGGBB pixels.
-struct Picture {
-    int width = 0, height = 0;
-    std::vector<std::uint32_t> pixels;
-    std::uint32_t at(int x, int y) const { return pixels[static_cast<std::size_t>(y) * width + x]; }
-    static std::optional<Picture> read(const std::string& path);
-};
+std::optional<Picture> readPicture(const std::string& path);
 
 // How many processes of that name run now.
 int processCount(const std::string& name);
