@@ -71,6 +71,10 @@ int main(int argc, char** argv) {
     platform::gtk::keepNothingOnDisk();
     // No assistive technology listens to a window nobody sees.
     setenv("NO_AT_BRIDGE", "1", 1);
+    // Pages are painted on the processor and shown nowhere: the engine need not look for
+    // a graphics device, nor start OpenGL in this process (about 70 ms at every start).
+    setenv("WEBKIT_DISABLE_DMABUF_RENDERER", "1", 0);
+    setenv("WEBKIT_WEB_RENDER_DEVICE_FILE", "/dev/null", 0);
     g_set_prgname("vemo-shot");
     if (!gtk_init_check(nullptr, nullptr)) {
         std::cerr << shot::tr("vemo-shot: the display cannot be opened") << "\n";
@@ -85,10 +89,13 @@ int main(int argc, char** argv) {
             return G_SOURCE_CONTINUE;
         }, nullptr);
 
-    int status;
-    {
-        platform::gtk::ShotEngine engine(interrupted);
-        status = shot::run(options, engine, {std::cerr, ::isatty(2) != 0}, interrupted);
-    }
-    return status;
+    platform::gtk::ShotEngine engine(interrupted);
+    const int status = shot::run(options, engine, {std::cerr, ::isatty(2) != 0}, interrupted);
+    // Every file is written and closed. The engine's processes end with their connection
+    // to this one: taking the engine and the libraries down piece by piece would only
+    // keep the caller waiting (about 50 ms).
+    std::cout.flush();
+    std::cerr.flush();
+    display.reset();
+    std::_Exit(status);
 }

@@ -233,14 +233,26 @@ TEST_F(ShotCommand, WithoutTheSandboxItSaysSoAndStillWorks) {
 }
 
 // These start displays of their own and count them: nothing else runs beside them.
-TEST(ShotHeadless, StartsAndEndsItsOwnDisplayWhereThereIsNone) {
+// Whether as many processes of that name run as before, within a second.
+bool backTo(const std::string& name, int count) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    while (support::processCount(name) != count && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return support::processCount(name) == count;
+}
+
+TEST(ShotHeadless, StartsAndEndsItsOwnDisplayAndEngineWhereThereIsNoDisplay) {
     TempDir pages, out;
-    const int before = support::processCount("Xvfb");
+    const int displays = support::processCount("Xvfb");
+    // Names as the system keeps them: 15 characters.
+    const int webs = support::processCount("WebKitWebProces"), networks = support::processCount("WebKitNetworkPr");
     const auto r = runCommand({kShot, "--no-warm-up", writePage(pages, "b.html", bandPage(3000)), out.path("b.png")},
                               {"DISPLAY", "WAYLAND_DISPLAY"});
     ASSERT_EQ(r.status, 0) << r.err;
     expectBands(*support::readPicture(out.path("b.png")), 3000, 0);
-    EXPECT_EQ(support::processCount("Xvfb"), before);
+    EXPECT_EQ(support::processCount("Xvfb"), displays);
+    EXPECT_TRUE(backTo("WebKitWebProces", webs));
+    EXPECT_TRUE(backTo("WebKitNetworkPr", networks));
 }
 
 TEST(ShotHeadless, CtrlCInABatchLeavesNoPartialFileAndNoDisplay) {
