@@ -161,7 +161,7 @@ GtkUi::GtkUi() {
                                                GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
 }
 
-GtkUi::~GtkUi() = default;
+GtkUi::~GtkUi() { removeSandboxFolders(); }
 
 std::unique_ptr<IWindow> GtkUi::createWindow(const WindowDesign& d) { return std::make_unique<GtkWindowImpl>(d); }
 

@@ -2,7 +2,10 @@
 
 #include <glib.h>
 
+#include <unistd.h>
+
 #include <cstdio>
+#include <filesystem>
 
 namespace platform::gtk {
 
@@ -108,6 +111,16 @@ WebKitWebView* newWebView(const ViewRole& role) {
         webkit_user_script_unref(script);
     }
     return view;
+}
+
+void removeSandboxFolders() {
+    namespace fs = std::filesystem;
+    const fs::path parent = fs::path(g_get_user_runtime_dir()) / ".flatpak";
+    const std::string mine = "webkit-" + std::to_string(::getpid()) + "-";
+    std::error_code ec;
+    for (fs::directory_iterator it(parent, ec), end; !ec && it != end; it.increment(ec))
+        if (it->path().filename().string().rfind(mine, 0) == 0) fs::remove_all(it->path(), ec);
+    fs::remove(parent, ec);  // only when nothing else is in it
 }
 
 std::string loadFailureText(const GError* e) {

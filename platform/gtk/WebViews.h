@@ -24,6 +24,12 @@ struct ViewRole {
 // until it has shown three within ten seconds; after that at once, as nobody-sees views do.
 WebKitWebView* newWebView(const ViewRole&);
 
+// The engine's sandbox leaves a folder for each web process it starts in the user's
+// runtime folder (or, where there is none, the cache folder), named after this
+// process, for desktop portals to read while that web process runs. Nothing else
+// removes them: the programs do, as they end.
+void removeSandboxFolders();
+
 // Why a page could not be opened, in Chinese for the reasons the engine gives most.
 std::string loadFailureText(const GError*);
 

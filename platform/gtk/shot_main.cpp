@@ -96,6 +96,7 @@ int main(int argc, char** argv) {
     // keep the caller waiting (about 50 ms).
     std::cout.flush();
     std::cerr.flush();
+    platform::gtk::removeSandboxFolders();
     display.reset();
     std::_Exit(status);
 }

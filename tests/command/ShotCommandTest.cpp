@@ -216,11 +216,16 @@ TEST_F(ShotCommand, WritesNothingButThePictures) {
                                 "<!doctype html><body><script>localStorage.x = 1; document.cookie = 'a=b';"
                                 "indexedDB.open('db');</script><div style='height:3000px;background:#0a0'></div>");
     const std::string h = home.dir();
+    // Without a runtime folder, what would go there goes to the cache folder: in sight.
     const auto r = shot({page, out.path("p.png")}, {"HOME=" + h, "XDG_CONFIG_HOME=" + h, "XDG_CACHE_HOME=" + h,
-                                                    "XDG_DATA_HOME=" + h, "XDG_STATE_HOME=" + h});
+                                                    "XDG_DATA_HOME=" + h, "XDG_STATE_HOME=" + h, "XDG_RUNTIME_DIR"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(home.entries(), std::vector<std::string>{});
     EXPECT_EQ(out.entries(), std::vector<std::string>{"p.png"});
+    // With one, the folders the engine's sandbox kept there while it ran are gone too.
+    TempDir runtime;
+    ASSERT_EQ(shot({page, out.path("p.png")}, {"XDG_RUNTIME_DIR=" + runtime.dir()}).status, 0);
+    EXPECT_EQ(runtime.entries(), std::vector<std::string>{});
 }
 
 TEST_F(ShotCommand, WithoutTheSandboxItSaysSoAndStillWorks) {
@@ -232,7 +237,6 @@ TEST_F(ShotCommand, WithoutTheSandboxItSaysSoAndStillWorks) {
     expectBands(*support::readPicture(out.path("b.png")), 2000, 0);
 }
 
-// These start displays of their own and count them: nothing else runs beside them.
 // Whether as many processes of that name run as before, within a second.
 bool backTo(const std::string& name, int count) {
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(1);
@@ -241,6 +245,7 @@ bool backTo(const std::string& name, int count) {
     return support::processCount(name) == count;
 }
 
+// These start displays of their own and count processes: nothing else runs beside them.
 TEST(ShotHeadless, StartsAndEndsItsOwnDisplayAndEngineWhereThereIsNoDisplay) {
     TempDir pages, out;
     const int displays = support::processCount("Xvfb");
