@@ -68,19 +68,6 @@ Gdk::RGBA colourFor(const Colour& c, Gtk::Widget& themed) {
     return rgba;
 }
 
-bool iterateUntil(const std::function<bool()>& done, int ms) {
-    const gint64 deadline = g_get_monotonic_time() + static_cast<gint64>(ms) * 1000;
-    // A wake-up source, so the loop never sleeps past the deadline.
-    const guint wake = g_timeout_add(20, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
-    bool ok = done();
-    while (!ok && g_get_monotonic_time() < deadline) {
-        g_main_context_iteration(nullptr, TRUE);
-        ok = done();
-    }
-    g_source_remove(wake);
-    return ok;
-}
-
 // All timers run from one clock: each ticks at exact multiples of its interval from
 // its start, without drift, and timers falling due together tick in the order they
 // were made, so the one made last has the last word.

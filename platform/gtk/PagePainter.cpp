@@ -10,6 +10,19 @@
 
 namespace platform::gtk {
 
+bool iterateUntil(const std::function<bool()>& done, int ms) {
+    const gint64 deadline = g_get_monotonic_time() + static_cast<gint64>(ms) * 1000;
+    // A wake-up source, so the loop never sleeps past the deadline.
+    const guint wake = g_timeout_add(20, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
+    bool ok = done();
+    while (!ok && g_get_monotonic_time() < deadline) {
+        g_main_context_iteration(nullptr, TRUE);
+        ok = done();
+    }
+    g_source_remove(wake);
+    return ok;
+}
+
 namespace {
 
 // Replies that may come after their waiter has given up are kept until both are done.

@@ -17,27 +17,17 @@ struct ShotEngine::Load {
     std::string error;
 };
 
-ShotEngine::ShotEngine(const std::atomic<bool>& interrupted) : interrupted_(interrupted), window_(Gtk::WINDOW_POPUP) {
-    window_.set_decorated(false);
-    window_.set_skip_taskbar_hint(true);
-    window_.set_accept_focus(false);
-    // Out of every screen: nobody sees it, yet it is shown and drawn, so its page gets
-    // rendering updates (animation frames, intersection observers) as a seen page does.
-    window_.move(-32000, -32000);
-    newView();
-    window_.show();
-}
+ShotEngine::ShotEngine(const std::atomic<bool>& interrupted) : interrupted_(interrupted) { newView(); }
 
 ShotEngine::~ShotEngine() {
-    if (view_) {
-        webkit_web_view_stop_loading(view_);
-        g_object_unref(view_);
-    }
+    webkit_web_view_stop_loading(view_);
+    g_object_unref(view_);
+    if (window_) gtk_widget_destroy(window_);
 }
 
 void ShotEngine::newView() {
     if (view_) {
-        gtk_container_remove(GTK_CONTAINER(window_.gobj()), GTK_WIDGET(view_));
+        if (window_) gtk_container_remove(GTK_CONTAINER(window_), GTK_WIDGET(view_));
         g_object_unref(view_);
     }
     view_ = newWebView({true, true});
@@ -45,8 +35,24 @@ void ShotEngine::newView() {
     g_signal_connect(view_, "create", G_CALLBACK(+[](WebKitWebView*, WebKitNavigationAction*, gpointer) -> GtkWidget* {
                          return nullptr;
                      }), nullptr);
-    gtk_container_add(GTK_CONTAINER(window_.gobj()), GTK_WIDGET(view_));
     gtk_widget_show(GTK_WIDGET(view_));
+    if (window_) gtk_container_add(GTK_CONTAINER(window_), GTK_WIDGET(view_));
+}
+
+void ShotEngine::show(int width, int height) {
+    gtk_widget_set_size_request(GTK_WIDGET(view_), width, height);
+    if (!window_) {
+        window_ = gtk_window_new(GTK_WINDOW_POPUP);
+        gtk_window_set_decorated(GTK_WINDOW(window_), FALSE);
+        gtk_window_set_skip_taskbar_hint(GTK_WINDOW(window_), TRUE);
+        gtk_window_set_accept_focus(GTK_WINDOW(window_), FALSE);
+        // Out of every screen: nobody sees it, yet it is shown and drawn, so its page
+        // gets rendering updates (animation frames, intersection observers) as a seen page does.
+        gtk_window_move(GTK_WINDOW(window_), -32000, -32000);
+        gtk_container_add(GTK_CONTAINER(window_), GTK_WIDGET(view_));
+        gtk_widget_show(window_);
+    }
+    gtk_window_resize(GTK_WINDOW(window_), width, height);
 }
 
 bool ShotEngine::waitFor(const std::function<bool()>& done, gint64 deadline) {
@@ -77,8 +83,6 @@ void ShotEngine::warmUp(gint64 deadline) {
 shot::PageShot ShotEngine::photograph(const shot::PageRequest& r) {
     using shot::Status;
     const gint64 deadline = g_get_monotonic_time() + static_cast<gint64>(r.timeoutMs) * 1000;
-    gtk_widget_set_size_request(GTK_WIDGET(view_), r.width, r.height);
-    window_.resize(r.width, r.height);
 
     auto load = std::make_shared<Load>();
     auto* keep = new std::shared_ptr<Load>(load);
@@ -97,6 +101,9 @@ shot::PageShot ShotEngine::photograph(const shot::PageRequest& r) {
             return FALSE;
         }), keep);
     webkit_web_view_load_uri(view_, r.address.c_str());
+    // The first page's web process starts while the window is made; the page is laid
+    // out at the screen's size, which reaches the engine before the page does.
+    show(r.width, r.height);
     const bool loaded = waitFor([&] { return load->finished; }, deadline);
     g_signal_handler_disconnect(view_, changed);
     g_signal_handler_disconnect(view_, failed);

@@ -2,10 +2,10 @@
 // sees, which loads each page, scrolls through it once, and paints it whole.
 #pragma once
 
-#include <gtkmm.h>
 #include <webkit2/webkit2.h>
 
 #include <atomic>
+#include <functional>
 #include <string>
 
 #include "shot/Run.h"
@@ -21,13 +21,14 @@ public:
 private:
     struct Load;
     void newView();
+    void show(int width, int height);  // the view in its window, at the screen's size
     bool waitFor(const std::function<bool()>& done, gint64 deadline);
     int remainingMs(gint64 deadline) const;
     shot::PageShot hung(const std::string& what);
     void warmUp(gint64 deadline);
 
     const std::atomic<bool>& interrupted_;
-    Gtk::Window window_;
+    GtkWidget* window_ = nullptr;  // made once the first page is loading
     WebKitWebView* view_ = nullptr;
 };
 

@@ -2,8 +2,10 @@
 
 #include <glib.h>
 
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 
@@ -12,21 +14,33 @@ namespace platform::gtk {
 namespace {
 
 // The sandbox needs bubblewrap and the D-Bus proxy, and a kernel that lets bubblewrap
-// make its namespaces.
-bool sandboxWorks() {
+// make its namespaces: bubblewrap is tried once. The try under way, if any.
+GPid sandboxTry = 0;
+
+GPid startSandboxTry() {
     gchar* bwrap = g_find_program_in_path("bwrap");
     gchar* proxy = g_find_program_in_path("xdg-dbus-proxy");
-    bool ok = bwrap && proxy;
-    if (ok) {
+    GPid pid = 0;
+    if (bwrap && proxy) {
         const gchar* argv[] = {bwrap, "--ro-bind", "/", "/", "--unshare-all", "true", nullptr};
-        gint status = -1;
-        ok = g_spawn_sync(nullptr, const_cast<gchar**>(argv), nullptr, static_cast<GSpawnFlags>(G_SPAWN_STDOUT_TO_DEV_NULL | G_SPAWN_STDERR_TO_DEV_NULL),
-                          nullptr, nullptr, nullptr, nullptr, &status, nullptr) &&
-             g_spawn_check_wait_status(status, nullptr);
+        const auto flags = static_cast<GSpawnFlags>(G_SPAWN_DO_NOT_REAP_CHILD | G_SPAWN_STDOUT_TO_DEV_NULL |
+                                                    G_SPAWN_STDERR_TO_DEV_NULL);
+        if (!g_spawn_async(nullptr, const_cast<gchar**>(argv), nullptr, flags, nullptr, nullptr, &pid, nullptr)) pid = 0;
     }
     g_free(bwrap);
     g_free(proxy);
-    return ok;
+    return pid;
+}
+
+bool sandboxWorks() {
+    if (!sandboxTry) sandboxTry = startSandboxTry();
+    if (!sandboxTry) return false;
+    int status = -1;
+    while (::waitpid(sandboxTry, &status, 0) < 0 && errno == EINTR) {
+    }
+    g_spawn_close_pid(sandboxTry);
+    sandboxTry = 0;
+    return g_spawn_check_wait_status(status, nullptr);
 }
 
 gboolean answerDialog(WebKitWebView*, WebKitScriptDialog* dialog, gpointer) {
@@ -55,6 +69,10 @@ gboolean paceDialog(WebKitWebView* view, WebKitScriptDialog* dialog, gpointer da
 }
 
 }  // namespace
+
+void startSandboxCheck() {
+    if (!sandboxTry) sandboxTry = startSandboxTry();
+}
 
 void keepNothingOnDisk() {
     g_setenv("GSETTINGS_BACKEND", "memory", FALSE);

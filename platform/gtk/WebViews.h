@@ -10,6 +10,10 @@ namespace platform::gtk {
 // Before the toolkit starts: the programs keep no settings and no shader cache on disk.
 void keepNothingOnDisk();
 
+// Starts, in the background, the check of whether the engine's sandbox can run here,
+// so that the first web context need not wait for it.
+void startSandboxCheck();
+
 // The web context every view shares: ephemeral, so nothing is written to disk, and
 // sandboxed where the system allows it (said on standard error where it does not).
 WebKitWebContext* sharedWebContext();

@@ -1,7 +1,8 @@
 // Starts the capture command: options, a display of its own where there is none,
 // the engine, and the run.
 #include <glib-unix.h>
-#include <gtkmm.h>
+#include <gtk/gtk.h>
+#include <libintl.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -53,6 +54,7 @@ int main(int argc, char** argv) {
         return shot::kExitOk;
     }
 
+    platform::gtk::startSandboxCheck();
     std::unique_ptr<platform::PrivateDisplay> display;
     const char* x = std::getenv("DISPLAY");
     const char* wayland = std::getenv("WAYLAND_DISPLAY");
@@ -80,7 +82,6 @@ int main(int argc, char** argv) {
         std::cerr << shot::tr("vemo-shot: the display cannot be opened") << "\n";
         return shot::kExitLoadFailed;
     }
-    Gtk::Main::init_gtkmm_internals();
 
     static std::atomic<bool> interrupted{false};
     for (int sig : {SIGINT, SIGTERM, SIGHUP})

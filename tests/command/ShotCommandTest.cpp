@@ -125,6 +125,17 @@ TEST_F(ShotCommand, ScreenSizeAndScaleShapeThePicture) {
     EXPECT_EQ(p->height, 2200);
     EXPECT_EQ(p->at(800, 1199), 0xff0000u);
     EXPECT_EQ(p->at(800, 1200), 0x0000ffu);
+
+    // Scripts that run while the page is read already see the screen's size.
+    const auto early = writePage(pages, "early.html",
+                                 "<!doctype html><html><body style='margin:0'><script>document.write(\"<div style="
+                                 "'width:\" + innerWidth + \"px;height:\" + innerHeight + \"px;background:#0f0'>"
+                                 "</div>\");</script></body></html>");
+    r = shot({"--no-warm-up", "--width=900", "--height=700", early, out.path("early.png")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    p = support::readPicture(out.path("early.png"));
+    EXPECT_EQ(p->height, 700);
+    EXPECT_EQ(p->at(899, 699), 0x00ff00u);
 }
 
 TEST_F(ShotCommand, WarmUpBringsImagesThatLoadWhenScrolledTo) {
