@@ -71,8 +71,10 @@ int main(int argc, char** argv) {
     }
     if (options.scale == 2) setenv("GDK_SCALE", "2", 1);
     platform::gtk::keepNothingOnDisk();
-    // No assistive technology listens to a window nobody sees.
+    // No assistive technology listens to a window nobody sees: neither this process nor
+    // the engine's look for one (nor warn that they found none).
     setenv("NO_AT_BRIDGE", "1", 1);
+    setenv("WEBKIT_A11Y_BUS_ADDRESS", "", 1);
     // Pages are painted on the processor and shown nowhere: the engine need not look for
     // a graphics device, nor start OpenGL in this process (about 70 ms at every start).
     setenv("WEBKIT_DISABLE_DMABUF_RENDERER", "1", 0);

@@ -75,6 +75,7 @@ TEST_F(ShotCommand, BandsComeOutWholeInEveryFormat) {
     for (const std::string name : {"a.png", "a.jpg", "a.JPEG", "a.bmp"}) {
         const auto r = shot({"--no-warm-up", page, out.path(name)});
         ASSERT_EQ(r.status, 0) << name << ": " << r.err;
+        EXPECT_EQ(r.err, "") << "a page written says nothing";
         const auto p = support::readPicture(out.path(name));
         ASSERT_TRUE(p) << name;
         EXPECT_EQ(p->width, 1280);
