@@ -128,10 +128,26 @@ std::optional<PhotoFigures> photograph(support::GuiHarness& app, support::TempDi
     return f;
 }
 
+// The median of the engine's bare whole-document paint of the page at that address.
+int bareOnly(const char* address, int runs) {
+    support::GuiHarness app;
+    if (!app.open(address, 60000)) {
+        std::fprintf(stderr, "the page did not load\n");
+        return 1;
+    }
+    auto* view = dynamic_cast<platform::gtk::GtkBrowser&>(app.main().browser("WebBrowser1")).view();
+    std::vector<double> bare;
+    for (int i = 0; i < runs; ++i) bare.push_back(bareSnapshot(app, view));
+    std::printf("%.1f\n", median(bare));
+    return 0;
+}
+
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
     constexpr int kRuns = 7;
+    // vemo-bench --bare ADDRESS: that figure alone, for the capture command's benchmark.
+    if (argc == 3 && std::strcmp(argv[1], "--bare") == 0) return bareOnly(argv[2], kRuns);
     support::TempDir dir;
     support::GuiHarness app;
     const auto page = photograph(app, dir, 12, kRuns);
