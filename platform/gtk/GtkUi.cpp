@@ -171,6 +171,7 @@ void GtkUi::post(Handler h) { Glib::signal_idle().connect_once(std::move(h)); }
 
 void GtkUi::endProgram() {
     std::fflush(nullptr);
+    removeSandboxFolders();
     ::_exit(0);
 }
 

@@ -273,4 +273,19 @@ TEST(PrivateGui, NothingButTheSnapshotIsWritten) {
     EXPECT_EQ(files.entries(), std::vector<std::string>{"snap.jpg"});
 }
 
+// Run by tests/gui/run-private after the test above, in a process of its own: the
+// program is ended as its user ends it, which ends the process at once; the script then
+// looks for anything left in the home folder.
+TEST(PrivateEnd, TheProgramEndsAsItsUserEndsIt) {
+    const char* pages = std::getenv("VEMO_PRIVATE_PAGES");
+    ASSERT_NE(pages, nullptr) << "run through tests/gui/run-private";
+    const std::string page = std::string(pages) + "/page.html";
+    std::ofstream(page) << "<html><body style='background:#0a0'>a page</body></html>";
+    GuiHarness app;
+    ASSERT_TRUE(app.open("file://" + page));
+    app.road().photoCommand();
+    app.ui.endProgram();
+    ADD_FAILURE() << "the program went on after it was ended";
+}
+
 }  // namespace
