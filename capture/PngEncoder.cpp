@@ -5,7 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
-#include <utility>
+#include <tuple>
 #include <vector>
 
 #include "capture/AtomicFile.h"
@@ -99,9 +99,9 @@ std::error_code encodePng(int fd, const Image& image) {
         z.avail_in = static_cast<std::uint32_t>(rowBytes * static_cast<std::size_t>(count));
         z.end_of_stream = y + count == height;
         while (z.avail_in > 0 || (z.end_of_stream && z.internal_state.state != ZSTATE_END)) {
-            const auto before = std::make_pair(z.avail_in, z.avail_out);
-            if (isal_deflate(&z) != COMP_OK || (before == std::make_pair(z.avail_in, z.avail_out) &&
-                                                z.internal_state.state != ZSTATE_END))
+            // A call that takes nothing, gives nothing and moves on to nothing would repeat forever.
+            const auto before = std::make_tuple(z.avail_in, z.avail_out, z.internal_state.state);
+            if (isal_deflate(&z) != COMP_OK || before == std::make_tuple(z.avail_in, z.avail_out, z.internal_state.state))
                 return std::make_error_code(std::errc::io_error);
             if (z.avail_out == 0) {
                 if (auto e = idat.write(fd, "IDAT", idat.capacity())) return e;
