@@ -100,7 +100,7 @@ std::error_code streamRows(int fd, const Image& image) {
 
     std::memcpy(buffers[0].data, header.data(), header.size());
     int done = 0, turn = 0;
-    if (image.height() > 0) convertRows(image, 0, std::min(rowsPerChunk, image.height()), buffers[0].data + lead(0));
+    convertRows(image, 0, std::min(rowsPerChunk, image.height()), buffers[0].data + lead(0));
     while (done < image.height()) {
         const int rows = std::min(rowsPerChunk, image.height() - done);
         const int next = done + rows;

@@ -1,6 +1,7 @@
 // Measuring a page: what its body reports of its size, and the page size made of it.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -22,6 +23,15 @@ struct PageSize {
 // scroll size leaves out its own margins, which the root element's scroll size
 // includes, so the larger of the two counts.
 PageSize pageSize(const BodyMetrics&);
+
+// Why a picture of a page that size, in pixels, cannot be painted and held: wider than
+// one engine picture, or needing more than the `available` memory (when known).
+// Nothing when it can.
+struct HoldLimit {
+    enum class Kind { Width, Memory } kind = Kind::Width;
+    std::uint64_t needed = 0, available = 0;  // bytes, for Memory
+};
+std::optional<HoldLimit> holdLimit(double width, double height, std::optional<std::uint64_t> available);
 
 // A script that returns the body's metrics as eight comma-separated whole numbers,
 // or null without a body. In a quirks mode document the body's client size is the

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <limits>
 
-#include "capture/Strips.h"
+#include "capture/PageSize.h"
 
 namespace snapshot {
 
@@ -70,16 +70,14 @@ void PageCapture::recordParking() {
 }
 
 void PageCapture::checkHoldable(double pageWidth, double pageHeight) {
-    // The engine paints a page of any height, in strips, but no wider than one picture.
-    if (pageWidth > capture::kLargestPaint)
+    // Refused before anything is changed. The last snapshot stays in memory until the
+    // new one is painted: what it holds is not counted as free.
+    const auto limit = capture::holdLimit(pageWidth, pageHeight, memory_ ? memory_() : std::nullopt);
+    if (!limit) return;
+    if (limit->kind == capture::HoldLimit::Kind::Width)
         throw CaptureError(CaptureError::Kind::TooLarge, pageWidth, pageHeight, CaptureError::Limit::Width);
-    // A picture that cannot fit in memory is refused before anything is changed.
-    const auto needed = capture::imageBytes(static_cast<int>(pageWidth), static_cast<int>(std::min(pageHeight, 2e9)));
-    // The last snapshot stays in memory until the new one is painted.
-    const auto available = memory_ ? memory_() : std::nullopt;
-    if (available && needed > *available)
-        throw CaptureError(CaptureError::Kind::TooLarge, pageWidth, pageHeight, CaptureError::Limit::Memory, needed,
-                           *available);
+    throw CaptureError(CaptureError::Kind::TooLarge, pageWidth, pageHeight, CaptureError::Limit::Memory, limit->needed,
+                       limit->available);
 }
 
 void PageCapture::setRange(platform::IScrollBar& bar, long range, bool vertical, double pageWidth, double pageHeight) {

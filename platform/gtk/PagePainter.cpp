@@ -10,17 +10,18 @@
 
 namespace platform::gtk {
 
-bool iterateUntil(const std::function<bool()>& done, int ms) {
+bool iterateUntil(const std::function<bool()>& done, int ms, const std::atomic<bool>* cancel) {
     const gint64 deadline = g_get_monotonic_time() + static_cast<gint64>(ms) * 1000;
+    auto cancelled = [cancel] { return cancel && *cancel; };
     // A wake-up source, so the loop never sleeps past the deadline.
     const guint wake = g_timeout_add(20, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
     bool ok = done();
-    while (!ok && g_get_monotonic_time() < deadline) {
+    while (!ok && !cancelled() && g_get_monotonic_time() < deadline) {
         g_main_context_iteration(nullptr, TRUE);
         ok = done();
     }
     g_source_remove(wake);
-    return ok;
+    return ok && !cancelled();
 }
 
 namespace {
@@ -117,11 +118,6 @@ void startWarmUp(WebKitWebView* view, int ms, std::function<void()> done) {
             if (*then) (*then)();
         },
         new std::function<void()>(std::move(done)));
-}
-
-bool PagePainter::wait(const std::function<bool()>& done, int ms) {
-    if (!cancel_) return iterateUntil(done, ms);
-    return iterateUntil([&] { return done() || *cancel_; }, ms) && !*cancel_;
 }
 
 std::optional<std::string> PagePainter::evaluate(const std::string& script, int timeoutMs, bool* timedOut) {

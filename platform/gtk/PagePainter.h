@@ -16,6 +16,10 @@
 
 namespace platform::gtk {
 
+// Runs the main loop until `done` holds or `ms` milliseconds have passed; whether it
+// held. A `cancel` flag, when given and set, ends the wait at once, as a time-out.
+bool iterateUntil(const std::function<bool()>& done, int ms, const std::atomic<bool>* cancel = nullptr);
+
 struct PaintResult {
     std::shared_ptr<capture::Image> image;  // null on failure
     bool timedOut = false;
@@ -43,7 +47,7 @@ private:
     PaintResult paintOnce(int width, int height, std::uint32_t back, int timeoutMs, int scale);
     PaintResult paintStrips(int width, int height, std::uint32_t back, int timeoutMs, int stripHeight, int scale);
 
-    bool wait(const std::function<bool()>& done, int ms);
+    bool wait(const std::function<bool()>& done, int ms) { return iterateUntil(done, ms, cancel_); }
 
     WebKitWebView* view_;
     const std::atomic<bool>* cancel_;
@@ -53,8 +57,5 @@ private:
 // Starts the page's warm-up (scroll through once, at most `ms`); `done` runs when it
 // has finished, also when the view is gone by then. Nothing waits for it here.
 void startWarmUp(WebKitWebView* view, int ms, std::function<void()> done = {});
-
-// Runs the main loop until `done` holds or `ms` milliseconds have passed.
-bool iterateUntil(const std::function<bool()>& done, int ms);
 
 }  // namespace platform::gtk

@@ -56,7 +56,7 @@ void ShotEngine::show(int width, int height) {
 }
 
 bool ShotEngine::waitFor(const std::function<bool()>& done, gint64 deadline) {
-    return iterateUntil([&] { return done() || interrupted_; }, remainingMs(deadline)) && !interrupted_;
+    return iterateUntil(done, remainingMs(deadline), &interrupted_);
 }
 
 int ShotEngine::remainingMs(gint64 deadline) const {
@@ -124,18 +124,19 @@ shot::PageShot ShotEngine::photograph(const shot::PageRequest& r) {
     if (!metrics) return {Status::LoadFailed, shot::tr("the page has no document to photograph"), nullptr};
     const auto page = capture::pageSize(*metrics);
     const long width = std::lround(page.width) * r.scale, height = std::lround(page.height) * r.scale;
-    if (width > capture::kLargestPaint)
-        return {Status::TooLarge,
-                shot::format(shot::tr("the page is %ld px wide, and a picture is at most %d px wide"), width,
-                             capture::kLargestPaint),
-                nullptr};
-    const auto needed = capture::imageBytes(static_cast<int>(width), static_cast<int>(std::min(height, 2000000000L)));
-    if (const auto available = capture::availableMemory(); available && needed > *available)
+    if (const auto limit = capture::holdLimit(static_cast<double>(width), static_cast<double>(height),
+                                              capture::availableMemory())) {
+        if (limit->kind == capture::HoldLimit::Kind::Width)
+            return {Status::TooLarge,
+                    shot::format(shot::tr("the page is %ld px wide, and a picture is at most %d px wide"), width,
+                                 capture::kLargestPaint),
+                    nullptr};
         return {Status::TooLarge,
                 shot::format(shot::tr("the picture of %ld x %ld px needs %llu MB of memory, and %llu MB are free"), width,
-                             height, static_cast<unsigned long long>(needed >> 20),
-                             static_cast<unsigned long long>(*available >> 20)),
+                             height, static_cast<unsigned long long>(limit->needed >> 20),
+                             static_cast<unsigned long long>(limit->available >> 20)),
                 nullptr};
+    }
     const auto painted = painter.paint(static_cast<int>(std::lround(page.width)), static_cast<int>(std::lround(page.height)),
                                        0xFFFFFF, std::max(1, remainingMs(deadline)), 0, r.scale);
     if (painted.timedOut || interrupted_) return hung(shot::tr("the page did not answer in time"));

@@ -104,6 +104,13 @@ TEST_F(ShotCommand, PagesBeyondOnePictureAndBeyondJpeg) {
     const auto tallerPicture = support::readPicture(out.path("taller.png"));
     ASSERT_TRUE(tallerPicture);
     expectBands(*tallerPicture, 70000, 0);
+
+    // Wider than any engine picture: refused with its width, nothing written.
+    const auto wide = writePage(pages, "wide.html",
+                                "<!doctype html><body style='margin:0'><div style='width:40000px;height:50px'></div>");
+    r = shot({"--no-warm-up", wide, out.path("wide.png")});
+    EXPECT_EQ(r.status, 5);
+    EXPECT_NE(r.err.find("the page is 40000 px wide, and a picture is at most 32767 px wide"), std::string::npos) << r.err;
     EXPECT_EQ(out.entries().size(), 2u);
 }
 
