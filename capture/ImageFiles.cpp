@@ -33,18 +33,27 @@ struct JpegError {
     std::jmp_buf jump{};
 };
 
-std::error_code encodeJpeg(int fd, const Image& image, int quality) {
-    jpeg_compress_struct cinfo{};
+// libjpeg reports errors by a jump out of its own calls. Between the jump's start and
+// its landing here lie only libjpeg's frames and this function's, and none of them has
+// an object with a destructor: the jump skips nothing that needs running.
+struct JpegJob {
+    jpeg_compress_struct cinfo;
     JpegError error;
-    cinfo.err = jpeg_std_error(&error.manager);
-    error.manager.error_exit = [](j_common_ptr c) { std::longjmp(reinterpret_cast<JpegError*>(c->err)->jump, 1); };
-    JpegSink sink;
-    sink.fd = fd;
-    if (setjmp(error.jump)) {
+    JpegSink* sink;
+    RowReader* rows;
+    int width, height, quality;
+};
+
+bool compressJpeg(JpegJob& job) {
+    jpeg_compress_struct& cinfo = job.cinfo;
+    cinfo.err = jpeg_std_error(&job.error.manager);
+    job.error.manager.error_exit = [](j_common_ptr c) { std::longjmp(reinterpret_cast<JpegError*>(c->err)->jump, 1); };
+    if (setjmp(job.error.jump)) {
         jpeg_destroy_compress(&cinfo);
-        return sink.failure ? sink.failure : std::make_error_code(std::errc::io_error);
+        return false;
     }
     jpeg_create_compress(&cinfo);
+    JpegSink& sink = *job.sink;
     sink.manager.init_destination = [](j_compress_ptr c) {
         auto* s = reinterpret_cast<JpegSink*>(c->dest);
         s->manager.next_output_byte = s->buffer.data();
@@ -63,23 +72,42 @@ std::error_code encodeJpeg(int fd, const Image& image, int quality) {
             c->err->error_exit(reinterpret_cast<j_common_ptr>(c));
     };
     cinfo.dest = &sink.manager;
-    cinfo.image_width = static_cast<JDIMENSION>(image.width());
-    cinfo.image_height = static_cast<JDIMENSION>(image.height());
+    cinfo.image_width = static_cast<JDIMENSION>(job.width);
+    cinfo.image_height = static_cast<JDIMENSION>(job.height);
     // 0xXXRRGGBB words lie in memory as blue, green, red, unused: taken as they are.
     cinfo.input_components = 4;
     cinfo.in_color_space = JCS_EXT_BGRX;
     jpeg_set_defaults(&cinfo);
-    jpeg_set_quality(&cinfo, std::clamp(quality, 1, 100), TRUE);
+    jpeg_set_quality(&cinfo, std::clamp(job.quality, 1, 100), TRUE);
     jpeg_start_compress(&cinfo, TRUE);
-    RowReader rows(image);
     while (cinfo.next_scanline < cinfo.image_height) {
-        JSAMPROW row = reinterpret_cast<JSAMPROW>(const_cast<std::uint32_t*>(rows.at(static_cast<int>(cinfo.next_scanline))));
+        JSAMPROW row =
+            reinterpret_cast<JSAMPROW>(const_cast<std::uint32_t*>(job.rows->at(static_cast<int>(cinfo.next_scanline))));
         jpeg_write_scanlines(&cinfo, &row, 1);
     }
     jpeg_finish_compress(&cinfo);
     jpeg_destroy_compress(&cinfo);
-    return {};
+    return true;
 }
+
+}  // namespace
+
+std::error_code encodeJpeg(int fd, const Image& image, int quality) {
+    if (image.width() <= 0 || image.height() <= 0) return std::make_error_code(std::errc::invalid_argument);
+    JpegSink sink;
+    sink.fd = fd;
+    RowReader rows(image);
+    JpegJob job{};
+    job.sink = &sink;
+    job.rows = &rows;
+    job.width = image.width();
+    job.height = image.height();
+    job.quality = quality;
+    if (compressJpeg(job)) return {};
+    return sink.failure ? sink.failure : std::make_error_code(std::errc::io_error);
+}
+
+namespace {
 
 }  // namespace
 

@@ -1,4 +1,4 @@
-// PNG files: 8-bit RGB rows, unfiltered, deflated by ISA-L's fast compressor.
+// PNG files: 8-bit RGB rows, unfiltered, deflated by ISA-L's fast compressor; and JPEG files.
 #pragma once
 
 #include <system_error>
@@ -9,5 +9,7 @@ namespace capture {
 
 // Writes the whole file to `fd`.
 std::error_code encodePng(int fd, const Image& image);
+// The same as a JPEG of that quality (libjpeg-turbo).
+std::error_code encodeJpeg(int fd, const Image& image, int quality);
 
 }  // namespace capture

@@ -8,7 +8,7 @@ namespace {
 
 // The page's state lives in window.__vemoStrips between the scripts.
 const char* const kBegin = R"JS(
-(function (H) {
+(function (H, strips) {
   var w = window, d = document, de = d.documentElement;
   if (!de || !d.body) return null;
   if (w.__vemoStrips) w.__vemoStripsEnd();
@@ -18,14 +18,28 @@ const char* const kBegin = R"JS(
     e.style.setProperty(p, v, 'important');
   }
   st.set = set;
-  w.scrollTo(0, 0);
-  // An element whose containing block is the page itself, not a positioned or
-  // transformed ancestor.
-  function againstPage(e) {
+  w.__vemoStripsEnd = function () {
+    var s = w.__vemoStrips;
+    if (!s) return;
+    for (var i = s.saved.length - 1; i >= 0; --i) {
+      var e = s.saved[i][0], v = s.saved[i][1];
+      if (v === null) e.removeAttribute('style'); else e.setAttribute('style', v);
+    }
+    delete w.__vemoStrips;
+    w.scrollTo(s.x, s.y);
+  };
+  var rs = getComputedStyle(de);
+  var m0 = parseFloat(rs.marginTop) || 0;
+  // What makes an ancestor the containing block of fixed elements, and of absolute ones.
+  function holdsFixed(s) {
+    return s.transform !== 'none' || s.filter !== 'none' || s.perspective !== 'none' ||
+           /layout|paint|strict|content/.test(s.contain) || /transform|perspective|filter/.test(s.willChange) ||
+           (s.backdropFilter && s.backdropFilter !== 'none');
+  }
+  function againstPage(e, fixed) {
     for (var a = e.parentElement; a && a !== de; a = a.parentElement) {
       var s = getComputedStyle(a);
-      if (s.position !== 'static' || s.transform !== 'none' || s.filter !== 'none' ||
-          s.perspective !== 'none' || /layout|paint|strict|content/.test(s.contain)) return false;
+      if ((!fixed && s.position !== 'static') || holdsFixed(s)) return false;
     }
     return true;
   }
@@ -33,19 +47,35 @@ const char* const kBegin = R"JS(
   for (var i = 0; i < all.length; ++i) {
     var e = all[i], cs = getComputedStyle(e), p = cs.position;
     if (cs.contentVisibility === 'auto') hidden.push(e);
+    if (!strips) continue;
     if (p === 'sticky' || p === '-webkit-sticky') sticky.push(e);
-    else if ((p === 'fixed' || p === 'absolute') && againstPage(e)) (p === 'fixed' ? fixed : placed).push(e);
+    else if ((p === 'fixed' || p === 'absolute') && againstPage(e, p === 'fixed')) (p === 'fixed' ? fixed : placed).push(e);
   }
-  var rs = getComputedStyle(de);
-  var m0 = parseFloat(rs.marginTop) || 0;
-  function rect(e) { var r = e.getBoundingClientRect(); return [r.left, r.top, r.width, r.height]; }
+  // Sections that render only when seen are painted, in one paint as in strips.
+  hidden.forEach(function (e) { set(e, 'content-visibility', 'visible'); });
+  if (!strips) return m0;
+  w.scrollTo(0, 0);
+  // The box an element would have without its own transform: pinned there, it is
+  // transformed once, as before.
+  function rect(e) {
+    var cs = getComputedStyle(e), r;
+    if (cs.transform === 'none' && (cs.translate || 'none') === 'none' && (cs.rotate || 'none') === 'none' &&
+        (cs.scale || 'none') === 'none') {
+      r = e.getBoundingClientRect();
+    } else {
+      var old = e.getAttribute('style');
+      ['transform', 'translate', 'rotate', 'scale'].forEach(function (p) { e.style.setProperty(p, 'none', 'important'); });
+      r = e.getBoundingClientRect();
+      if (old === null) e.removeAttribute('style'); else e.setAttribute('style', old);
+    }
+    return [r.left, r.top, r.width, r.height];
+  }
   function origin() {
     var r = de.getBoundingClientRect();
     return [r.left + (parseFloat(rs.borderLeftWidth) || 0), r.top + (parseFloat(rs.borderTopWidth) || 0)];
   }
   // Elements placed against the page stay where the screen-sized view has them.
   var placedRects = placed.map(rect);
-  hidden.forEach(function (e) { set(e, 'content-visibility', 'visible'); });
   sticky.forEach(function (e) {
     set(e, 'position', 'relative');
     ['top', 'right', 'bottom', 'left'].forEach(function (p) { set(e, p, 'auto'); });
@@ -80,16 +110,6 @@ const char* const kBegin = R"JS(
   placed.forEach(function (e, i) { pin(e, placedRects[i]); });
   fixed.forEach(function (e, i) { pin(e, fixedRects[i]); });
   st.m0 = m0; st.B = B; st.pad = pad; st.frame = frame;
-  w.__vemoStripsEnd = function () {
-    var s = w.__vemoStrips;
-    if (!s) return;
-    for (var i = s.saved.length - 1; i >= 0; --i) {
-      var e = s.saved[i][0], v = s.saved[i][1];
-      if (v === null) e.removeAttribute('style'); else e.setAttribute('style', v);
-    }
-    delete w.__vemoStrips;
-    w.scrollTo(s.x, s.y);
-  };
   return m0;
 })())JS";
 
@@ -125,7 +145,9 @@ std::vector<Strip> planStrips(int height, int stripHeight) {
     return strips;
 }
 
-std::string stripsBeginScript(int pageHeight) { return call(kBegin, std::to_string(pageHeight)); }
+std::string stripsBeginScript(int pageHeight) { return call(kBegin, std::to_string(pageHeight) + ",true"); }
+
+std::string paintBeginScript() { return call(kBegin, "0,false"); }
 
 std::string stripScript(const Strip& s) {
     return call(kStrip, std::to_string(s.top) + "," + std::to_string(s.top + s.height));

@@ -31,6 +31,9 @@ std::vector<Strip> planStrips(int height, int stripHeight = kStripHeight);
 // Readies the page for strips; replies with the root element's top margin, or null
 // when there is no document.
 std::string stripsBeginScript(int pageHeight);
+// Readies the page for one whole-document paint as for strips (sections that render
+// only when seen are made visible); replies as stripsBeginScript does.
+std::string paintBeginScript();
 // Lays out strip `s`; replies with the document's height, which forces the layout.
 std::string stripScript(const Strip& s);
 // Puts back every style the strips changed and the scroll position.

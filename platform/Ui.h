@@ -11,6 +11,7 @@
 
 #include "capture/Image.h"
 #include "capture/PageSize.h"
+#include "engine/Navigation.h"
 #include "platform/Design.h"
 
 namespace platform {
@@ -124,7 +125,7 @@ struct LoadState {
         Crashed,  // the process showing it ended unexpectedly
     };
     Kind kind = Nothing;
-    std::string reason;  // why it failed, in Chinese where the engine's reason is a known one
+    engine::Failure failure;  // why it failed
 };
 
 // A web browser component. Geometry is in twips of its window.

@@ -12,7 +12,7 @@ namespace shot {
 
 namespace {
 
-enum LongOnly { kWarmUp = 1000, kNoWarmUp, kReport, kList, kOutDir, kQuality, kFormat, kWait, kTimeout, kScale };
+enum LongOnly { kWarmUp = 1000, kNoWarmUp, kReport, kList, kOutDir, kQuality, kFormat, kWait, kTimeout, kScale, kAnimations };
 
 const option kLong[] = {
     {"width", required_argument, nullptr, 'w'},     {"height", required_argument, nullptr, 'h'},
@@ -22,7 +22,8 @@ const option kLong[] = {
     {"report", required_argument, nullptr, kReport}, {"list", required_argument, nullptr, kList},
     {"out-dir", required_argument, nullptr, kOutDir}, {"quality", required_argument, nullptr, kQuality},
     {"format", required_argument, nullptr, kFormat}, {"help", no_argument, nullptr, 'H'},
-    {"version", no_argument, nullptr, 'V'},         {nullptr, 0, nullptr, 0},
+    {"version", no_argument, nullptr, 'V'},         {"animations", required_argument, nullptr, kAnimations},
+    {nullptr, 0, nullptr, 0},
 };
 
 bool number(const char* text, int lo, int hi, int& out) {
@@ -73,6 +74,11 @@ Parsed parseOptions(const std::vector<std::string>& args) {
                 o.batchFormat = *f;
                 break;
             }
+            case kAnimations:
+                if (std::string(arg) != "rest" && std::string(arg) != "run")
+                    return bad(format(tr("--animations takes rest or run, not '%s'"), arg));
+                o.animations = std::string(arg) == "run";
+                break;
             case kWarmUp: o.warmUp = true; break;
             case kNoWarmUp: o.warmUp = false; break;
             case 'q': o.quiet = true; break;
@@ -111,9 +117,12 @@ std::string usageText(const std::string& program) {
                      "      --scale=1|2      pixels per CSS pixel (default 1)\n"
                      "      --wait=MS        wait this long after the page has loaded (default 0)\n"
                      "      --timeout=S      time limit for each page (default 30)\n"
-                     "      --warm-up        scroll through the page once before the photo, so images\n"
-                     "                       that load when scrolled to are in place (the default)\n"
-                     "      --no-warm-up     photograph the page as it has loaded\n"
+                     "      --warm-up        scroll to what the page's own scripts wait to see before\n"
+                     "                       the photo, so what they load then is in place (the default;\n"
+                     "                       a page that waits for nothing is not scrolled)\n"
+                     "      --no-warm-up     photograph the page as it has loaded, without scrolling\n"
+                     "      --animations=rest|run  finite animations at their end and endless ones held\n"
+                     "                       (rest, the default), or as they run at the photo\n"
                      "      --quality=N      JPEG quality, 1 to 100 (default 90)\n"
                      "      --list=FILE      photograph every address in FILE, one a line ('-': standard\n"
                      "                       input; blank lines and lines starting with # are skipped)\n"
@@ -126,7 +135,8 @@ std::string usageText(const std::string& program) {
                      "      --version        show the version and exit\n\n"
                      "Exit status: 0 all written; 1 some pages of a batch failed; 2 bad usage;\n"
                      "3 a page could not be loaded; 4 a page did not answer in time; 5 a picture too\n"
-                     "large for its format or for memory; 6 a file could not be written; 130 interrupted.\n"),
+                     "large for its format or for memory; 6 a file could not be written; 7 a page\n"
+                     "photographed at its time limit while something was still loading; 130 interrupted.\n"),
                   program.c_str(), program.c_str());
 }
 

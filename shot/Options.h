@@ -18,6 +18,7 @@ enum Exit {
     kExitTimedOut = 4,     // the page did not answer in time
     kExitTooLarge = 5,     // the picture is too large for the format or for memory
     kExitWriteFailed = 6,  // the file could not be written
+    kExitIncomplete = 7,   // written as it stood at the time limit, something still loading
     kExitInterrupted = 130,
 };
 
@@ -27,6 +28,7 @@ struct Options {
     int waitMs = 0;        // after the page has loaded
     int timeoutS = 30;     // for the whole page
     bool warmUp = true;
+    bool animations = false;  // as they run, not at rest
     bool quiet = false;
     int quality = 90;
     std::string report;    // JSON Lines, or empty

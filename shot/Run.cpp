@@ -83,6 +83,7 @@ private:
 const char* statusName(Status s) {
     switch (s) {
         case Status::Ok: return "ok";
+        case Status::Incomplete: return "incomplete";
         case Status::LoadFailed: return "load-failed";
         case Status::TimedOut: return "timed-out";
         case Status::TooLarge: return "too-large";
@@ -95,6 +96,7 @@ const char* statusName(Status s) {
 Exit exitFor(Status s) {
     switch (s) {
         case Status::Ok: return kExitOk;
+        case Status::Incomplete: return kExitIncomplete;
         case Status::LoadFailed: return kExitLoadFailed;
         case Status::TimedOut: return kExitTimedOut;
         case Status::TooLarge: return kExitTooLarge;
@@ -111,7 +113,7 @@ std::string reportLine(const std::string& address, const std::string& file, int 
            jsonString(statusName(status)) + ",\"message\":" + jsonString(message) + "}";
 }
 
-int run(const Options& o, IPageEngine& engine, Console con, const std::atomic<bool>& interrupted) {
+int run(const Options& o, engine::IShotEngine& engine, Console con, const std::atomic<bool>& interrupted) {
     const bool batch = !o.list.empty();
     std::vector<Job> jobs;
     if (batch) {
@@ -149,25 +151,32 @@ int run(const Options& o, IPageEngine& engine, Console con, const std::atomic<bo
     Progress progress(con, o.quiet, jobs.size());
     const auto started = std::chrono::steady_clock::now();
     auto elapsed = [&] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count(); };
-    std::size_t written = 0, failed = 0;
+    std::size_t written = 0, failed = 0, incomplete = 0;
     Status last = Status::Ok;
 
     // A page's outcome, reported once its file is written or it has failed.
     struct Outcome {
         std::size_t job;
-        std::chrono::steady_clock::time_point began;
+        std::chrono::steady_clock::time_point began, ended;
         PageShot shot;
         int width = 0, height = 0;
     };
     auto finish = [&](Outcome& r) {
         const auto& job = jobs[r.job];
-        const long ms = static_cast<long>(
-            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - r.began).count());
-        if (report) report << reportLine(job.address, r.shot.status == Status::Ok ? job.path : "", r.width, r.height, ms,
+        // The page's own time: its capture and its file, not the next page's capture.
+        if (r.ended == std::chrono::steady_clock::time_point{}) r.ended = std::chrono::steady_clock::now();
+        const long ms = static_cast<long>(std::chrono::duration<double, std::milli>(r.ended - r.began).count());
+        const bool wrote = r.shot.status == Status::Ok || r.shot.status == Status::Incomplete;
+        if (report) report << reportLine(job.address, wrote ? job.path : "", r.width, r.height, ms,
                                          r.shot.status, r.shot.message) << '\n' << std::flush;
         last = r.shot.status;
-        if (r.shot.status == Status::Ok) {
+        if (wrote) {
             ++written;
+            if (r.shot.status == Status::Incomplete) ++incomplete;
+            if (!r.shot.message.empty()) {
+                progress.clear();
+                con.err << format(tr("vemo-shot: %s: %s\n"), job.address.c_str(), r.shot.message.c_str());
+            }
             return;
         }
         ++failed;
@@ -186,13 +195,14 @@ int run(const Options& o, IPageEngine& engine, Console con, const std::atomic<bo
     for (std::size_t i = 0; i < jobs.size() && !interrupted; ++i) {
         const auto& job = jobs[i];
         progress.show(i, job.address, elapsed());
-        Outcome r{i, std::chrono::steady_clock::now(), {}, 0, 0};
-        PageRequest request{job.address, o.width, o.height, o.scale, o.waitMs, o.timeoutS * 1000, o.warmUp};
-        r.shot = engine.photograph(request);
+        Outcome r{i, std::chrono::steady_clock::now(), {}, {}, 0, 0};
+        engine::ShotRequest request{job.address, o.width, o.height, o.scale, o.waitMs, o.timeoutS * 1000, o.warmUp,
+                                    o.animations};
+        r.shot = describe(engine.photograph(request));
         r.width = r.shot.image ? r.shot.image->width() : 0;
         r.height = r.shot.image ? r.shot.image->height() : 0;
         settle();
-        if (r.shot.status == Status::Ok) {
+        if (r.shot.status == Status::Ok || r.shot.status == Status::Incomplete) {
             if (const auto limit = capture::formatRefuses(job.format, r.width, r.height)) {
                 r.shot.status = Status::TooLarge;
                 r.shot.message = format(tr("the picture is %d x %d px, and %s holds at most %s: write it as %s instead"),
@@ -205,6 +215,7 @@ int run(const Options& o, IPageEngine& engine, Console con, const std::atomic<bo
                         r.shot.message = error.message();
                     }
                     r.shot.image.reset();  // the picture's memory goes as soon as it is written
+                    r.ended = std::chrono::steady_clock::now();
                     return std::move(r);
                 });
                 continue;
@@ -222,7 +233,7 @@ int run(const Options& o, IPageEngine& engine, Console con, const std::atomic<bo
                           failed, elapsed(), interrupted ? tr(" (interrupted)") : "");
     if (interrupted) return kExitInterrupted;
     if (!batch) return exitFor(last);
-    return failed ? kExitSomeFailed : kExitOk;
+    return failed ? kExitSomeFailed : incomplete ? kExitIncomplete : kExitOk;
 }
 
 }  // namespace shot

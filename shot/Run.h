@@ -8,32 +8,23 @@
 #include <string>
 
 #include "capture/Image.h"
+#include "engine/Shot.h"
 #include "shot/Options.h"
 
 namespace shot {
 
-enum class Status { Ok, LoadFailed, TimedOut, TooLarge, WriteFailed, Interrupted };
+enum class Status { Ok, Incomplete, LoadFailed, TimedOut, TooLarge, WriteFailed, Interrupted };
 const char* statusName(Status);  // as the report says it
 Exit exitFor(Status);
 
-struct PageRequest {
-    std::string address;
-    int width = 1280, height = 1024, scale = 1;
-    int waitMs = 0, timeoutMs = 30000;
-    bool warmUp = true;
-};
-
 struct PageShot {
     Status status = Status::Ok;
-    std::string message;  // why it failed, in the engine's words where it gave them
+    std::string message;  // why it failed, or what the picture lacks
     std::shared_ptr<const capture::Image> image;
 };
 
-class IPageEngine {
-public:
-    virtual ~IPageEngine() = default;
-    virtual PageShot photograph(const PageRequest&) = 0;
-};
+// What the engine made of a page, in the command's words.
+PageShot describe(const engine::ShotResult&);
 
 struct Console {
     std::ostream& err;
@@ -45,6 +36,6 @@ std::string reportLine(const std::string& address, const std::string& file, int 
                        Status status, const std::string& message);
 
 // Runs what the options ask for; the exit status.
-int run(const Options&, IPageEngine&, Console, const std::atomic<bool>& interrupted);
+int run(const Options&, engine::IShotEngine&, Console, const std::atomic<bool>& interrupted);
 
 }  // namespace shot

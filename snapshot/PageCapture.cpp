@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "capture/PageSize.h"
+#include "snapshot/LoadFailure.h"
 
 namespace snapshot {
 
@@ -126,7 +127,7 @@ void PageCapture::checkNewestPage() const {
     const auto state = browser_.loadState();
     switch (state.kind) {
         case platform::LoadState::Opening: throw CaptureError(CaptureError::Kind::StillOpening);
-        case platform::LoadState::Failed: throw CaptureError(CaptureError::Kind::NotOpened, state.reason);
+        case platform::LoadState::Failed: throw CaptureError(CaptureError::Kind::NotOpened, loadFailureText(state.failure));
         case platform::LoadState::Crashed: throw CaptureError(CaptureError::Kind::Crashed);
         case platform::LoadState::Nothing:
         case platform::LoadState::Arrived: break;

@@ -1,10 +1,10 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "capture/WarmUp.h"
+#include "engine/Readiness.h"
 #include "platform/gtk/GtkControls.h"
-#include "platform/gtk/PagePainter.h"
-#include "platform/gtk/WebViews.h"
+#include "engine/PagePainter.h"
+#include "engine/WebViews.h"
 
 namespace platform::gtk {
 
@@ -12,6 +12,8 @@ namespace {
 
 constexpr int kScriptTimeoutMs = 5000;
 constexpr int kSnapshotTimeoutMs = 20000;
+// The longest the capture browser wakes a page's scripts after it has loaded.
+constexpr int kWarmUpLimitMs = 10000;
 
 // Looks a form and its fields up by name, without regard to case, and reads the
 // fields' values; null for a field that is missing, null for all without the form.
@@ -34,15 +36,16 @@ return String(fields).split('\n').map(function (n) {
 }  // namespace
 
 GtkBrowser::GtkBrowser(Surface& s, const ControlDesign& d)
-    : surface_(s), left_(d.left), top_(d.top), width_(d.width), height_(d.height) {
-    view_ = newWebView({d.outOfSight, d.eagerLoading});
+    : surface_(s),
+      page_({d.outOfSight, d.eagerLoading}),
+      view_(page_.view()),
+      left_(d.left),
+      top_(d.top),
+      width_(d.width),
+      height_(d.height) {
     warmUp_ = d.eagerLoading;
-    outOfSight_ = d.outOfSight;
-    g_signal_connect(view_, "load-changed", G_CALLBACK(&GtkBrowser::loadChanged), this);
-    g_signal_connect(view_, "load-failed", G_CALLBACK(&GtkBrowser::loadFailed), this);
-    g_signal_connect(view_, "web-process-terminated", G_CALLBACK(&GtkBrowser::processEnded), this);
-    g_signal_connect(view_, "notify::is-web-process-responsive", G_CALLBACK(&GtkBrowser::responsivenessChanged), this);
     g_signal_connect(view_, "create", G_CALLBACK(&GtkBrowser::create), this);
+    page_.onLoaded([this](const std::string& address) { loaded(address); });
     gtk_layout_put(surface_.gobj(), GTK_WIDGET(view_), twipsToPxX(left_), twipsToPxY(top_));
     gtk_widget_set_size_request(GTK_WIDGET(view_), std::max(1, twipsToPxX(width_)), std::max(1, twipsToPxY(height_)));
     gtk_widget_show(GTK_WIDGET(view_));
@@ -51,8 +54,6 @@ GtkBrowser::GtkBrowser(Surface& s, const ControlDesign& d)
 GtkBrowser::~GtkBrowser() {
     *alive_ = false;
     g_signal_handlers_disconnect_by_data(view_, this);
-    webkit_web_view_stop_loading(view_);
-    g_object_unref(view_);
 }
 
 void GtkBrowser::place() {
@@ -67,66 +68,41 @@ void GtkBrowser::place() {
 }
 
 void GtkBrowser::navigate(const std::string& address) {
-    state_ = {LoadState::Opening, {}};
     stuck_ = false;
-    pending_ = address;
-    // A page that holds its process would hold the new one too: the process goes first.
-    if (!webkit_web_view_get_is_web_process_responsive(view_)) webkit_web_view_terminate_web_process(view_);
-    webkit_web_view_load_uri(view_, address.c_str());
+    page_.load(address);
 }
 
-void GtkBrowser::responsivenessChanged(WebKitWebView* view, GParamSpec*, gpointer data) {
-    auto* self = static_cast<GtkBrowser*>(data);
-    if (webkit_web_view_get_is_web_process_responsive(view) || self->state_.kind != LoadState::Opening ||
-        self->pending_.empty())
-        return;
-    // The page before the one asked for holds the process, so the new one cannot come:
-    // a new process loads it.
-    const std::string address = self->pending_;
-    webkit_web_view_terminate_web_process(view);
-    self->state_ = {LoadState::Opening, {}};
-    webkit_web_view_load_uri(view, address.c_str());
-}
-
-gboolean GtkBrowser::loadFailed(WebKitWebView*, WebKitLoadEvent, gchar*, GError* error, gpointer data) {
-    auto* self = static_cast<GtkBrowser*>(data);
-    // A load cut short by a newer one says nothing of the newer one.
-    if (g_error_matches(error, WEBKIT_NETWORK_ERROR, WEBKIT_NETWORK_ERROR_CANCELLED)) return FALSE;
-    self->state_ = {LoadState::Failed, loadFailureText(error)};
-    // A browser nobody sees shows no error page: it would only be photographed.
-    return self->outOfSight_;
-}
-
-void GtkBrowser::processEnded(WebKitWebView*, WebKitWebProcessTerminationReason reason, gpointer data) {
-    auto* self = static_cast<GtkBrowser*>(data);
-    self->hasDocument_ = false;
-    if (reason == WEBKIT_WEB_PROCESS_TERMINATED_BY_API) self->state_ = {LoadState::Failed, "网页没有响应，已被停止"};
-    else self->state_ = {LoadState::Crashed, {}};
+LoadState GtkBrowser::loadState() const {
+    const auto& n = page_.navigation();
+    switch (n.state()) {
+        case engine::Navigation::State::Idle: return {LoadState::Nothing, {}};
+        case engine::Navigation::State::Opening: return {LoadState::Opening, {}};
+        case engine::Navigation::State::Arrived:
+        case engine::Navigation::State::Loaded: return {LoadState::Arrived, {}};
+        case engine::Navigation::State::Failed: break;
+    }
+    if (n.failure().error == engine::LoadError::Crashed) return {LoadState::Crashed, n.failure()};
+    return {LoadState::Failed, n.failure()};
 }
 
 void GtkBrowser::giveUp() {
-    // A page that does not answer holds its process: it is ended, and the next
-    // navigation starts a new one.
     stuck_ = true;
-    webkit_web_view_terminate_web_process(view_);
+    page_.endProcess();
 }
 
-void GtkBrowser::loadChanged(WebKitWebView* view, WebKitLoadEvent event, gpointer data) {
-    auto* self = static_cast<GtkBrowser*>(data);
-    if (event == WEBKIT_LOAD_COMMITTED) {
-        self->hasDocument_ = true;
-        self->pending_.clear();
-        if (self->state_.kind != LoadState::Failed) self->state_ = {LoadState::Arrived, {}};
-    }
-    if (event != WEBKIT_LOAD_FINISHED) return;
+void GtkBrowser::loaded(const std::string& address) {
     // Runs by itself while the user looks at the viewer; nothing waits for it, and a
     // photo's measurement stops it.
-    if (self->warmUp_) startWarmUp(view, capture::kWarmUpLimitMs);
-    const char* uri = webkit_web_view_get_uri(view);
-    const std::string address = uri ? uri : "";
-    const auto alive = self->alive_;
-    const auto complete = self->complete_;
-    const auto download = self->download_;
+    if (warmUp_) {
+        engine::ReadyOptions o;
+        o.ms = kWarmUpLimitMs;
+        o.rest = false;  // the photo shows the page as it stands
+        o.quietMs = 0;
+        engine::startReadiness(view_, o, [](const engine::Readiness&) {});
+    }
+    const auto alive = alive_;
+    const auto complete = complete_;
+    const auto download = download_;
     for (const auto& h : complete) {
         if (!*alive) return;
         h(address);
@@ -149,8 +125,8 @@ GtkWidget* GtkBrowser::create(WebKitWebView*, WebKitNavigationAction*, gpointer 
 std::optional<BodyMetrics> GtkBrowser::measureBody() {
     stuck_ = false;
     failure_.clear();
-    if (!hasDocument_) return std::nullopt;
-    PagePainter painter(view_);
+    if (!page_.navigation().hasDocument()) return std::nullopt;
+    engine::PagePainter painter(view_);
     bool timedOut = false;
     const auto metrics = painter.measure(kScriptTimeoutMs, &timedOut);
     if (timedOut) giveUp();
@@ -161,17 +137,17 @@ std::optional<BodyMetrics> GtkBrowser::measureBody() {
 std::shared_ptr<capture::Image> GtkBrowser::paintPage(int width, int height, std::uint32_t back) {
     stuck_ = false;
     failure_.clear();
-    if (!hasDocument_) return nullptr;
+    if (!page_.navigation().hasDocument()) return nullptr;
     // Strips take longer: the time limit grows with the page.
     const int limit = kSnapshotTimeoutMs + static_cast<int>(std::min<long>(height / 1000L * 100L, 600000L));
-    auto result = PagePainter(view_).paint(width, height, back, limit, forcedStripHeight_);
+    auto result = engine::PagePainter(view_).paint(width, height, back, limit, forcedStripHeight_);
     if (result.timedOut) giveUp();
     failure_ = result.error;
     return result.image;
 }
 
 void GtkBrowser::readForm(const std::string& form, const std::vector<std::string>& fields, FormReply reply) {
-    if (!hasDocument_) {
+    if (!page_.navigation().hasDocument()) {
         reply(std::vector<std::optional<std::string>>(fields.size()));
         return;
     }

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <gtkmm.h>
+
+#include "engine/WebPage.h"
 #include <webkit2/webkit2.h>
 
 #include <map>
@@ -217,7 +219,7 @@ public:
     void setHeight(double v) override { height_ = v; place(); }
     std::optional<BodyMetrics> measureBody() override;
     std::shared_ptr<capture::Image> paintPage(int width, int height, std::uint32_t back) override;
-    LoadState loadState() const override { return state_; }
+    LoadState loadState() const override;
     bool stuck() const override { return stuck_; }
     std::string lastFailure() const override { return failure_; }
     void readForm(const std::string& form, const std::vector<std::string>& fields, FormReply reply) override;
@@ -230,25 +232,19 @@ public:
     void forceStrips(int stripHeight) { forcedStripHeight_ = stripHeight; }
 
 private:
-    static void loadChanged(WebKitWebView*, WebKitLoadEvent, gpointer self);
     static GtkWidget* create(WebKitWebView*, WebKitNavigationAction*, gpointer self);
-    static gboolean loadFailed(WebKitWebView*, WebKitLoadEvent, gchar*, GError*, gpointer self);
-    static void processEnded(WebKitWebView*, WebKitWebProcessTerminationReason, gpointer self);
-    static void responsivenessChanged(WebKitWebView*, GParamSpec*, gpointer self);
+    void loaded(const std::string& address);
     void giveUp();
     void place();
 
     Surface& surface_;
+    engine::WebPage page_;
     WebKitWebView* view_;
     double left_, top_, width_, height_;
-    bool hasDocument_ = false;
     int forcedStripHeight_ = 0;
     bool warmUp_ = false;  // scrolls through each page once after it has loaded
-    bool outOfSight_ = false;
-    LoadState state_;
     bool stuck_ = false;
     std::string failure_;
-    std::string pending_;  // the address asked for, until its document arrives
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
     std::vector<Handler> download_;
     std::vector<std::function<void(bool&)>> newWindow_;

@@ -6,8 +6,8 @@
 
 #include "platform/gtk/GtkControls.h"
 #include "platform/gtk/GtkPlatform.h"
-#include "platform/gtk/PagePainter.h"
-#include "platform/gtk/WebViews.h"
+#include "engine/PagePainter.h"
+#include "engine/WebViews.h"
 
 // The embedded skin, compiled in by glib-compile-resources.
 extern "C" GResource* vemo_skin_get_resource(void);
@@ -134,7 +134,7 @@ void GtkTimer::tick() {
 GtkUi::GtkUi() {
     // The program keeps no settings and writes no file but the snapshots: no settings
     // store, no shader cache, no list of recent files.
-    keepNothingOnDisk();
+    engine::keepNothingOnDisk();
     // The windows' class ("Vemo-snapshot") follows the program's name, as its desktop entry expects.
     g_set_prgname("vemo-snapshot");
     if (!gtk_init_check(nullptr, nullptr)) throw std::runtime_error("cannot open the display");
@@ -148,7 +148,7 @@ GtkUi::GtkUi() {
                                                GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
 }
 
-GtkUi::~GtkUi() { removeSandboxFolders(); }
+GtkUi::~GtkUi() { engine::removeSandboxFolders(); }
 
 std::unique_ptr<IWindow> GtkUi::createWindow(const WindowDesign& d) { return std::make_unique<GtkWindowImpl>(d); }
 
@@ -171,7 +171,7 @@ void GtkUi::post(Handler h) { Glib::signal_idle().connect_once(std::move(h)); }
 
 void GtkUi::endProgram() {
     std::fflush(nullptr);
-    removeSandboxFolders();
+    engine::removeSandboxFolders();
     ::_exit(0);
 }
 
@@ -191,6 +191,6 @@ void GtkUi::setBusy(bool busy) {
 
 void GtkUi::run() { gtk_main(); }
 
-bool GtkUi::runUntil(const std::function<bool()>& done, int ms) { return iterateUntil(done, ms); }
+bool GtkUi::runUntil(const std::function<bool()>& done, int ms) { return engine::iterateUntil(done, ms); }
 
 }  // namespace platform::gtk

@@ -10,7 +10,7 @@
 
 #include "platform/gtk/GtkControls.h"
 #include "platform/gtk/GtkPlatform.h"
-#include "platform/gtk/PagePainter.h"
+#include "engine/PagePainter.h"
 #include "tests/support/GuiHarness.h"
 
 using support::GuiHarness;
@@ -111,7 +111,7 @@ TEST_F(HostileGui, AnAlertLoopShowsTheUserAFewDialogsAndNoMore) {
                      }), &shown);
     // However many the page asks for.
     auto asked = [&] {
-        return std::atoi(platform::gtk::PagePainter(view).evaluate("String(window.asked)", 2000).value_or("0").c_str());
+        return std::atoi(engine::PagePainter(view).evaluate("String(window.asked)", 2000).value_or("0").c_str());
     };
     ASSERT_TRUE(app.waitFor([&] { return asked() >= 20; }, 20000));
     EXPECT_EQ(shown, 3);

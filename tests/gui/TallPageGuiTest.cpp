@@ -6,7 +6,7 @@
 
 #include "capture/Strips.h"
 #include "platform/gtk/GtkControls.h"
-#include "platform/gtk/PagePainter.h"
+#include "engine/PagePainter.h"
 #include "tests/support/GuiHarness.h"
 
 using support::Bitmap;
@@ -40,7 +40,7 @@ protected:
         return dynamic_cast<platform::gtk::GtkBrowser&>(app.main().browser("WebBrowser1"));
     }
     std::string script(const std::string& js) {
-        return platform::gtk::PagePainter(browser().view()).evaluate(js, 5000).value_or("(none)");
+        return engine::PagePainter(browser().view()).evaluate(js, 5000).value_or("(none)");
     }
     // Photographs the page now open; Picture1's image.
     std::shared_ptr<const capture::Image> photo() {

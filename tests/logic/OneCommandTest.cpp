@@ -71,9 +71,13 @@ TEST_F(Hostile, APageStillOpeningOrNotOpenedIsSaidAndTheLastSnapshotKept) {
     a.browser().state = {platform::LoadState::Opening, {}};
     EXPECT_EQ(photoMessage(), "拍照出错 网页还在打开，还没有内容可拍：请等网页在查看窗口里显示出来后再点拍照。");
     expectGoodSnapshotKept();
-    a.browser().state = {platform::LoadState::Failed, "服务器拒绝了连接"};
+    a.browser().state = {platform::LoadState::Failed, {engine::LoadError::ConnectionRefused, "Connection refused"}};
     EXPECT_EQ(photoMessage(), "拍照出错 网页没能打开（服务器拒绝了连接）：请检查网址和网络后重新打开。");
     expectGoodSnapshotKept();
+    a.browser().state = {platform::LoadState::Failed, {engine::LoadError::Refused, "25"}};
+    EXPECT_EQ(photoMessage(), "拍照出错 网页没能打开（浏览器不连接 25 端口，它是留给其他服务的）：请检查网址和网络后重新打开。");
+    a.browser().state = {platform::LoadState::Failed, {engine::LoadError::NeverSettles, "11"}};
+    EXPECT_EQ(photoMessage(), "拍照出错 网页没能打开（网页不停地自己跳转到别的地址）：请检查网址和网络后重新打开。");
     a.browser().state = {platform::LoadState::Crashed, {}};
     EXPECT_EQ(photoMessage(), "拍照出错 显示网页的进程意外退出了：请重新打开网址后再拍照。");
     expectGoodSnapshotKept();

@@ -67,7 +67,10 @@ TEST(PngFile, AWriteThatFailsOrAnEmptyPictureIsAnError) {
     const int full = ::open("/dev/full", O_WRONLY);
     ASSERT_GE(full, 0);
     EXPECT_TRUE(capture::encodePng(full, image));
+    // libjpeg's own error path: the failure comes back as an error, with the write's reason.
+    EXPECT_EQ(capture::encodeJpeg(full, image, 90), std::make_error_code(std::errc::no_space_on_device));
     ::close(full);
+    EXPECT_EQ(capture::encodeJpeg(-1, capture::Image(), 90), std::make_error_code(std::errc::invalid_argument));
     EXPECT_EQ(capture::encodePng(-1, capture::Image()), std::make_error_code(std::errc::invalid_argument));
 }
 

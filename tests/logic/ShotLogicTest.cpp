@@ -2,6 +2,10 @@
 // reports and exit statuses.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <set>
+#include <thread>
+
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -75,19 +79,33 @@ TEST(ShotReport, OneJsonLineWithEveryFieldEscaped) {
 }
 
 // Pages of a given height, or the failure named for their address.
-class FakeEngine : public shot::IPageEngine {
+using Outcome = engine::ShotResult::Outcome;
+class FakeEngine : public engine::IShotEngine {
 public:
-    shot::PageShot photograph(const shot::PageRequest& r) override {
+    engine::ShotResult photograph(const engine::ShotRequest& r) override {
         requests.push_back(r);
-        if (auto it = failures.find(r.address); it != failures.end()) return {it->second, "no", nullptr};
-        auto image = std::make_shared<capture::Image>(r.width * r.scale, heightFor(r.address), 0x336699);
+        engine::ShotResult res;
+        if (auto it = failures.find(r.address); it != failures.end()) {
+            res.outcome = it->second;
+            res.failure = {engine::LoadError::Other, "no"};
+            return res;
+        }
+        if (auto it = slow.find(r.address); it != slow.end())
+            std::this_thread::sleep_for(std::chrono::milliseconds(it->second));
+        res.image = std::make_shared<capture::Image>(r.width * r.scale, heightFor(r.address), 0x336699);
+        if (incomplete.count(r.address)) {
+            res.outcome = Outcome::Incomplete;
+            res.stillLoading = 1;
+            res.firstMissing = "http://x/never.png";
+        }
         if (onPhoto) onPhoto();
-        return {shot::Status::Ok, {}, image};
+        return res;
     }
     int heightFor(const std::string& a) { return heights.count(a) ? heights[a] : 100; }
-    std::map<std::string, shot::Status> failures;
-    std::map<std::string, int> heights;
-    std::vector<shot::PageRequest> requests;
+    std::map<std::string, Outcome> failures;
+    std::map<std::string, int> heights, slow;
+    std::set<std::string> incomplete;
+    std::vector<engine::ShotRequest> requests;
     std::function<void()> onPhoto;
 };
 
@@ -110,7 +128,7 @@ TEST(ShotRun, ExitStatusesSayWhatWentWrong) {
     Folder f;
     FakeEngine e;
     std::string err;
-    e.failures = {{"refused", shot::Status::LoadFailed}, {"hung", shot::Status::TimedOut}};
+    e.failures = {{"refused", Outcome::LoadFailed}, {"hung", Outcome::TimedOut}};
     EXPECT_EQ(runWith(e, {"ok", f.at("a.png")}, err), shot::kExitOk);
     EXPECT_TRUE(err.empty()) << err;
     EXPECT_EQ(runWith(e, {"refused", f.at("b.png")}, err), shot::kExitLoadFailed);
@@ -137,7 +155,7 @@ TEST(ShotRun, BatchWritesWhatItCanReportsAllAndStopsWhenInterrupted) {
     std::ofstream(f.at("list")) << "a\nrefused\nb\n# c\nb\n";
     std::filesystem::create_directory(f.at("out"));
     FakeEngine e;
-    e.failures = {{"refused", shot::Status::LoadFailed}};
+    e.failures = {{"refused", Outcome::LoadFailed}};
     std::string err;
     EXPECT_EQ(runWith(e, {"--list", f.at("list"), "--out-dir", f.at("out"), "--report", f.at("r.jsonl"), "--format=bmp"}, err),
               shot::kExitSomeFailed);
@@ -160,12 +178,37 @@ TEST(ShotRun, BatchWritesWhatItCanReportsAllAndStopsWhenInterrupted) {
     EXPECT_NE(err.find("interrupted"), std::string::npos);
 }
 
+TEST(ShotRun, APagePhotographedWhileStillLoadingIsWrittenAndSaidSoAndEachPageTimedAlone) {
+    Folder f;
+    std::ofstream(f.at("list")) << "quick\nslow\n";
+    std::filesystem::create_directory(f.at("out"));
+    FakeEngine e;
+    e.incomplete = {"quick"};
+    e.slow = {{"slow", 400}};
+    std::string err;
+    EXPECT_EQ(runWith(e, {"--list", f.at("list"), "--out-dir", f.at("out"), "--report", f.at("r.jsonl")}, err),
+              shot::kExitIncomplete);
+    EXPECT_TRUE(std::filesystem::exists(f.at("out/quick.png")));
+    EXPECT_NE(err.find("1 images were still loading (http://x/never.png)"), std::string::npos) << err;
+    std::ifstream report(f.at("r.jsonl"));
+    std::string quick, slow;
+    std::getline(report, quick);
+    std::getline(report, slow);
+    EXPECT_NE(quick.find("\"status\":\"incomplete\""), std::string::npos) << quick;
+    EXPECT_NE(quick.find("\"file\":\"" + f.at("out/quick.png") + "\""), std::string::npos) << quick;
+    // The first page's time is its own, not the second page's capture as well.
+    const auto ms = [](const std::string& line) { return std::stol(line.substr(line.find("\"milliseconds\":") + 15)); };
+    EXPECT_LT(ms(quick), 300) << quick;
+    EXPECT_GE(ms(slow), 400) << slow;
+    EXPECT_EQ(runWith(e, {"quick", f.at("one.png")}, err), shot::kExitIncomplete);
+}
+
 TEST(ShotRun, ATerminalSeesOneLiveLineAndQuietOrPipedOutputOnlyFailuresAndTheSummary) {
     Folder f;
     std::ofstream(f.at("list")) << "a\nrefused\nb\n";
     std::filesystem::create_directory(f.at("out"));
     FakeEngine e;
-    e.failures = {{"refused", shot::Status::LoadFailed}};
+    e.failures = {{"refused", Outcome::LoadFailed}};
     std::atomic<bool> never{false};
     auto runOn = [&](bool live, std::vector<std::string> extra) {
         std::ostringstream out;

@@ -5,7 +5,7 @@
 
 #include <string>
 
-namespace platform::gtk {
+namespace engine {
 
 // Before the toolkit starts: the programs keep no settings and no shader cache on disk.
 void keepNothingOnDisk();
@@ -20,7 +20,8 @@ WebKitWebContext* sharedWebContext();
 
 struct ViewRole {
     bool outOfSight = false;    // nobody sees it: no keyboard, page dialogs answered at once, no printing
-    bool eagerLoading = false;  // images and frames marked lazy load at once
+    bool eagerLoading = false;  // a capture view: images and frames marked lazy load at once, and what
+                                // the page's scripts wait for is noted for its readiness
 };
 
 // A new view in the shared context, set up for its role. No view prints: pages'
@@ -34,7 +35,4 @@ WebKitWebView* newWebView(const ViewRole&);
 // removes them: the programs do, as they end.
 void removeSandboxFolders();
 
-// Why a page could not be opened, in Chinese for the reasons the engine gives most.
-std::string loadFailureText(const GError*);
-
-}  // namespace platform::gtk
+}  // namespace engine

@@ -1,7 +1,10 @@
-#include "platform/gtk/WebViews.h"
+#include "engine/WebViews.h"
+
+#include "engine/Readiness.h"
 
 #include <glib.h>
 
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -9,7 +12,7 @@
 #include <cstdio>
 #include <filesystem>
 
-namespace platform::gtk {
+namespace engine {
 
 namespace {
 
@@ -32,15 +35,29 @@ GPid startSandboxTry() {
     return pid;
 }
 
+// The longest the try may take: a bubblewrap that hangs (a stuck mount, a slow
+// namespace) counts as a sandbox that cannot start.
+constexpr gint64 kSandboxTryUs = 3 * G_USEC_PER_SEC;
+
 bool sandboxWorks() {
     if (!sandboxTry) sandboxTry = startSandboxTry();
     if (!sandboxTry) return false;
     int status = -1;
-    while (::waitpid(sandboxTry, &status, 0) < 0 && errno == EINTR) {
+    const gint64 until = g_get_monotonic_time() + kSandboxTryUs;
+    pid_t got = 0;
+    while ((got = ::waitpid(sandboxTry, &status, WNOHANG)) == 0 || (got < 0 && errno == EINTR)) {
+        if (g_get_monotonic_time() > until) {
+            ::kill(sandboxTry, SIGKILL);
+            while (::waitpid(sandboxTry, &status, 0) < 0 && errno == EINTR) {
+            }
+            status = -1;
+            break;
+        }
+        g_usleep(2000);
     }
     g_spawn_close_pid(sandboxTry);
     sandboxTry = 0;
-    return g_spawn_check_wait_status(status, nullptr);
+    return status != -1 && g_spawn_check_wait_status(status, nullptr);
 }
 
 gboolean answerDialog(WebKitWebView*, WebKitScriptDialog* dialog, gpointer) {
@@ -127,6 +144,11 @@ WebKitWebView* newWebView(const ViewRole& role) {
             WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES, WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_END, nullptr, nullptr);
         webkit_user_content_manager_add_script(webkit_web_view_get_user_content_manager(view), script);
         webkit_user_script_unref(script);
+        // What the page's scripts wait for, noted from before they run.
+        script = webkit_user_script_new(kWatchScript, WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
+                                        WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
+        webkit_user_content_manager_add_script(webkit_web_view_get_user_content_manager(view), script);
+        webkit_user_script_unref(script);
     }
     return view;
 }
@@ -141,32 +163,4 @@ void removeSandboxFolders() {
     fs::remove(parent, ec);  // only when nothing else is in it
 }
 
-std::string loadFailureText(const GError* e) {
-    if (!e) return "原因不明";
-    if (e->domain == G_IO_ERROR) {
-        switch (e->code) {
-            case G_IO_ERROR_CONNECTION_REFUSED: return "服务器拒绝了连接";
-            case G_IO_ERROR_TIMED_OUT: return "连接超时";
-            case G_IO_ERROR_HOST_UNREACHABLE:
-            case G_IO_ERROR_NETWORK_UNREACHABLE: return "连不上服务器所在的网络";
-            case G_IO_ERROR_CONNECTION_CLOSED: return "服务器中断了连接";
-            case G_IO_ERROR_NOT_FOUND: return "文件不存在";
-            case G_IO_ERROR_PERMISSION_DENIED: return "没有读取的权限";
-            default: break;
-        }
-    }
-    if (e->domain == G_RESOLVER_ERROR) return "找不到服务器";
-    if (e->domain == G_TLS_ERROR) return "安全连接出错";
-    if (e->domain == WEBKIT_NETWORK_ERROR) {
-        switch (e->code) {
-            case WEBKIT_NETWORK_ERROR_UNKNOWN_PROTOCOL: return "不支持这种网址";
-            case WEBKIT_NETWORK_ERROR_FILE_DOES_NOT_EXIST: return "文件不存在";
-            case WEBKIT_NETWORK_ERROR_TRANSPORT: return "网络传输出错";
-            default: break;
-        }
-    }
-    if (e->domain == WEBKIT_POLICY_ERROR) return "这个地址不是可以显示的网页";
-    return e->message;
-}
-
-}  // namespace platform::gtk
+}  // namespace engine

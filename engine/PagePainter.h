@@ -14,7 +14,7 @@
 #include "capture/Image.h"
 #include "capture/PageSize.h"
 
-namespace platform::gtk {
+namespace engine {
 
 // Runs the main loop until `done` holds or `ms` milliseconds have passed; whether it
 // held. A `cancel` flag, when given and set, ends the wait at once, as a time-out.
@@ -54,8 +54,4 @@ private:
     std::string lastError_;
 };
 
-// Starts the page's warm-up (scroll through once, at most `ms`); `done` runs when it
-// has finished, also when the view is gone by then. Nothing waits for it here.
-void startWarmUp(WebKitWebView* view, int ms, std::function<void()> done = {});
-
-}  // namespace platform::gtk
+}  // namespace engine

@@ -13,8 +13,8 @@
 #include <iostream>
 
 #include "platform/PrivateDisplay.h"
-#include "platform/gtk/ShotEngine.h"
-#include "platform/gtk/WebViews.h"
+#include "engine/ShotEngine.h"
+#include "engine/WebViews.h"
 #include "shot/Messages.h"
 #include "shot/Options.h"
 #include "shot/Run.h"
@@ -54,7 +54,7 @@ int main(int argc, char** argv) {
         return shot::kExitOk;
     }
 
-    platform::gtk::startSandboxCheck();
+    engine::startSandboxCheck();
     std::unique_ptr<platform::PrivateDisplay> display;
     const char* x = std::getenv("DISPLAY");
     const char* wayland = std::getenv("WAYLAND_DISPLAY");
@@ -70,7 +70,7 @@ int main(int argc, char** argv) {
         setenv("GDK_BACKEND", "x11", 1);
     }
     if (options.scale == 2) setenv("GDK_SCALE", "2", 1);
-    platform::gtk::keepNothingOnDisk();
+    engine::keepNothingOnDisk();
     // No assistive technology listens to a window nobody sees: neither this process nor
     // the engine's look for one (nor warn that they found none).
     setenv("NO_AT_BRIDGE", "1", 1);
@@ -92,14 +92,14 @@ int main(int argc, char** argv) {
             return G_SOURCE_CONTINUE;
         }, nullptr);
 
-    platform::gtk::ShotEngine engine(interrupted);
-    const int status = shot::run(options, engine, {std::cerr, ::isatty(2) != 0}, interrupted);
+    engine::ShotEngine shooter(interrupted);
+    const int status = shot::run(options, shooter, {std::cerr, ::isatty(2) != 0}, interrupted);
     // Every file is written and closed. The engine's processes end with their connection
     // to this one: taking the engine and the libraries down piece by piece would only
     // keep the caller waiting (about 50 ms).
     std::cout.flush();
     std::cerr.flush();
-    platform::gtk::removeSandboxFolders();
+    engine::removeSandboxFolders();
     display.reset();
     std::_Exit(status);
 }

@@ -1,4 +1,4 @@
-#include "platform/gtk/PagePainter.h"
+#include "engine/PagePainter.h"
 
 #include <algorithm>
 #include <cstring>
@@ -6,9 +6,8 @@
 #include <vector>
 
 #include "capture/Strips.h"
-#include "capture/WarmUp.h"
 
-namespace platform::gtk {
+namespace engine {
 
 bool iterateUntil(const std::function<bool()>& done, int ms, const std::atomic<bool>* cancel) {
     const gint64 deadline = g_get_monotonic_time() + static_cast<gint64>(ms) * 1000;
@@ -31,6 +30,7 @@ struct Pending {
     int outstanding = 0;
     std::vector<cairo_surface_t*> pictures;
     std::vector<std::string> errors;
+    std::vector<std::optional<std::string>> replies;  // of the scripts sent alongside
     std::optional<std::string> value;
     bool valueDone = false;
     ~Pending() {
@@ -57,21 +57,50 @@ void snapshotDone(GObject* source, GAsyncResult* result, gpointer data) {
     --p.outstanding;
 }
 
+// What was wrong with an engine picture that could not be used.
+std::string pictureProblem(cairo_surface_t* s, const std::string& engineError, int width, int rows) {
+    if (!engineError.empty()) return engineError;
+    if (!s || cairo_surface_get_type(s) != CAIRO_SURFACE_TYPE_IMAGE) return "the engine gave no picture";
+    return "the engine's picture is " + std::to_string(cairo_image_surface_get_width(s)) + " x " +
+           std::to_string(cairo_image_surface_get_height(s)) + " px, short of the page's " + std::to_string(width) +
+           " x " + std::to_string(rows);
+}
+
 void requestSnapshot(WebKitWebView* view, const std::shared_ptr<Pending>& pending, std::size_t index) {
     ++pending->outstanding;
     webkit_web_view_get_snapshot(view, WEBKIT_SNAPSHOT_REGION_FULL_DOCUMENT, WEBKIT_SNAPSHOT_OPTIONS_NONE, nullptr,
                                  snapshotDone, new SnapshotCall{pending, index});
 }
 
-// Scripts sent alongside snapshots: their replies only need to be let go.
-void ignoreScript(const std::string& script, WebKitWebView* view) {
+// A script sent alongside snapshots; its reply, as text, is kept to be checked.
+void sendScript(WebKitWebView* view, const std::string& script, const std::shared_ptr<Pending>& pending) {
+    struct Call {
+        std::shared_ptr<Pending> pending;
+        std::size_t index;
+    };
+    pending->replies.emplace_back();
+    ++pending->outstanding;
     webkit_web_view_evaluate_javascript(view, script.c_str(), -1, nullptr, nullptr, nullptr,
-                                        [](GObject* source, GAsyncResult* result, gpointer) {
+                                        [](GObject* source, GAsyncResult* result, gpointer data) {
+                                            std::unique_ptr<Call> call(static_cast<Call*>(data));
                                             JSCValue* v = webkit_web_view_evaluate_javascript_finish(
                                                 WEBKIT_WEB_VIEW(source), result, nullptr);
+                                            if (v && !jsc_value_is_null(v) && !jsc_value_is_undefined(v)) {
+                                                char* text = jsc_value_to_string(v);
+                                                call->pending->replies[call->index] = text;
+                                                g_free(text);
+                                            }
                                             if (v) g_object_unref(v);
+                                            --call->pending->outstanding;
                                         },
-                                        nullptr);
+                                        new Call{pending, pending->replies.size() - 1});
+}
+
+// Whether every script sent alongside answered.
+bool allAnswered(const Pending& p) {
+    for (const auto& r : p.replies)
+        if (!r) return false;
+    return true;
 }
 
 // Puts the first `rows` rows of an engine picture into the image as its next band:
@@ -84,43 +113,20 @@ bool addBand(capture::Image& image, cairo_surface_t* s, int top, int rows) {
     const auto* data = cairo_image_surface_get_data(s);
     const cairo_format_t format = cairo_image_surface_get_format(s);
     if (!data || (format != CAIRO_FORMAT_ARGB32 && format != CAIRO_FORMAT_RGB24)) return false;
-    rows = std::min(rows, h);
-    if (w >= image.width()) {
-        cairo_surface_reference(s);
-        image.append({top, rows, static_cast<std::size_t>(stride), data,
-                      std::shared_ptr<const void>(s, [](const void* p) {
-                          cairo_surface_destroy(static_cast<cairo_surface_t*>(const_cast<void*>(p)));
-                      })});
-        return true;
-    }
-    std::uint32_t* out = image.appendOwned(top, rows);
-    if (!out) return true;
-    for (int y = 0; y < rows; ++y) {
-        std::uint32_t* row = out + static_cast<std::size_t>(y) * image.width();
-        std::memcpy(row, data + static_cast<std::size_t>(y) * stride, static_cast<std::size_t>(w) * 4);
-        std::fill(row + w, row + image.width(), image.back());
-    }
+    // A picture short of the page is a failure: it is never padded out.
+    if (w < image.width() || h < rows) return false;
+    cairo_surface_reference(s);
+    image.append({top, rows, static_cast<std::size_t>(stride), data,
+                  std::shared_ptr<const void>(s, [](const void* p) {
+                      cairo_surface_destroy(static_cast<cairo_surface_t*>(const_cast<void*>(p)));
+                  })});
     return true;
 }
 
 }  // namespace
 
-void startWarmUp(WebKitWebView* view, int ms, std::function<void()> done) {
-    GVariantBuilder args;
-    g_variant_builder_init(&args, G_VARIANT_TYPE("a{sv}"));
-    g_variant_builder_add(&args, "{sv}", "ms", g_variant_new_int32(ms));
-    webkit_web_view_call_async_javascript_function(
-        view, capture::kWarmUpScript, -1, g_variant_builder_end(&args), nullptr, nullptr, nullptr,
-        [](GObject* source, GAsyncResult* result, gpointer data) {
-            std::unique_ptr<std::function<void()>> then(static_cast<std::function<void()>*>(data));
-            JSCValue* v = webkit_web_view_call_async_javascript_function_finish(WEBKIT_WEB_VIEW(source), result, nullptr);
-            if (v) g_object_unref(v);
-            if (*then) (*then)();
-        },
-        new std::function<void()>(std::move(done)));
-}
-
 std::optional<std::string> PagePainter::evaluate(const std::string& script, int timeoutMs, bool* timedOut) {
+    lastError_.clear();  // the reason is this script's, never an older one's
     auto pending = std::make_shared<Pending>();
     webkit_web_view_evaluate_javascript(
         view_, script.c_str(), -1, nullptr, nullptr, nullptr,
@@ -161,15 +167,20 @@ PaintResult PagePainter::paint(int width, int height, std::uint32_t back, int ti
 }
 
 PaintResult PagePainter::paintOnce(int width, int height, std::uint32_t back, int timeoutMs, int scale) {
+    // Readied as for strips, painted, and put back, back to back: the page handles them in order.
     auto pending = std::make_shared<Pending>();
     pending->pictures.resize(1);
     pending->errors.resize(1);
+    sendScript(view_, capture::paintBeginScript(), pending);
     requestSnapshot(view_, pending, 0);
+    sendScript(view_, capture::stripsEndScript(), pending);
     PaintResult result;
     result.timedOut = !wait([&] { return pending->outstanding == 0; }, timeoutMs);
+    if (result.timedOut) return result;
     auto image = std::make_shared<capture::Image>(width * scale, height * scale, back);
-    if (!result.timedOut && addBand(*image, pending->pictures[0], 0, height * scale)) result.image = image;
-    else if (!result.timedOut) result.error = pending->errors[0];
+    if (!allAnswered(*pending)) result.error = "the page did not take the paint's preparation";
+    else if (addBand(*image, pending->pictures[0], 0, height * scale)) result.image = image;
+    else result.error = pictureProblem(pending->pictures[0], pending->errors[0], width * scale, height * scale);
     return result;
 }
 
@@ -185,17 +196,22 @@ PaintResult PagePainter::paintStrips(int width, int height, std::uint32_t back, 
     pending->pictures.resize(strips.size());
     pending->errors.resize(strips.size());
     for (std::size_t k = 0; k < strips.size(); ++k) {
-        ignoreScript(capture::stripScript(strips[k]), view_);
+        sendScript(view_, capture::stripScript(strips[k]), pending);
         requestSnapshot(view_, pending, k);
     }
+    sendScript(view_, capture::stripsEndScript(), pending);
     result.timedOut = !wait([&] { return pending->outstanding == 0; }, timeoutMs);
-    if (!result.timedOut) evaluate(capture::stripsEndScript(), timeoutMs, &result.timedOut);
     if (result.timedOut) return result;
+    // A strip the page did not lay out would be painted as some other part of it.
+    if (!allAnswered(*pending)) {
+        result.error = "the page did not lay out every strip";
+        return result;
+    }
 
     auto image = std::make_shared<capture::Image>(width * scale, height * scale, back);
     for (std::size_t k = 0; k < strips.size(); ++k) {
         if (!addBand(*image, pending->pictures[k], strips[k].top * scale, strips[k].height * scale)) {
-            result.error = pending->errors[k];
+            result.error = pictureProblem(pending->pictures[k], pending->errors[k], width * scale, strips[k].height * scale);
             return result;
         }
     }
@@ -203,4 +219,4 @@ PaintResult PagePainter::paintStrips(int width, int height, std::uint32_t back, 
     return result;
 }
 
-}  // namespace platform::gtk
+}  // namespace engine

@@ -1,0 +1,42 @@
+// Bringing a loaded page to the state a person looking at it would see once it has
+// settled: web fonts in, what the page's own scripts wait for woken (and nothing else),
+// animations at rest, late paints given a short quiet period.
+#pragma once
+
+#include <webkit2/webkit2.h>
+
+#include <functional>
+#include <string>
+
+namespace engine {
+
+// Added to a capture view's pages before their own scripts run: it notes what they
+// wait for (intersection observers, scroll listeners), their short timers, their
+// requests and their changes to the document.
+extern const char* const kWatchScript;
+
+struct ReadyOptions {
+    int ms = 10000;        // the limit of it all
+    bool wake = true;      // scroll to what the page's scripts wait to see
+    bool rest = true;      // finite animations at their end, endless ones held as they stand
+    int quietMs = 1500;    // the longest wait for a quiet page
+};
+
+struct Readiness {
+    bool answered = false;   // the page ran it to its end (else it moved on, or did not answer)
+    bool woke = false;       // it scrolled
+    bool stillGrowing = false;  // stopped at the limit while the page kept growing
+    bool leaving = false;       // the page has begun to leave for another address
+    int refreshSeconds = -1; // a refresh to another address the page asks for, in seconds
+    int stillLoading = 0;    // images not yet in
+    std::string firstMissing;
+};
+
+// Starts readying the page; `done` hears how it went, also when the page moved on or
+// its process ended. A measurement stops it where it is.
+void startReadiness(WebKitWebView*, const ReadyOptions&, std::function<void(const Readiness&)> done);
+
+// The reply of the readiness script, read.
+Readiness parseReadiness(const std::string& json);
+
+}  // namespace engine

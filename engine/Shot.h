@@ -1,0 +1,52 @@
+// A capture of one page asked of the engine, and what came of it: structured, for the
+// command and the service to word.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "capture/Image.h"
+#include "capture/PageSize.h"
+#include "engine/Navigation.h"
+
+namespace engine {
+
+struct ShotRequest {
+    std::string address;
+    int width = 1280, height = 1024, scale = 1;
+    int waitMs = 0, timeoutMs = 30000;
+    bool warmUp = true;       // wake what the page's scripts wait to see
+    bool animations = false;  // photograph animations as they run, not at rest
+};
+
+struct ShotResult {
+    enum class Outcome {
+        Ok,
+        Incomplete,     // photographed at the load limit while something was still loading
+        LoadFailed,     // failure: why
+        TimedOut,       // the page did not answer (its process was replaced)
+        NotLoaded,      // nothing of the page came within the limit
+        TooLarge,       // width, height, limit
+        PaintFailed,    // engineWords
+        Changed,        // the document was replaced while it was photographed, twice
+        Interrupted,
+    };
+    Outcome outcome = Outcome::Ok;
+    Failure failure;
+    std::string engineWords;
+    std::shared_ptr<const capture::Image> image;
+    long width = 0, height = 0;  // the picture's, or the page's when too large
+    std::optional<capture::HoldLimit> limit;
+    bool stillGrowing = false;  // the page kept growing when its warm-up stopped
+    int stillLoading = 0;       // images still loading, when incomplete
+    std::string firstMissing;
+};
+
+class IShotEngine {
+public:
+    virtual ~IShotEngine() = default;
+    virtual ShotResult photograph(const ShotRequest&) = 0;
+};
+
+}  // namespace engine

@@ -1,0 +1,199 @@
+#include "engine/ShotEngine.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "engine/PagePainter.h"
+#include "engine/Readiness.h"
+
+namespace engine {
+
+namespace {
+
+constexpr int kQuietMs = 1500;          // the longest a page's late paints are waited for
+constexpr int kLeavingMs = 2000;        // for a page that said it is leaving to start moving on
+constexpr int kLongestRefreshS = 10;    // refreshes further off are the page's business, not a move
+
+ShotResult outcome(ShotResult::Outcome o) {
+    ShotResult r;
+    r.outcome = o;
+    return r;
+}
+
+}  // namespace
+
+struct ShotEngine::Round {
+    bool waited = false;
+    bool incomplete = false;
+    Readiness ready;
+};
+
+ShotEngine::ShotEngine(const std::atomic<bool>& interrupted) : interrupted_(interrupted) {
+    page_ = std::make_unique<WebPage>(ViewRole{true, true});
+    gtk_widget_show(GTK_WIDGET(page_->view()));
+}
+
+ShotEngine::~ShotEngine() {
+    page_.reset();
+    if (window_) gtk_widget_destroy(window_);
+}
+
+void ShotEngine::show(int width, int height) {
+    GtkWidget* view = GTK_WIDGET(page_->view());
+    gtk_widget_set_size_request(view, width, height);
+    if (!window_) {
+        window_ = gtk_window_new(GTK_WINDOW_POPUP);
+        gtk_window_set_decorated(GTK_WINDOW(window_), FALSE);
+        gtk_window_set_skip_taskbar_hint(GTK_WINDOW(window_), TRUE);
+        gtk_window_set_accept_focus(GTK_WINDOW(window_), FALSE);
+        // Out of every screen: nobody sees it, yet it is shown and drawn, so its page
+        // gets rendering updates (animation frames, intersection observers) as a seen page does.
+        gtk_window_move(GTK_WINDOW(window_), -32000, -32000);
+        gtk_widget_show(window_);
+    }
+    if (!gtk_widget_get_parent(view)) gtk_container_add(GTK_CONTAINER(window_), view);
+    gtk_window_resize(GTK_WINDOW(window_), width, height);
+}
+
+bool ShotEngine::waitFor(const std::function<bool()>& done, gint64 deadline) {
+    return iterateUntil(done, remainingMs(deadline), &interrupted_);
+}
+
+int ShotEngine::remainingMs(gint64 deadline) const {
+    return static_cast<int>(std::max<gint64>(0, (deadline - g_get_monotonic_time()) / 1000));
+}
+
+ShotResult ShotEngine::hung() {
+    // A page that does not answer holds its web process: it is ended, and the next
+    // page gets a new view and process, which no late word of the old one reaches.
+    page_->endProcess();
+    if (window_) gtk_container_remove(GTK_CONTAINER(window_), GTK_WIDGET(page_->view()));
+    page_ = std::make_unique<WebPage>(ViewRole{true, true});
+    gtk_widget_show(GTK_WIDGET(page_->view()));
+    return outcome(interrupted_ ? ShotResult::Outcome::Interrupted : ShotResult::Outcome::TimedOut);
+}
+
+ShotEngine::Settled ShotEngine::settle(const ShotRequest& r, Round& round, gint64 loadDeadline, gint64 deadline) {
+    using State = Navigation::State;
+    const auto& nav = page_->navigation();
+    for (;;) {
+        waitFor([&] { return nav.state() == State::Loaded || nav.state() == State::Failed; }, loadDeadline);
+        if (interrupted_) return Settled::Interrupted;
+        if (nav.state() == State::Failed) return Settled::Failed;
+        if (nav.state() == State::Opening) return Settled::Hung;
+        round.incomplete = nav.state() != State::Loaded;
+        const unsigned long mark = nav.changes();
+        auto moved = [&] { return nav.changes() != mark; };
+        if (!round.waited && r.waitMs > 0) {
+            round.waited = true;
+            waitFor(moved, std::min(loadDeadline, g_get_monotonic_time() + r.waitMs * 1000L));
+            if (moved()) continue;
+        }
+
+        ReadyOptions o;
+        o.ms = round.incomplete ? std::min(500, remainingMs(deadline) / 2) : remainingMs(loadDeadline);
+        o.wake = r.warmUp;
+        o.rest = !r.animations;
+        o.quietMs = round.incomplete ? 0 : kQuietMs;
+        auto reply = std::make_shared<std::optional<Readiness>>();
+        startReadiness(page_->view(), o, [reply](const Readiness& ready) { *reply = ready; });
+        waitFor([&] { return reply->has_value() || moved(); }, std::min(deadline, g_get_monotonic_time() + (o.ms + 2000) * 1000L));
+        if (interrupted_) return Settled::Interrupted;
+        if (moved()) continue;
+        if (!reply->has_value()) return Settled::Hung;
+        round.ready = **reply;
+        // A script cut short by the page leaving, or a page that said it leaves: it
+        // moves on, soon.
+        if (!round.ready.answered || round.ready.leaving) {
+            waitFor(moved, std::min(deadline, g_get_monotonic_time() + kLeavingMs * 1000L));
+            if (moved()) continue;
+            if (!round.ready.answered) return Settled::Hung;
+        }
+        if (round.ready.refreshSeconds >= 0 && round.ready.refreshSeconds <= kLongestRefreshS) {
+            waitFor(moved, std::min(loadDeadline, g_get_monotonic_time() + (round.ready.refreshSeconds * 1000L + 1000) * 1000L));
+            if (moved()) continue;
+        }
+        return round.incomplete ? Settled::Incomplete : Settled::Ready;
+    }
+}
+
+ShotResult ShotEngine::take(const ShotRequest& r, const Round& round, gint64 deadline, bool& changed) {
+    using O = ShotResult::Outcome;
+    const auto& nav = page_->navigation();
+    const unsigned long mark = nav.changes();
+    PagePainter painter(page_->view(), &interrupted_);
+    bool timedOut = false;
+    const auto metrics = painter.measure(std::max(1, remainingMs(deadline)), &timedOut);
+    if (timedOut || interrupted_) return hung();
+    changed = nav.changes() != mark;
+    if (changed) return {};
+    if (!metrics) {
+        auto res = outcome(O::PaintFailed);
+        res.engineWords = painter.lastError();
+        return res;
+    }
+    const auto size = capture::pageSize(*metrics);
+    const long width = std::lround(size.width) * r.scale, height = std::lround(size.height) * r.scale;
+    if (const auto limit = capture::holdLimit(static_cast<double>(width), static_cast<double>(height),
+                                              capture::availableMemory())) {
+        auto res = outcome(O::TooLarge);
+        res.width = width;
+        res.height = height;
+        res.limit = limit;
+        return res;
+    }
+    const auto painted = painter.paint(static_cast<int>(std::lround(size.width)), static_cast<int>(std::lround(size.height)),
+                                       0xFFFFFF, std::max(1, remainingMs(deadline)), 0, r.scale);
+    if (painted.timedOut || interrupted_) return hung();
+    changed = nav.changes() != mark;
+    if (changed) return {};
+    if (!painted.image) {
+        auto res = outcome(O::PaintFailed);
+        res.engineWords = painted.error;
+        return res;
+    }
+    auto res = outcome(round.incomplete ? O::Incomplete : O::Ok);
+    res.image = painted.image;
+    res.width = painted.image->width();
+    res.height = painted.image->height();
+    res.stillGrowing = round.ready.stillGrowing;
+    res.stillLoading = round.ready.stillLoading;
+    res.firstMissing = round.ready.firstMissing;
+    return res;
+}
+
+ShotResult ShotEngine::photograph(const ShotRequest& r) {
+    using O = ShotResult::Outcome;
+    const gint64 deadline = g_get_monotonic_time() + static_cast<gint64>(r.timeoutMs) * 1000;
+    // The paint's share of the time limit: a page still loading at the rest of it is
+    // photographed as it stands.
+    const int reserveMs = std::clamp(r.timeoutMs / 4, 500, 10000);
+    const gint64 loadDeadline = deadline - static_cast<gint64>(reserveMs) * 1000;
+
+    // The first page's web process starts while the window is made; the page is laid
+    // out at the screen's size, which reaches the engine before the page does.
+    page_->load(r.address);
+    show(r.width, r.height);
+    for (int tries = 0;; ++tries) {
+        Round round;
+        switch (settle(r, round, loadDeadline, deadline)) {
+            case Settled::Interrupted: return hung();
+            case Settled::Hung: return hung();
+            case Settled::Failed: {
+                auto res = outcome(O::LoadFailed);
+                res.failure = page_->navigation().failure();
+                return res;
+            }
+            case Settled::Moved:
+            case Settled::Ready:
+            case Settled::Incomplete: break;
+        }
+        bool changed = false;
+        auto res = take(r, round, deadline, changed);
+        if (!changed) return res;
+        // The document was replaced while it was photographed: taken again once, never stitched.
+        if (tries > 0 || interrupted_) return outcome(interrupted_ ? O::Interrupted : O::Changed);
+    }
+}
+
+}  // namespace engine

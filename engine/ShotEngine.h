@@ -1,0 +1,39 @@
+// The engine of the capture command and the service: one web view in a window nobody
+// sees, which loads each page, follows it where it moves on by itself, readies it and
+// paints it whole.
+#pragma once
+
+#include <webkit2/webkit2.h>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "engine/Shot.h"
+#include "engine/WebPage.h"
+
+namespace engine {
+
+class ShotEngine : public IShotEngine {
+public:
+    explicit ShotEngine(const std::atomic<bool>& interrupted);
+    ~ShotEngine() override;
+    ShotResult photograph(const ShotRequest&) override;
+
+private:
+    enum class Settled { Ready, Incomplete, Moved, Failed, Hung, Interrupted };
+    struct Round;
+    void show(int width, int height);  // the view in its window, at the screen's size
+    bool waitFor(const std::function<bool()>& done, gint64 deadline);
+    int remainingMs(gint64 deadline) const;
+    ShotResult hung();
+    Settled settle(const ShotRequest&, Round&, gint64 loadDeadline, gint64 deadline);
+    ShotResult take(const ShotRequest&, const Round&, gint64 deadline, bool& changed);
+
+    const std::atomic<bool>& interrupted_;
+    GtkWidget* window_ = nullptr;  // made once the first page is loading
+    std::unique_ptr<WebPage> page_;
+};
+
+}  // namespace engine

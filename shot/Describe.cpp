@@ -1,0 +1,68 @@
+// The engine's outcomes in the command's words.
+#include "capture/Strips.h"
+#include "shot/Messages.h"
+#include "shot/Run.h"
+
+namespace shot {
+
+namespace {
+
+std::string whyNotLoaded(const engine::Failure& f) {
+    using engine::LoadError;
+    switch (f.error) {
+        case LoadError::Refused:
+            return f.detail.empty() ? tr("the engine refused to load the address")
+                                    : format(tr("the engine does not connect to port %s, which is kept for other "
+                                                "services"), f.detail.c_str());
+        case LoadError::NeverSettles:
+            return format(tr("the page kept moving on to other addresses by itself (%s times)"), f.detail.c_str());
+        case LoadError::Stopped: return tr("the page did not answer and was stopped");
+        case LoadError::Crashed: return tr("the page's web process ended unexpectedly");
+        default: break;
+    }
+    return f.detail.empty() ? tr("the page could not be loaded") : f.detail;
+}
+
+}  // namespace
+
+PageShot describe(const engine::ShotResult& r) {
+    using O = engine::ShotResult::Outcome;
+    switch (r.outcome) {
+        case O::Ok:
+        case O::Incomplete: {
+            PageShot s{r.outcome == O::Ok ? Status::Ok : Status::Incomplete, {}, r.image};
+            if (r.outcome == O::Incomplete)
+                s.message = r.stillLoading > 0
+                                ? format(tr("photographed at the time limit while %d images were still loading (%s)"),
+                                         r.stillLoading, r.firstMissing.c_str())
+                                : tr("photographed at the time limit while the page was still loading");
+            if (r.stillGrowing) {
+                if (!s.message.empty()) s.message += "; ";
+                s.message += tr("the page kept growing as it was scrolled: the picture holds what had loaded by the "
+                                "time limit");
+            }
+            return s;
+        }
+        case O::LoadFailed: return {Status::LoadFailed, whyNotLoaded(r.failure), nullptr};
+        case O::TimedOut: return {Status::TimedOut, tr("the page did not answer in time"), nullptr};
+        case O::NotLoaded: return {Status::TimedOut, tr("nothing of the page came in time"), nullptr};
+        case O::Changed:
+            return {Status::LoadFailed, tr("the page replaced its document while it was photographed, twice"), nullptr};
+        case O::Interrupted: return {Status::Interrupted, tr("interrupted"), nullptr};
+        case O::PaintFailed:
+            return {Status::LoadFailed,
+                    r.engineWords.empty() ? tr("the engine could not paint the page") : r.engineWords, nullptr};
+        case O::TooLarge: break;
+    }
+    if (r.limit && r.limit->kind == capture::HoldLimit::Kind::Memory)
+        return {Status::TooLarge,
+                format(tr("the picture of %ld x %ld px needs %llu MB of memory, and %llu MB are free"), r.width, r.height,
+                       static_cast<unsigned long long>(r.limit->needed >> 20),
+                       static_cast<unsigned long long>(r.limit->available >> 20)),
+                nullptr};
+    return {Status::TooLarge,
+            format(tr("the page is %ld px wide, and a picture is at most %d px wide"), r.width, capture::kLargestPaint),
+            nullptr};
+}
+
+}  // namespace shot
