@@ -75,9 +75,13 @@ const atRest = () => {
     } catch (e) {}
   }
 };
+const busy = () => w && (w.timers.size > 0 || w.requests > 0 || performance.now() - w.changed < 50);
+const fontsIn = async () => {
+  if (document.fonts && document.fonts.status !== 'loaded') await Promise.race([document.fonts.ready, sleep(left())]);
+};
 const incomplete = () => Array.from(document.images).filter(i => !i.complete && (i.currentSrc || i.src));
 try {
-  if (document.fonts && document.fonts.status !== 'loaded') await Promise.race([document.fonts.ready, sleep(left())]);
+  await fontsIn();
   const se = document.scrollingElement || document.documentElement;
   const listens = w && (w.scroll > 0 || window.onscroll || document.onscroll || (document.body && document.body.onscroll));
   const hasTargets = w && w.targets.size > 0;
@@ -88,21 +92,36 @@ try {
     const seen = y => visited.some(v => y >= v && y < v + screen);
     const visit = async y => { window.scrollTo(x, y); visited.push(window.scrollY); await frame(); };
     if (listens) {
-      for (let y = 0; y < se.scrollHeight && left() > 0 && !stopped; y += Math.floor(screen * 0.9)) await visit(y);
-      out.growing = !stopped && left() === 0;
-    } else {
+      let y = 0;
       for (;;) {
+        for (; y < se.scrollHeight && left() > 0 && !stopped; y += Math.floor(screen * 0.9)) await visit(y);
+        const q = Date.now() + Math.min(1000, left());
+        while (!stopped && busy() && Date.now() < q) await frame();
+        if (stopped || y >= se.scrollHeight) break;
+        if (left() === 0) { out.growing = true; break; }
+      }
+    } else {
+      const unseen = () => {
         const ys = [];
         w.targets.forEach(t => {
           if (!t.isConnected) return;
           const r = t.getBoundingClientRect();
           if (r.width === 0 && r.height === 0) return;
-          const y = Math.max(0, r.top + window.scrollY - screen / 2);
-          if (!seen(r.top + window.scrollY)) ys.push(y);
+          if (!seen(r.top + window.scrollY)) ys.push(Math.max(0, r.top + window.scrollY - screen / 2));
         });
+        return ys.sort((a, b) => a - b);
+      };
+      for (;;) {
+        let ys = unseen();
+        if (!ys.length) {
+          // The page may still be answering what it saw (a request, a timer): once it is
+          // quiet, what it added is looked at.
+          const q = Date.now() + Math.min(1000, left());
+          while (!stopped && busy() && Date.now() < q) await frame();
+          ys = unseen();
+        }
         if (!ys.length || stopped) break;
         if (left() === 0) { out.growing = true; break; }
-        ys.sort((a, b) => a - b);
         for (const y of ys) {
           if (stopped || left() === 0) break;
           if (!seen(y + screen / 2)) await visit(y);
@@ -115,13 +134,14 @@ try {
       const pending = incomplete();
       await Promise.race([Promise.all(pending.map(i => new Promise(r => {
         i.addEventListener('load', r, { once: true }); i.addEventListener('error', r, { once: true }); }))),
-        sleep(left())]);
+        sleep(Math.min(left(), 5000))]);
     }
   }
   atRest();
   const quiet = Date.now() + Math.min(quietMs, left());
-  const busy = () => w && (w.timers.size > 0 || w.requests > 0 || performance.now() - w.changed < 50);
   while (!stopped && busy() && Date.now() < quiet) { await frame(); atRest(); }
+  // Text the page added late may have asked for fonts of its own.
+  await fontsIn();
   const m = document.querySelector('meta[http-equiv="refresh" i]');
   if (m) {
     const c = /^\s*(\d+(?:\.\d*)?)\s*[;,]?\s*(?:url\s*=)?\s*(\S.*)?$/i.exec(m.content || '');

@@ -60,7 +60,11 @@ void WebPage::loadChanged(WebKitWebView* view, WebKitLoadEvent event, gpointer d
     const char* uri = webkit_web_view_get_uri(view);
     const std::string address = uri ? uri : "";
     switch (event) {
-        case WEBKIT_LOAD_STARTED: self->navigation_.started(address); return;
+        case WEBKIT_LOAD_STARTED:
+            self->navigation_.started(address);
+            // A page that never stops moving on is held where it is.
+            if (self->navigation_.failure().error == LoadError::NeverSettles) webkit_web_view_stop_loading(view);
+            return;
         case WEBKIT_LOAD_REDIRECTED: return;
         case WEBKIT_LOAD_COMMITTED:
             self->pending_.clear();

@@ -256,27 +256,27 @@ TEST_F(ShotCommand, WithoutTheSandboxItSaysSoAndStillWorks) {
     expectBands(*support::readPicture(out.path("b.png")), 2000, 0);
 }
 
-// Whether as many processes of that name run as before, within a second.
-bool backTo(const std::string& name, int count) {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(1);
-    while (support::processCount(name) != count && std::chrono::steady_clock::now() < until)
+// Whether every process of that name the tagged command started has ended, within a
+// generous limit.
+bool allEnded(const std::string& name, const std::string& tag) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (support::processCount(name, tag) != 0 && std::chrono::steady_clock::now() < until)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    return support::processCount(name) == count;
+    return support::processCount(name, tag) == 0;
 }
 
 // These start displays of their own and count processes: nothing else runs beside them.
 TEST(ShotHeadless, StartsAndEndsItsOwnDisplayAndEngineWhereThereIsNoDisplay) {
     TempDir pages, out;
-    const int displays = support::processCount("Xvfb");
-    // Names as the system keeps them: 15 characters.
-    const int webs = support::processCount("WebKitWebProces"), networks = support::processCount("WebKitNetworkPr");
+    const std::string tag = support::uniqueTag();
     const auto r = runCommand({kShot, "--no-warm-up", writePage(pages, "b.html", bandPage(3000)), out.path("b.png")},
-                              {"DISPLAY", "WAYLAND_DISPLAY"});
+                              {"DISPLAY", "WAYLAND_DISPLAY", "VEMO_TEST_TAG=" + tag});
     ASSERT_EQ(r.status, 0) << r.err;
     expectBands(*support::readPicture(out.path("b.png")), 3000, 0);
-    EXPECT_EQ(support::processCount("Xvfb"), displays);
-    EXPECT_TRUE(backTo("WebKitWebProces", webs));
-    EXPECT_TRUE(backTo("WebKitNetworkPr", networks));
+    // Names as the system keeps them: 15 characters.
+    EXPECT_EQ(support::processCount("Xvfb", tag), 0);
+    EXPECT_TRUE(allEnded("WebKitWebProces", tag));
+    EXPECT_TRUE(allEnded("WebKitNetworkPr", tag));
 }
 
 TEST(ShotHeadless, CtrlCInABatchLeavesNoPartialFileAndNoDisplay) {
@@ -284,10 +284,10 @@ TEST(ShotHeadless, CtrlCInABatchLeavesNoPartialFileAndNoDisplay) {
     std::string list;
     for (int i = 0; i < 40; ++i) list += writePage(pages, "p" + std::to_string(i) + ".html", bandPage(20000)) + "\n";
     std::ofstream(pages.path("list.txt")) << list;
-    const int before = support::processCount("Xvfb");
+    const std::string tag = support::uniqueTag();
     const pid_t pid = support::startCommand(
         {kShot, "--no-warm-up", "--wait=200", "--format=bmp", "--list", pages.path("list.txt"), "--out-dir", out.dir()},
-        {"DISPLAY", "WAYLAND_DISPLAY"}, pages.path("err.txt"));
+        {"DISPLAY", "WAYLAND_DISPLAY", "VEMO_TEST_TAG=" + tag}, pages.path("err.txt"));
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     while (out.entries().size() < 2 && std::chrono::steady_clock::now() < until)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -303,7 +303,7 @@ TEST(ShotHeadless, CtrlCInABatchLeavesNoPartialFileAndNoDisplay) {
         EXPECT_EQ(p->height, 20000) << f;
     }
     EXPECT_NE(slurp(pages.path("err.txt")).find("(interrupted)"), std::string::npos);
-    EXPECT_EQ(support::processCount("Xvfb"), before);
+    EXPECT_TRUE(allEnded("Xvfb", tag));
 }
 
 }  // namespace

@@ -61,6 +61,16 @@ protected:
         app.main().textBox("Text1").setText(url);
         app.road().openCommand();
     }
+    platform::IBrowser& capture() { return app.main().browser("WebBrowser1"); }
+    // Waits until the capture browser's newest page has come to `kind`.
+    bool waitForState(platform::LoadState::Kind kind) {
+        return app.waitFor([&] { return capture().loadState().kind == kind; }, 20000);
+    }
+    // Evaluates in the capture browser's page; nothing when it does not answer at once.
+    std::optional<std::string> ask(const std::string& js, int ms = 2000) {
+        auto* view = dynamic_cast<platform::gtk::GtkBrowser&>(capture()).view();
+        return engine::PagePainter(view).evaluate(js, ms);
+    }
     std::string photoMessage() {
         app.dialogs.warnings.clear();
         app.road().photoCommand();
@@ -87,9 +97,10 @@ protected:
 };
 
 TEST_F(HostileGui, PrintingOnATimerNeverBlocksTheProgram) {
-    server.serve("/print", kGreen + "<script>setInterval(function () { window.print(); }, 150);</script>");
+    server.serve("/print", kGreen + "<script>window.tries = 0; setInterval(function () { ++window.tries; window.print(); }, 150);"
+                                    "</script>");
     ASSERT_TRUE(openPage(server.url("/print")));
-    app.settle(1500);
+    ASSERT_TRUE(app.waitFor([&] { return std::atoi(ask("String(window.tries)").value_or("0").c_str()) >= 5; }, 20000));
     // No print dialog came up in any window, and the commands answer.
     GList* windows = gtk_window_list_toplevels();
     for (GList* w = windows; w; w = w->next) EXPECT_FALSE(gtk_window_get_modal(GTK_WINDOW(w->data))) << G_OBJECT_TYPE_NAME(w->data);
@@ -124,7 +135,9 @@ TEST_F(HostileGui, APageThatNeverYieldsIsStoppedAndTheNextOpenWorks) {
                                    "<p>loading</p><script>for (;;) {}</script><p>never</p>"}) {
         server.serve("/busy", "<!doctype html><body>" + page);
         openWithoutWaiting(server.url("/busy"));
-        app.settle(1500);
+        // The page's script has begun its loop once the page no longer answers.
+        ASSERT_TRUE(app.waitFor([&] { return capture().loadState().kind != platform::LoadState::Opening && !ask("1", 200); },
+                                20000));
         good = app.main().pictureBox("Picture1").image();
         EXPECT_EQ(photoMessage(), "拍照出错 网页没有响应：它的脚本可能陷入了死循环，已被停止。请重新打开网址后再拍照。");
         expectGoodKept();
@@ -143,13 +156,12 @@ TEST_F(HostileGui, APageStillOpeningOrRefusedIsNeverPhotographedAsAnother) {
     photographGreen();
     server.stall("/slow");
     openWithoutWaiting(server.url("/slow"));
-    app.settle(500);
     good = app.main().pictureBox("Picture1").image();
     EXPECT_EQ(photoMessage(), "拍照出错 网页还在打开，还没有内容可拍：请等网页在查看窗口里显示出来后再点拍照。");
     expectGoodKept();
 
     openWithoutWaiting(support::unreachableUrl("/refused"));
-    app.settle(1500);
+    ASSERT_TRUE(waitForState(platform::LoadState::Failed));
     EXPECT_EQ(photoMessage(), "拍照出错 网页没能打开（服务器拒绝了连接）：请检查网址和网络后重新打开。");
     expectGoodKept();
     // Saving writes the last good snapshot.
@@ -161,9 +173,35 @@ TEST_F(HostileGui, APageStillOpeningOrRefusedIsNeverPhotographedAsAnother) {
 
     // A page the server answered with an error status but content is a page.
     server.serve("/missing-page", "");
-    openWithoutWaiting(server.url("/nothing-here"));
-    app.settle(1500);
+    ASSERT_TRUE(openPage(server.url("/nothing-here")));
     EXPECT_EQ(photoMessage(), "");
+}
+
+TEST_F(HostileGui, AnAddressTheEngineRefusesIsSaidAndAPageThatMovesOnIsPhotographedWhereItLands) {
+    photographGreen();
+    openWithoutWaiting("http://127.0.0.1:25/");
+    ASSERT_TRUE(waitForState(platform::LoadState::Failed));
+    EXPECT_EQ(photoMessage(), "拍照出错 网页没能打开（浏览器不连接 25 端口，它是留给其他服务的）：请检查网址和网络后重新打开。");
+    expectGoodKept();
+
+    server.serve("/red", "<!doctype html><body style='margin:0;background:#ff0000'><div style='height:1500px'>");
+    server.serve("/moves", kGreen + "<script>onload = function () { setTimeout(function () { location.href = '/red'; }, 0); };"
+                                    "</script>");
+    const int before = app.captureBrowserPages;
+    openWithoutWaiting(server.url("/moves"));
+    ASSERT_TRUE(app.waitFor([&] { return app.captureBrowserPages >= before + 2; }, 20000));
+    EXPECT_EQ(photoMessage(), "");
+    EXPECT_EQ(app.main().pictureBox("Picture1").image()->at(10, 10), 0xff0000u);
+
+    // A page that never stops moving on is said, not photographed mid-move.
+    server.serve("/a", "<!doctype html><script>location.replace('/b')</script>");
+    server.serve("/b", "<!doctype html><script>onload = function () { setTimeout(function () { location.href = '/a'; }, 0); };"
+                       "</script>");
+    good = app.main().pictureBox("Picture1").image();
+    openWithoutWaiting(server.url("/a"));
+    ASSERT_TRUE(waitForState(platform::LoadState::Failed));
+    EXPECT_EQ(photoMessage(), "拍照出错 网页没能打开（网页不停地自己跳转到别的地址）：请检查网址和网络后重新打开。");
+    expectGoodKept();
 }
 
 TEST_F(HostileGui, ClicksDuringASlowPhotoAreIgnoredAndNothingWrongIsSaved) {
@@ -198,7 +236,7 @@ TEST_F(HostileGui, ACrashedPageIsSaidAtThePhotoAndReplacedAtTheNextOpen) {
     const auto processes = ownWebProcesses();
     ASSERT_FALSE(processes.empty());
     for (int pid : processes) ::kill(pid, SIGKILL);
-    app.settle(1000);
+    ASSERT_TRUE(waitForState(platform::LoadState::Crashed));
     EXPECT_EQ(photoMessage(), "拍照出错 显示网页的进程意外退出了：请重新打开网址后再拍照。");
     expectGoodKept();
     server.serve("/again", "<!doctype html><body style='margin:0;background:#0000ff'><div style='height:900px'>");
@@ -213,7 +251,8 @@ TEST_F(HostileGui, DroppedScriptsNeverRunInThePage) {
     d.hasText = true;
     d.text = "javascript:document.body.style.background='#ff0000';void 0";
     app.road().drop(d);
-    app.settle(500);
+    // Whatever the drop sent the page has come before this answer.
+    EXPECT_EQ(ask("getComputedStyle(document.body).backgroundColor"), "rgb(0, 255, 0)");
     EXPECT_EQ(photoMessage(), "");
     EXPECT_EQ(app.main().pictureBox("Picture1").image()->at(10, 10), 0x00ff00u);
 }

@@ -2,6 +2,8 @@
 // the page's own scripts load when scrolled to are in the photo.
 #include <gtest/gtest.h>
 
+#include "engine/PagePainter.h"
+#include "platform/gtk/GtkControls.h"
 #include "tests/support/GuiHarness.h"
 
 using support::GuiHarness;
@@ -25,7 +27,15 @@ TEST(WarmUpGui, PhotoHoldsWhatThePageShowsOnlyWhenScrolledTo) {
     TempDir pages;
     GuiHarness app;
     ASSERT_TRUE(app.open(writePage(pages, "late.html", kLatePage)));
-    app.settle(2500);
+    // The warm-up has woken the part the page waits to see, and put the page back at its top.
+    auto* view = dynamic_cast<platform::gtk::GtkBrowser&>(app.main().browser("WebBrowser1")).view();
+    ASSERT_TRUE(app.waitFor([&] {
+        return engine::PagePainter(view)
+                   .evaluate("String(!window.__vemoWarm && scrollY === 0 && "
+                             "getComputedStyle(document.getElementById('late')).backgroundColor === 'rgb(0, 192, 0)')",
+                             2000)
+                   .value_or("") == "true";
+    }, 20000));
     app.road().photoCommand();
     const auto image = app.main().pictureBox("Picture1").image();
     ASSERT_EQ(image->height(), 9300);

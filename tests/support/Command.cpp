@@ -101,7 +101,8 @@ std::optional<Picture> readPicture(const std::string& path) {
     return std::nullopt;
 }
 
-int processCount(const std::string& name) {
+int processCount(const std::string& name, const std::string& tag) {
+    const std::string mark = "VEMO_TEST_TAG=" + tag;
     int n = 0;
     DIR* d = ::opendir("/proc");
     while (dirent* e = d ? ::readdir(d) : nullptr) {
@@ -114,11 +115,25 @@ int processCount(const std::string& name) {
             std::string all((std::istreambuf_iterator<char>(stat)), {});
             const auto close = all.rfind(')');
             if (close != std::string::npos && close + 2 < all.size() && all[close + 2] == 'Z') continue;
+            if (!tag.empty()) {
+                std::ifstream environ(std::string("/proc/") + e->d_name + "/environ");
+                std::string env((std::istreambuf_iterator<char>(environ)), {});
+                if ((std::string(1, '\0') + env).find('\0' + mark + '\0') == std::string::npos) continue;
+            }
             ++n;
         }
     }
     if (d) ::closedir(d);
     return n;
+}
+
+}  // namespace support
+
+namespace support {
+
+std::string uniqueTag() {
+    static int n = 0;
+    return std::to_string(::getpid()) + "-" + std::to_string(++n);
 }
 
 }  // namespace support

@@ -28,7 +28,10 @@ int waitCommand(pid_t);
 // A picture file of any of the formats, decoded to 0xRRGGBB pixels.
 std::optional<Picture> readPicture(const std::string& path);
 
-// How many processes of that name run now.
-int processCount(const std::string& name);
+// How many processes of that name run now; with a tag, only those whose environment
+// has VEMO_TEST_TAG=tag, as everything a command started with it has.
+int processCount(const std::string& name, const std::string& tag = {});
+// A tag of this process's own for VEMO_TEST_TAG.
+std::string uniqueTag();
 
 }  // namespace support

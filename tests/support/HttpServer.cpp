@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <stdexcept>
 
 namespace support {
@@ -31,6 +32,7 @@ HttpServer::HttpServer() : listener_(listenOnLoopback(port_)), thread_([this] { 
 HttpServer::~HttpServer() {
     stop_ = true;
     thread_.join();
+    for (auto& t : answering_) t.join();
     for (int c : held_) ::close(c);
     ::close(listener_);
 }
@@ -38,6 +40,11 @@ HttpServer::~HttpServer() {
 void HttpServer::stall(const std::string& path) {
     std::lock_guard lock(mutex_);
     stalled_.insert(path);
+}
+
+void HttpServer::late(const std::string& path, int ms) {
+    std::lock_guard lock(mutex_);
+    late_[path] = ms;
 }
 
 void HttpServer::serve(const std::string& path, const std::string& content) {
@@ -68,31 +75,42 @@ void HttpServer::loop() {
         std::string path = sp1 == std::string::npos ? "/" : request.substr(sp1 + 1, sp2 - sp1 - 1);
         path = path.substr(0, path.find('?'));
         std::string body, status = "200 OK";
+        int delayMs = 0;
         {
             std::lock_guard lock(mutex_);
             if (stalled_.count(path)) {
                 held_.push_back(client);  // answered never: closed with the server
                 continue;
             }
+            if (auto l = late_.find(path); l != late_.end()) delayMs = l->second;
             auto it = pages_.find(path);
             if (it == pages_.end())
                 status = "404 Not Found";
             else
                 body = it->second;
         }
-        const bool svg = path.size() > 4 && path.compare(path.size() - 4, 4, ".svg") == 0;
-        const std::string type = svg ? "image/svg+xml" : "text/html; charset=utf-8";
+        auto ends = [&](const char* e) {
+            const std::string x(e);
+            return path.size() > x.size() && path.compare(path.size() - x.size(), x.size(), x) == 0;
+        };
+        const std::string type = ends(".svg") ? "image/svg+xml" : ends(".ttf") ? "font/ttf" : "text/html; charset=utf-8";
         const std::string response = "HTTP/1.1 " + status + "\r\nContent-Type: " + type +
                                      "\r\nCache-Control: no-store\r\n"
                                      "Connection: close\r\nContent-Length: " +
                                      std::to_string(body.size()) + "\r\n\r\n" + body;
-        std::size_t sent = 0;
-        while (sent < response.size()) {
-            const ssize_t n = ::send(client, response.data() + sent, response.size() - sent, MSG_NOSIGNAL);
-            if (n <= 0) break;
-            sent += static_cast<std::size_t>(n);
-        }
-        ::close(client);
+        auto answer = [client, response, delayMs, this] {
+            for (int waited = 0; waited < delayMs && !stop_; waited += 10)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            std::size_t sent = 0;
+            while (sent < response.size()) {
+                const ssize_t n = ::send(client, response.data() + sent, response.size() - sent, MSG_NOSIGNAL);
+                if (n <= 0) break;
+                sent += static_cast<std::size_t>(n);
+            }
+            ::close(client);
+        };
+        if (delayMs > 0) answering_.emplace_back(answer);
+        else answer();
     }
 }
 

@@ -20,6 +20,8 @@ public:
     std::string url(const std::string& path) const;
     // Requests for `path` are read and never answered.
     void stall(const std::string& path);
+    // Requests for `path` are answered `ms` milliseconds late, other requests meanwhile at once.
+    void late(const std::string& path, int ms);
     int port() const { return port_; }
 
 private:
@@ -30,6 +32,8 @@ private:
     std::mutex mutex_;
     std::map<std::string, std::string> pages_;
     std::set<std::string> stalled_;
+    std::map<std::string, int> late_;
+    std::vector<std::thread> answering_;
     std::vector<int> held_;
     std::thread thread_;
 };
