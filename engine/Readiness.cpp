@@ -8,7 +8,7 @@ namespace engine {
 const char* const kWatchScript = R"JS(
 (function () {
   if (window.__vemoWatch) return;
-  var w = window.__vemoWatch = { targets: new Set(), scroll: 0, requests: 0, timers: new Map(), changed: 0,
+  var w = window.__vemoWatch = { targets: new Set(), scroll: 0, requests: 0, timers: new Map(), changed: -1e9,
                                  setTimeout: window.setTimeout.bind(window) };
   var IO = window.IntersectionObserver;
   if (IO) {
@@ -48,7 +48,8 @@ const char* const kWatchScript = R"JS(
   };
   add.call(window, 'beforeunload', function () { w.leaving = true; });
   add.call(window, 'pagehide', function () { w.leaving = true; });
-  new MutationObserver(function () { w.changed = performance.now(); })
+  // Changes the page makes once loaded; the parser's own are over by then.
+  new MutationObserver(function () { if (document.readyState === 'complete') w.changed = performance.now(); })
     .observe(document, { childList: true, subtree: true, attributes: true, characterData: true });
 })();
 )JS";
