@@ -47,6 +47,8 @@ class IShotEngine {
 public:
     virtual ~IShotEngine() = default;
     virtual ShotResult photograph(const ShotRequest&) = 0;
+    // Forgets what earlier pages left: cookies, storage, caches.
+    virtual void forgetVisits() {}
 };
 
 }  // namespace engine

@@ -162,6 +162,20 @@ ShotResult ShotEngine::take(const ShotRequest& r, const Round& round, gint64 dea
     return res;
 }
 
+void ShotEngine::forgetVisits() {
+    auto done = std::make_shared<bool>(false);
+    WebKitWebsiteDataManager* data = webkit_web_context_get_website_data_manager(sharedWebContext());
+    webkit_website_data_manager_clear(
+        data, WEBKIT_WEBSITE_DATA_ALL, 0, nullptr,
+        [](GObject* source, GAsyncResult* result, gpointer d) {
+            std::unique_ptr<std::shared_ptr<bool>> keep(static_cast<std::shared_ptr<bool>*>(d));
+            webkit_website_data_manager_clear_finish(WEBKIT_WEBSITE_DATA_MANAGER(source), result, nullptr);
+            **keep = true;
+        },
+        new std::shared_ptr<bool>(done));
+    iterateUntil([&] { return *done; }, 2000, &interrupted_);
+}
+
 ShotResult ShotEngine::photograph(const ShotRequest& r) {
     using O = ShotResult::Outcome;
     const gint64 deadline = g_get_monotonic_time() + static_cast<gint64>(r.timeoutMs) * 1000;

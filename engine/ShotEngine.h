@@ -20,6 +20,7 @@ public:
     explicit ShotEngine(const std::atomic<bool>& interrupted);
     ~ShotEngine() override;
     ShotResult photograph(const ShotRequest&) override;
+    void forgetVisits() override;
 
 private:
     enum class Settled { Ready, Incomplete, Moved, Failed, Hung, Interrupted };

@@ -18,6 +18,8 @@
 #include "shot/Messages.h"
 #include "shot/Options.h"
 #include "shot/Run.h"
+#include "shot/Service.h"
+#include "shot/Worker.h"
 
 namespace {
 
@@ -54,7 +56,7 @@ int main(int argc, char** argv) {
         return shot::kExitOk;
     }
 
-    engine::startSandboxCheck();
+    if (!options.serve) engine::startSandboxCheck();
     std::unique_ptr<platform::PrivateDisplay> display;
     const char* x = std::getenv("DISPLAY");
     const char* wayland = std::getenv("WAYLAND_DISPLAY");
@@ -80,6 +82,14 @@ int main(int argc, char** argv) {
     setenv("WEBKIT_DISABLE_DMABUF_RENDERER", "1", 0);
     setenv("WEBKIT_WEB_RENDER_DEVICE_FILE", "/dev/null", 0);
     g_set_prgname("vemo-shot");
+    if (options.serve) {
+        // The service's engines are workers of their own, started from this program.
+        std::error_code ec;
+        const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
+        const int status = shot::serve(options, ec ? std::string(argv[0]) : self.string());
+        display.reset();
+        return status;
+    }
     if (!gtk_init_check(nullptr, nullptr)) {
         std::cerr << shot::tr("vemo-shot: the display cannot be opened") << "\n";
         return shot::kExitLoadFailed;
@@ -93,7 +103,9 @@ int main(int argc, char** argv) {
         }, nullptr);
 
     engine::ShotEngine shooter(interrupted);
-    const int status = shot::run(options, shooter, {std::cerr, ::isatty(2) != 0}, interrupted);
+    int status = shot::kExitOk;
+    if (!options.workerDir.empty()) shot::serveAsWorker(shooter, options.workerDir, std::cin, std::cout, interrupted);
+    else status = shot::run(options, shooter, {std::cerr, ::isatty(2) != 0}, interrupted);
     // Every file is written and closed. The engine's processes end with their connection
     // to this one: taking the engine and the libraries down piece by piece would only
     // keep the caller waiting (about 50 ms).

@@ -12,7 +12,8 @@ namespace shot {
 
 namespace {
 
-enum LongOnly { kWarmUp = 1000, kNoWarmUp, kReport, kList, kOutDir, kQuality, kFormat, kWait, kTimeout, kScale, kAnimations };
+enum LongOnly { kWarmUp = 1000, kNoWarmUp, kReport, kList, kOutDir, kQuality, kFormat, kWait, kTimeout, kScale, kAnimations,
+                kServe, kListen, kJobs, kQueue, kTokenFile, kAllowFile, kWorker };
 
 const option kLong[] = {
     {"width", required_argument, nullptr, 'w'},     {"height", required_argument, nullptr, 'h'},
@@ -23,7 +24,10 @@ const option kLong[] = {
     {"out-dir", required_argument, nullptr, kOutDir}, {"quality", required_argument, nullptr, kQuality},
     {"format", required_argument, nullptr, kFormat}, {"help", no_argument, nullptr, 'H'},
     {"version", no_argument, nullptr, 'V'},         {"animations", required_argument, nullptr, kAnimations},
-    {nullptr, 0, nullptr, 0},
+    {"serve", no_argument, nullptr, kServe},         {"listen", required_argument, nullptr, kListen},
+    {"jobs", required_argument, nullptr, kJobs},     {"queue", required_argument, nullptr, kQueue},
+    {"token-file", required_argument, nullptr, kTokenFile}, {"allow-file", no_argument, nullptr, kAllowFile},
+    {"worker", required_argument, nullptr, kWorker}, {nullptr, 0, nullptr, 0},
 };
 
 bool number(const char* text, int lo, int hi, int& out) {
@@ -79,6 +83,17 @@ Parsed parseOptions(const std::vector<std::string>& args) {
                     return bad(format(tr("--animations takes rest or run, not '%s'"), arg));
                 o.animations = std::string(arg) == "run";
                 break;
+            case kServe: o.serve = true; break;
+            case kListen: o.listen = arg; break;
+            case kJobs:
+                if (!number(arg, 1, 64, o.jobs)) return bad(format(tr("--jobs takes a number from 1 to 64, not '%s'"), arg));
+                break;
+            case kQueue:
+                if (!number(arg, 0, 100000, o.queue)) return bad(format(tr("--queue takes a number from 0 to 100000, not '%s'"), arg));
+                break;
+            case kTokenFile: o.tokenFile = arg; break;
+            case kAllowFile: o.allowFile = true; break;
+            case kWorker: o.workerDir = arg; break;
             case kWarmUp: o.warmUp = true; break;
             case kNoWarmUp: o.warmUp = false; break;
             case 'q': o.quiet = true; break;
@@ -94,6 +109,10 @@ Parsed parseOptions(const std::vector<std::string>& args) {
         }
     }
     std::vector<std::string> rest(copy.begin() + optind, copy.end());
+    if (o.serve || !o.workerDir.empty()) {
+        if (!rest.empty() || !o.list.empty()) return bad(tr("the service takes its addresses from its requests"));
+        return {o, {}};
+    }
     if (!o.list.empty() || !o.outDir.empty()) {
         if (o.list.empty() || o.outDir.empty()) return bad(tr("--list and --out-dir go together"));
         if (!rest.empty()) return bad(tr("a batch takes no URL or OUT of its own"));
@@ -130,14 +149,24 @@ std::string usageText(const std::string& program) {
                      "      --format=FMT     png, jpg or bmp for a batch (default png)\n"
                      "      --report=FILE    write one JSON line a page: address, file, width, height,\n"
                      "                       milliseconds, status, message\n"
-                     "  -q, --quiet          no progress; only failures and the summary\n"
+                     "  -q, --quiet          no progress; only failures and the summary\n\n"
+                     "  or:  %s --serve [--listen=ADDR:PORT|PATH] [--jobs=N] [--queue=N]\n"
+                     "Answers captures over HTTP: GET /shot?url=...&format=png and POST /shot with the\n"
+                     "same fields as JSON; GET /health and /metrics.\n"
+                     "      --listen=WHERE   address and port, or a Unix socket's path (default\n"
+                     "                       127.0.0.1:8178; a socket from systemd is taken first)\n"
+                     "      --jobs=N         engines kept warm, each in a process of its own (default:\n"
+                     "                       one per core)\n"
+                     "      --queue=N        requests waiting beyond that are refused with 503 (64)\n"
+                     "      --token-file=F   requests need 'Authorization: Bearer' and the token in F\n"
+                     "      --allow-file     photograph file: addresses too\n\n"
                      "      --help           show this help and exit\n"
                      "      --version        show the version and exit\n\n"
                      "Exit status: 0 all written; 1 some pages of a batch failed; 2 bad usage;\n"
                      "3 a page could not be loaded; 4 a page did not answer in time; 5 a picture too\n"
                      "large for its format or for memory; 6 a file could not be written; 7 a page\n"
                      "photographed at its time limit while something was still loading; 130 interrupted.\n"),
-                  program.c_str(), program.c_str());
+                  program.c_str(), program.c_str(), program.c_str());
 }
 
 }  // namespace shot

@@ -37,6 +37,14 @@ struct Options {
     std::string list, outDir;
     capture::Format batchFormat = capture::Format::Png;
     bool help = false, version = false;
+    // The service.
+    bool serve = false;
+    std::string listen = "127.0.0.1:8178";
+    int jobs = 0;          // 0: one per core
+    int queue = 64;
+    std::string tokenFile;
+    bool allowFile = false;
+    std::string workerDir;  // a worker of the service, writing into this folder
 };
 
 struct Parsed {

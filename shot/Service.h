@@ -1,0 +1,15 @@
+// The capture service: `vemo-shot --serve`. Pictures over HTTP from engines that stay
+// up, on libsoup's server.
+#pragma once
+
+#include <string>
+
+#include "shot/Options.h"
+
+namespace shot {
+
+// Serves until SIGTERM or SIGINT; the exit status. `self` is this program, started
+// again as each engine's worker.
+int serve(const Options&, const std::string& self);
+
+}  // namespace shot

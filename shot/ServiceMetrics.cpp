@@ -1,0 +1,42 @@
+#include "shot/ServiceMetrics.h"
+
+#include <cstdio>
+#include <sstream>
+
+namespace shot {
+
+void ServiceMetrics::answered(const std::string& status, double seconds, std::uint64_t pictureBytes) {
+    ++byStatus_[status];
+    ++count_;
+    sum_ += seconds;
+    bytes_ += pictureBytes;
+    for (std::size_t i = 0; i < kBounds.size(); ++i)
+        if (seconds <= kBounds[i]) ++buckets_[i];
+}
+
+std::string ServiceMetrics::text(std::size_t queued, std::size_t busy, std::size_t engines) const {
+    std::ostringstream m;
+    m << "# HELP vemo_requests_total Capture requests answered, by outcome.\n# TYPE vemo_requests_total counter\n";
+    for (const auto& [status, n] : byStatus_) m << "vemo_requests_total{status=\"" << status << "\"} " << n << "\n";
+    m << "# HELP vemo_queue_length Requests waiting for an engine.\n# TYPE vemo_queue_length gauge\n"
+      << "vemo_queue_length " << queued << "\n"
+      << "# HELP vemo_engines_busy Engines photographing now.\n# TYPE vemo_engines_busy gauge\n"
+      << "vemo_engines_busy " << busy << "\n"
+      << "# HELP vemo_engines Engines running.\n# TYPE vemo_engines gauge\nvemo_engines " << engines << "\n"
+      << "# HELP vemo_engine_restarts_total Engines replaced after a hang or a crash.\n"
+      << "# TYPE vemo_engine_restarts_total counter\nvemo_engine_restarts_total " << restarts_ << "\n"
+      << "# HELP vemo_picture_bytes_total Bytes of pictures sent.\n# TYPE vemo_picture_bytes_total counter\n"
+      << "vemo_picture_bytes_total " << bytes_ << "\n"
+      << "# HELP vemo_request_seconds Time from a capture request to its answer.\n"
+      << "# TYPE vemo_request_seconds histogram\n";
+    for (std::size_t i = 0; i < kBounds.size(); ++i) {
+        char le[32];
+        std::snprintf(le, sizeof le, "%g", kBounds[i]);
+        m << "vemo_request_seconds_bucket{le=\"" << le << "\"} " << buckets_[i] << "\n";
+    }
+    m << "vemo_request_seconds_bucket{le=\"+Inf\"} " << count_ << "\n"
+      << "vemo_request_seconds_sum " << sum_ << "\nvemo_request_seconds_count " << count_ << "\n";
+    return m.str();
+}
+
+}  // namespace shot
