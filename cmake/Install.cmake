@@ -32,6 +32,12 @@ foreach(size 16 24 32 48 64 128 256)
 endforeach()
 install(FILES ${CMAKE_SOURCE_DIR}/resources/icons/scalable/${VEMO_APP_ID}.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+# The capture service's units: installed, not enabled. The service names the command by
+# the prefix it is installed under, known only when it is installed.
+install(CODE "set(VEMO_BINDIR \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}\")
+  configure_file(${CMAKE_SOURCE_DIR}/resources/systemd/vemo-shot.service.in ${VEMO_GENERATED}/vemo-shot.service @ONLY)")
+install(FILES ${VEMO_GENERATED}/vemo-shot.service ${CMAKE_SOURCE_DIR}/resources/systemd/vemo-shot.socket
+        DESTINATION lib/systemd/system)
 install(FILES ${CMAKE_SOURCE_DIR}/resources/desktop/copyright ${VEMO_GENERATED}/changelog.gz
         DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/vemo-snapshot)
 

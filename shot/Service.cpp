@@ -136,21 +136,24 @@ public:
         return true;
     }
 
-    // Stops taking requests; the ones under way are finished, the waiting ones refused.
+    // Takes no more requests (they are refused with 503 until the service ends); the ones
+    // under way are finished, the waiting ones refused.
     void drain() {
         if (draining_) return;
         draining_ = true;
-        soup_server_disconnect(server_);
         pool_->failQueued({"interrupted", 0, 0, 0, {}, tr("the service is shutting down")});
     }
     // Ends the engines: each finishes as its input closes, or is ended after a while.
-    void end() { pool_->stop(3000); }
+    void end() {
+        soup_server_disconnect(server_);
+        pool_->stop(3000);
+    }
     bool drained() const { return draining_ && pool_->busy() == 0 && pool_->queued() == 0 && pending_ == 0; }
 
 private:
     struct Pending {
         SoupServerMessage* msg;
-        std::string method, path;
+        std::string host;
         bool gone = false;
     };
 
@@ -168,18 +171,21 @@ private:
     }
 
     void reply(SoupServerMessage* msg, guint status, const std::string& type, std::string body, const char* outcome,
-               gint64 began) {
+               gint64 began, const char* host = nullptr) {
         soup_server_message_set_status(msg, status, nullptr);
         soup_server_message_set_response(msg, type.c_str(), SOUP_MEMORY_COPY, body.data(), body.size());
         const double seconds = (g_get_monotonic_time() - began) / 1e6;
         if (outcome) metrics_.answered(outcome, seconds, type.rfind("image/", 0) == 0 ? body.size() : 0);
-        g_printerr("%s %s %s %u %zu %.0f ms\n", soup_server_message_get_remote_host(msg) ? soup_server_message_get_remote_host(msg) : "-",
+        if (!host) host = soup_server_message_get_remote_host(msg);
+        g_printerr("%s %s %s %u %zu %.0f ms\n", host ? host : "-",
                    soup_server_message_get_method(msg), g_uri_get_path(soup_server_message_get_uri(msg)), status,
                    body.size(), seconds * 1000);
     }
 
-    void error(SoupServerMessage* msg, guint status, const char* name, const std::string& message, gint64 began) {
-        reply(msg, status, "application/json", "{\"status\":" + json(name) + ",\"message\":" + json(message) + "}", name, began);
+    void error(SoupServerMessage* msg, guint status, const char* name, const std::string& message, gint64 began,
+               const char* host = nullptr) {
+        reply(msg, status, "application/json", "{\"status\":" + json(name) + ",\"message\":" + json(message) + "}", name,
+              began, host);
     }
 
     bool allowed(SoupServerMessage* msg) {
@@ -247,7 +253,10 @@ private:
             soup_message_headers_replace(soup_server_message_get_response_headers(msg), "WWW-Authenticate", "Bearer");
             return self->error(msg, 401, "unauthorized", tr("a valid 'Authorization: Bearer' token is needed"), began);
         }
-        if (self->draining_) return self->error(msg, 503, "unavailable", tr("the service is shutting down"), began);
+        if (self->draining_) {
+            soup_message_headers_replace(soup_server_message_get_response_headers(msg), "Connection", "close");
+            return self->error(msg, 503, "unavailable", tr("the service is shutting down"), began);
+        }
         std::map<std::string, std::string> fields;
         std::string why;
         if (!fieldsOf(msg, query, fields, why)) return self->error(msg, 400, "bad-request", why, began);
@@ -263,7 +272,8 @@ private:
                      "--", o.address, o.out};
         job->timeoutS = o.timeoutS;
         job->began = began;
-        auto* pending = new Pending{msg, method, g_uri_get_path(soup_server_message_get_uri(msg))};
+        const char* host = soup_server_message_get_remote_host(msg);
+        auto* pending = new Pending{msg, host ? host : "-"};
         job->context = pending;
         g_object_ref(msg);
         g_signal_connect(msg, "finished", G_CALLBACK(+[](SoupServerMessage*, gpointer d) {
@@ -307,13 +317,13 @@ private:
                     soup_message_headers_replace(headers, "Vemo-Message", escaped);
                     g_free(escaped);
                 }
-                reply(p->msg, 200, type, std::move(picture), a.status.c_str(), job->began);
+                reply(p->msg, 200, type, std::move(picture), a.status.c_str(), job->began, p->host.c_str());
             } else {
                 // Never an empty or half-written picture: an error with its reason.
                 const bool broken = http.status == 200;
                 if (http.status == 503) soup_message_headers_replace(headers, "Retry-After", "5");
                 error(p->msg, broken ? 500 : http.status, broken ? "internal" : http.name,
-                      broken ? tr("the picture could not be read back") : a.message, job->began);
+                      broken ? tr("the picture could not be read back") : a.message, job->began, p->host.c_str());
             }
             soup_server_message_unpause(p->msg);
         }

@@ -1,5 +1,7 @@
 #include "shot/Worker.h"
 
+#include <unistd.h>
+
 #include <chrono>
 #include <sstream>
 
@@ -79,7 +81,9 @@ void serveAsWorker(engine::IShotEngine& engine, const std::string& dir, std::ist
                                        a.width, a.height, capture::formatName(kind), limit->limit.c_str(),
                                        capture::formatName(limit->instead));
                 } else {
-                    const std::string file = dir + "/shot-" + std::to_string(n) + capture::formatExtension(kind);
+                    // Named by the worker and the request: workers share the folder.
+                    const std::string file = dir + "/shot-" + std::to_string(::getpid()) + "-" + std::to_string(n) +
+                                             capture::formatExtension(kind);
                     if (const auto error = capture::writeImageFile(*shot.image, file, kind, {o.quality})) {
                         shot.status = Status::WriteFailed;
                         a.message = error.message();

@@ -15,6 +15,8 @@
 #include "shot/Batch.h"
 #include "shot/Options.h"
 #include "shot/Run.h"
+#include "shot/ServiceRequest.h"
+#include "shot/Worker.h"
 
 namespace {
 
@@ -80,6 +82,14 @@ TEST(ShotReport, OneJsonLineWithEveryFieldEscaped) {
 
 // Pages of a given height, or the failure named for their address.
 using Outcome = engine::ShotResult::Outcome;
+
+// The width a bitmap file says it has; 0 when there is none.
+int bitmapWidth(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    char header[22] = {};
+    if (!in.read(header, sizeof header) || header[0] != 'B' || header[1] != 'M') return 0;
+    return static_cast<unsigned char>(header[18]) | static_cast<unsigned char>(header[19]) << 8;
+}
 class FakeEngine : public engine::IShotEngine {
 public:
     engine::ShotResult photograph(const engine::ShotRequest& r) override {
@@ -228,6 +238,67 @@ TEST(ShotRun, ATerminalSeesOneLiveLineAndQuietOrPipedOutputOnlyFailuresAndTheSum
         EXPECT_NE(quiet.find("refused: no (load-failed)"), std::string::npos);
         EXPECT_NE(quiet.find("2 of 3 pages written, 1 failed"), std::string::npos);
     }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ServiceRequest, FieldsMeanWhatTheCommandsOptionsMeanAndAreBounded) {
+    auto ok = shot::requestFromFields({{"url", "https://a.example/x?y=1"}, {"format", "JPG"}, {"width", "800"},
+                                       {"warm-up", "false"}, {"timeout", "7"}, {"animations", "run"}},
+                                      false);
+    ASSERT_TRUE(ok.options) << ok.error;
+    EXPECT_EQ(ok.options->address, "https://a.example/x?y=1");
+    EXPECT_EQ(ok.options->out, "picture.jpg");
+    EXPECT_EQ(ok.options->width, 800);
+    EXPECT_EQ(ok.options->timeoutS, 7);
+    EXPECT_FALSE(ok.options->warmUp);
+    EXPECT_TRUE(ok.options->animations);
+    // An address that looks like an option is still an address.
+    EXPECT_FALSE(shot::requestFromFields({{"url", "--help"}}, true).options);
+    EXPECT_TRUE(shot::requestFromFields({{"url", "file:///tmp/a.html"}}, true).options);
+    const std::pair<std::map<std::string, std::string>, std::string> refused[] = {
+        {{}, "url="},
+        {{{"url", "file:///etc/passwd"}}, "only http and https"},
+        {{{"url", "ftp://a/"}}, "only http and https"},
+        {{{"url", "http://a/\nx"}}, "control characters"},
+        {{{"url", "http://a/" + std::string(9000, 'x')}}, "too long"},
+        {{{"url", "http://a/"}, {"format", "gif"}}, "format takes png"},
+        {{{"url", "http://a/"}, {"scale", "3"}}, "--scale takes 1 or 2"},
+        {{{"url", "http://a/"}, {"warm-up", "maybe"}}, "warm-up takes 0 or 1"},
+        {{{"url", "http://a/"}, {"list", "/etc/passwd"}}, "unknown field 'list'"},
+    };
+    for (const auto& [fields, says] : refused) {
+        const auto r = shot::requestFromFields(fields, false);
+        EXPECT_FALSE(r.options) << says;
+        EXPECT_NE(r.error.find(says), std::string::npos) << r.error;
+    }
+}
+
+TEST(ServiceWorker, AnswersEachRequestLineWithItsOutcomeAndFile) {
+    Folder f;
+    FakeEngine e;
+    e.failures = {{"http://refused/", Outcome::LoadFailed}};
+    std::istringstream in(shot::requestLine({"vemo-shot", "--width=300", "--", "http://a/", "p.bmp"}) +
+                          shot::requestLine({"vemo-shot", "--", "http://refused/", "p.png"}) + "vemo-shot\t--bogus\n");
+    std::ostringstream out;
+    std::atomic<bool> never{false};
+    shot::serveAsWorker(e, f.dir.string(), in, out, never);
+    std::istringstream lines(out.str());
+    std::string line;
+    shot::WorkerAnswer a;
+    ASSERT_TRUE(std::getline(lines, line) && shot::parseAnswer(line, a)) << out.str();
+    EXPECT_EQ(a.status, "ok");
+    EXPECT_EQ(a.width, 300);
+    EXPECT_EQ(bitmapWidth(a.file), 300);
+    ASSERT_TRUE(std::getline(lines, line) && shot::parseAnswer(line, a));
+    EXPECT_EQ(a.status, "load-failed");
+    EXPECT_EQ(a.message, "no");
+    EXPECT_EQ(a.file, "");
+    ASSERT_TRUE(std::getline(lines, line) && shot::parseAnswer(line, a));
+    EXPECT_EQ(a.status, "usage");
+    EXPECT_FALSE(std::getline(lines, line));
 }
 
 }  // namespace

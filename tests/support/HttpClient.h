@@ -1,0 +1,22 @@
+// A small HTTP/1.1 client for the tests of the capture service, on loopback.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace support {
+
+struct HttpReply {
+    int status = 0;  // 0: no answer (the connection closed or failed)
+    std::map<std::string, std::string> headers;  // names in lower case
+    std::string body;
+};
+
+HttpReply httpRequest(int port, const std::string& method, const std::string& target,
+                      const std::vector<std::string>& headers = {}, const std::string& body = {}, int timeoutMs = 120000);
+
+// A loopback port nothing listens on now.
+int freePort();
+
+}  // namespace support
