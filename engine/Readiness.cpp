@@ -48,6 +48,7 @@ const char* const kWatchScript = R"JS(
   };
   add.call(window, 'beforeunload', function () { w.leaving = true; });
   add.call(window, 'pagehide', function () { w.leaving = true; });
+  if (window.navigation) add.call(window.navigation, 'navigate', function () { w.leaving = true; });
   // Changes the page makes once loaded; the parser's own are over by then.
   new MutationObserver(function () { if (document.readyState === 'complete') w.changed = performance.now(); })
     .observe(document, { childList: true, subtree: true, attributes: true, characterData: true });

@@ -202,11 +202,15 @@ ShotResult ShotEngine::photograph(const ShotRequest& r) {
             case Settled::Ready:
             case Settled::Incomplete: break;
         }
+        const int hops = page_->navigation().hops();
         bool changed = false;
         auto res = take(r, round, deadline, changed);
         if (!changed) return res;
-        // The document was replaced while it was photographed: taken again once, never stitched.
-        if (tries > 0 || interrupted_) return outcome(interrupted_ ? O::Interrupted : O::Changed);
+        // The document was replaced while it was photographed: never stitched, but taken
+        // again where the page moved on to (the tracker bounds how often it may), or once
+        // more where it was replaced otherwise.
+        const bool moved = page_->navigation().hops() > hops;
+        if (interrupted_ || (!moved && tries > 0)) return outcome(interrupted_ ? O::Interrupted : O::Changed);
     }
 }
 
