@@ -56,4 +56,17 @@ std::optional<std::uint64_t> availableMemory() {
     return std::nullopt;
 }
 
+std::shared_ptr<Image> crop(const Image& image, int x, int y, int width, int height) {
+    if (x < 0 || y < 0 || width <= 0 || height <= 0 || x + width > image.width() || y + height > image.height())
+        return nullptr;
+    auto part = std::make_shared<Image>(width, height, image.back());
+    for (const auto& b : image.bands()) {
+        const int top = std::max(b.top, y), end = std::min(b.top + b.height, y + height);
+        if (top >= end) continue;
+        part->append({top - y, end - top, b.stride,
+                      b.pixels + static_cast<std::size_t>(top - b.top) * b.stride + static_cast<std::size_t>(x) * 4, b.keep});
+    }
+    return part;
+}
+
 }  // namespace capture

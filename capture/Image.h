@@ -46,6 +46,10 @@ private:
     std::vector<Band> bands_;
 };
 
+// The part of a picture from (x, y), `width` x `height` pixels, sharing its pixels; null
+// when that part is not wholly inside it.
+std::shared_ptr<Image> crop(const Image&, int x, int y, int width, int height);
+
 // Reads a picture row by row for writing: the row as stored, or one of the back colour.
 class RowReader {
 public:

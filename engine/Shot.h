@@ -8,6 +8,7 @@
 
 #include "capture/Image.h"
 #include "capture/PageSize.h"
+#include "engine/Adjustments.h"
 #include "engine/Navigation.h"
 
 namespace engine {
@@ -18,6 +19,7 @@ struct ShotRequest {
     int waitMs = 0, timeoutMs = 30000;
     bool warmUp = true;       // wake what the page's scripts wait to see
     bool animations = false;  // photograph animations as they run, not at rest
+    Adjustments adjust;       // changes before the photo, and the part kept
 };
 
 struct ShotResult {
@@ -31,6 +33,7 @@ struct ShotResult {
         PaintFailed,    // engineWords
         Changed,        // the document was replaced while it was photographed, twice
         Interrupted,
+        Unadjusted,     // a change asked for could not be made: adjusted says why
     };
     Outcome outcome = Outcome::Ok;
     Failure failure;
@@ -41,6 +44,7 @@ struct ShotResult {
     bool stillGrowing = false;  // the page kept growing when its warm-up stopped
     int stillLoading = 0;       // images still loading, when incomplete
     std::string firstMissing;
+    Adjusted adjusted;          // what the changes before the photo came to
 };
 
 class IShotEngine {

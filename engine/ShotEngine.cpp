@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "engine/Adjusting.h"
 #include "engine/PagePainter.h"
 #include "engine/Readiness.h"
 
@@ -122,6 +123,16 @@ ShotResult ShotEngine::take(const ShotRequest& r, const Round& round, gint64 dea
     const auto& nav = page_->navigation();
     const unsigned long mark = nav.changes();
     PagePainter painter(page_->view(), &interrupted_);
+    const auto adjusted = adjust(page_->view(), r.adjust, std::max(1, remainingMs(deadline)), &interrupted_);
+    if (interrupted_) return hung();
+    changed = nav.changes() != mark;
+    if (changed) return {};
+    if (adjusted.problem == Adjusted::Problem::NotAnswered) return hung();
+    if (adjusted.problem != Adjusted::Problem::None) {
+        auto res = outcome(O::Unadjusted);
+        res.adjusted = adjusted;
+        return res;
+    }
     bool timedOut = false;
     const auto metrics = painter.measure(std::max(1, remainingMs(deadline)), &timedOut);
     if (timedOut || interrupted_) return hung();
@@ -145,6 +156,9 @@ ShotResult ShotEngine::take(const ShotRequest& r, const Round& round, gint64 dea
     const auto painted = painter.paint(static_cast<int>(std::lround(size.width)), static_cast<int>(std::lround(size.height)),
                                        0xFFFFFF, std::max(1, remainingMs(deadline)), 0, r.scale);
     if (painted.timedOut || interrupted_) return hung();
+    // The page as it was: a view that goes on showing it (and the next photo) finds it unchanged.
+    if (adjusted.expanded || !r.adjust.hide.empty() || !r.adjust.remove.empty() || !r.adjust.style.empty())
+        putBack(page_->view(), std::max(1, remainingMs(deadline)), &interrupted_);
     changed = nav.changes() != mark;
     if (changed) return {};
     if (!painted.image) {
@@ -153,9 +167,22 @@ ShotResult ShotEngine::take(const ShotRequest& r, const Round& round, gint64 dea
         return res;
     }
     auto res = outcome(round.incomplete ? O::Incomplete : O::Ok);
+    res.adjusted = adjusted;
     res.image = painted.image;
-    res.width = painted.image->width();
-    res.height = painted.image->height();
+    if (adjusted.part) {
+        // The part asked for, cut from the whole page's picture without a copy.
+        const auto& p = *adjusted.part;
+        res.image = capture::crop(*painted.image, static_cast<int>(p[0] * r.scale), static_cast<int>(p[1] * r.scale),
+                                  static_cast<int>(p[2] * r.scale), static_cast<int>(p[3] * r.scale));
+        if (!res.image) {
+            res = outcome(O::Unadjusted);
+            res.adjusted = adjusted;
+            res.adjusted.problem = Adjusted::Problem::OutsidePage;
+            return res;
+        }
+    }
+    res.width = res.image->width();
+    res.height = res.image->height();
     res.stillGrowing = round.ready.stillGrowing;
     res.stillLoading = round.ready.stillLoading;
     res.firstMissing = round.ready.firstMissing;

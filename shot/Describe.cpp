@@ -23,6 +23,22 @@ std::string whyNotLoaded(const engine::Failure& f) {
     return f.detail.empty() ? tr("the page could not be loaded") : f.detail;
 }
 
+PageShot whyNotAdjusted(const engine::Adjusted& a) {
+    using P = engine::Adjusted::Problem;
+    switch (a.problem) {
+        case P::BadSelector: return {Status::BadRequest, format(tr("'%s' is not a valid CSS selector"), a.detail.c_str()), nullptr};
+        case P::WaitedInVain:
+            return {Status::TimedOut, format(tr("no visible element matched '%s' within the time limit"), a.detail.c_str()),
+                    nullptr};
+        case P::NoElement: return {Status::NoElement, format(tr("no element matches '%s'"), a.detail.c_str()), nullptr};
+        case P::OutsidePage: return {Status::NoElement, tr("the part asked for is not wholly on the page"), nullptr};
+        case P::ScriptFailed: return {Status::ScriptFailed, format(tr("the script failed: %s"), a.detail.c_str()), nullptr};
+        case P::NotAnswered:
+        case P::None: break;
+    }
+    return {Status::TimedOut, tr("the page did not answer in time"), nullptr};
+}
+
 }  // namespace
 
 PageShot describe(const engine::ShotResult& r) {
@@ -36,6 +52,11 @@ PageShot describe(const engine::ShotResult& r) {
                                 ? format(tr("photographed at the time limit while %d images were still loading (%s)"),
                                          r.stillLoading, r.firstMissing.c_str())
                                 : tr("photographed at the time limit while the page was still loading");
+            if (r.adjusted.expanded) {
+                if (!s.message.empty()) s.message += "; ";
+                s.message += tr("the page scrolls inside a box: the box was let out to its whole content "
+                                "(--no-expand photographs the screen as it is)");
+            }
             if (r.stillGrowing) {
                 if (!s.message.empty()) s.message += "; ";
                 s.message += tr("the page kept growing as it was scrolled: the picture holds what had loaded by the "
@@ -52,6 +73,7 @@ PageShot describe(const engine::ShotResult& r) {
         case O::PaintFailed:
             return {Status::LoadFailed,
                     r.engineWords.empty() ? tr("the engine could not paint the page") : r.engineWords, nullptr};
+        case O::Unadjusted: return whyNotAdjusted(r.adjusted);
         case O::TooLarge: break;
     }
     if (r.limit && r.limit->kind == capture::HoldLimit::Kind::Memory)

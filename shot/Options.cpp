@@ -4,7 +4,10 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <fstream>
 
 #include "shot/Messages.h"
 
@@ -13,7 +16,8 @@ namespace shot {
 namespace {
 
 enum LongOnly { kWarmUp = 1000, kNoWarmUp, kReport, kList, kOutDir, kQuality, kFormat, kWait, kTimeout, kScale, kAnimations,
-                kServe, kListen, kJobs, kQueue, kTokenFile, kAllowFile, kWorker };
+                kServe, kListen, kJobs, kQueue, kTokenFile, kAllowFile, kWorker, kHide, kRemove, kStyle, kScript,
+                kWaitFor, kSelector, kClip, kViewport, kExpand, kNoExpand };
 
 const option kLong[] = {
     {"width", required_argument, nullptr, 'w'},     {"height", required_argument, nullptr, 'h'},
@@ -27,7 +31,12 @@ const option kLong[] = {
     {"serve", no_argument, nullptr, kServe},         {"listen", required_argument, nullptr, kListen},
     {"jobs", required_argument, nullptr, kJobs},     {"queue", required_argument, nullptr, kQueue},
     {"token-file", required_argument, nullptr, kTokenFile}, {"allow-file", no_argument, nullptr, kAllowFile},
-    {"worker", required_argument, nullptr, kWorker}, {nullptr, 0, nullptr, 0},
+    {"worker", required_argument, nullptr, kWorker}, {"hide", required_argument, nullptr, kHide},
+    {"remove", required_argument, nullptr, kRemove}, {"style", required_argument, nullptr, kStyle},
+    {"script", required_argument, nullptr, kScript}, {"wait-for", required_argument, nullptr, kWaitFor},
+    {"selector", required_argument, nullptr, kSelector}, {"clip", required_argument, nullptr, kClip},
+    {"viewport", no_argument, nullptr, kViewport},   {"expand", no_argument, nullptr, kExpand},
+    {"no-expand", no_argument, nullptr, kNoExpand},  {nullptr, 0, nullptr, 0},
 };
 
 bool number(const char* text, int lo, int hi, int& out) {
@@ -37,6 +46,24 @@ bool number(const char* text, int lo, int hi, int& out) {
     if (errno || end == text || *end || v < lo || v > hi) return false;
     out = static_cast<int>(v);
     return true;
+}
+
+// A text given as it is, or as @FILE: the file's content.
+bool textOrFile(const char* arg, std::string& out) {
+    if (arg[0] != '@') {
+        out = arg;
+        return true;
+    }
+    std::ifstream in(arg + 1, std::ios::binary);
+    if (!in) return false;
+    out.assign(std::istreambuf_iterator<char>(in), {});
+    return true;
+}
+
+bool clipOf(const char* arg, std::array<double, 4>& c) {
+    char tail = 0;
+    return std::sscanf(arg, "%lf,%lf,%lf,%lf%c", &c[0], &c[1], &c[2], &c[3], &tail) == 4 && c[0] >= 0 && c[1] >= 0 &&
+           c[2] > 0 && c[3] > 0 && c[0] + c[2] <= 1e6 && c[1] + c[3] <= 1e7;
 }
 
 }  // namespace
@@ -94,6 +121,24 @@ Parsed parseOptions(const std::vector<std::string>& args) {
             case kTokenFile: o.tokenFile = arg; break;
             case kAllowFile: o.allowFile = true; break;
             case kWorker: o.workerDir = arg; break;
+            case kHide: o.hide.push_back(arg); break;
+            case kRemove: o.remove.push_back(arg); break;
+            case kStyle:
+            case kScript:
+                if (!textOrFile(arg, c == kStyle ? o.style : o.script))
+                    return bad(format(tr("cannot read '%s': %s"), arg + 1, std::strerror(errno)));
+                break;
+            case kWaitFor: o.waitFor = arg; break;
+            case kSelector: o.selector = arg; break;
+            case kClip: {
+                std::array<double, 4> clip{};
+                if (!clipOf(arg, clip)) return bad(format(tr("--clip takes X,Y,WIDTH,HEIGHT in CSS pixels, not '%s'"), arg));
+                o.clip = clip;
+                break;
+            }
+            case kViewport: o.viewport = true; break;
+            case kExpand: o.expand = true; break;
+            case kNoExpand: o.expand = false; break;
             case kWarmUp: o.warmUp = true; break;
             case kNoWarmUp: o.warmUp = false; break;
             case 'q': o.quiet = true; break;
@@ -108,6 +153,8 @@ Parsed parseOptions(const std::vector<std::string>& args) {
                 return bad(format(tr("unknown option '%s'"), copy[static_cast<std::size_t>(optind - 1)].c_str()));
         }
     }
+    if (int(!o.selector.empty()) + int(o.clip.has_value()) + int(o.viewport) > 1)
+        return bad(tr("--selector, --clip and --viewport each name the part to keep: give one"));
     std::vector<std::string> rest(copy.begin() + optind, copy.end());
     if (o.serve || !o.workerDir.empty()) {
         if (!rest.empty() || !o.list.empty()) return bad(tr("the service takes its addresses from its requests"));

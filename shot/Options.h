@@ -1,6 +1,7 @@
 // The capture command's options, read GNU style from its command line.
 #pragma once
 
+#include <array>
 #include <optional>
 #include <string>
 #include <vector>
@@ -19,6 +20,8 @@ enum Exit {
     kExitTooLarge = 5,     // the picture is too large for the format or for memory
     kExitWriteFailed = 6,  // the file could not be written
     kExitIncomplete = 7,   // written as it stood at the time limit, something still loading
+    kExitNoElement = 8,    // the element or the part asked for is not on the page
+    kExitScriptFailed = 9, // the caller's script failed
     kExitInterrupted = 130,
 };
 
@@ -29,6 +32,11 @@ struct Options {
     int timeoutS = 30;     // for the whole page
     bool warmUp = true;
     bool animations = false;  // as they run, not at rest
+    // Changes before the photo, and the part kept.
+    std::vector<std::string> hide, remove;
+    std::string style, script, waitFor, selector;
+    std::optional<std::array<double, 4>> clip;
+    bool viewport = false, expand = true;
     bool quiet = false;
     int quality = 90;
     std::string report;    // JSON Lines, or empty

@@ -84,6 +84,9 @@ const char* statusName(Status s) {
     switch (s) {
         case Status::Ok: return "ok";
         case Status::Incomplete: return "incomplete";
+        case Status::BadRequest: return "bad-request";
+        case Status::NoElement: return "no-element";
+        case Status::ScriptFailed: return "script-failed";
         case Status::LoadFailed: return "load-failed";
         case Status::TimedOut: return "timed-out";
         case Status::TooLarge: return "too-large";
@@ -97,6 +100,9 @@ Exit exitFor(Status s) {
     switch (s) {
         case Status::Ok: return kExitOk;
         case Status::Incomplete: return kExitIncomplete;
+        case Status::BadRequest: return kExitUsage;
+        case Status::NoElement: return kExitNoElement;
+        case Status::ScriptFailed: return kExitScriptFailed;
         case Status::LoadFailed: return kExitLoadFailed;
         case Status::TimedOut: return kExitTimedOut;
         case Status::TooLarge: return kExitTooLarge;
@@ -111,6 +117,19 @@ std::string reportLine(const std::string& address, const std::string& file, int 
     return "{\"address\":" + jsonString(address) + ",\"file\":" + jsonString(file) + ",\"width\":" + std::to_string(width) +
            ",\"height\":" + std::to_string(height) + ",\"milliseconds\":" + std::to_string(ms) + ",\"status\":" +
            jsonString(statusName(status)) + ",\"message\":" + jsonString(message) + "}";
+}
+
+engine::ShotRequest requestFor(const Options& o, const std::string& address) {
+    engine::ShotRequest r{address, o.width, o.height, o.scale, o.waitMs, o.timeoutS * 1000, o.warmUp, o.animations, {}};
+    auto joined = [](const std::vector<std::string>& list) {
+        std::string all;
+        for (const auto& s : list) all += (all.empty() ? "" : ", ") + s;
+        return all;
+    };
+    // The first screen is the screen as it is.
+    r.adjust = {o.waitFor, joined(o.hide),  joined(o.remove), o.style,   o.script,
+                o.expand && !o.viewport, o.selector, o.clip, o.viewport};
+    return r;
 }
 
 int run(const Options& o, engine::IShotEngine& engine, Console con, const std::atomic<bool>& interrupted) {
@@ -196,9 +215,7 @@ int run(const Options& o, engine::IShotEngine& engine, Console con, const std::a
         const auto& job = jobs[i];
         progress.show(i, job.address, elapsed());
         Outcome r{i, std::chrono::steady_clock::now(), {}, {}, 0, 0};
-        engine::ShotRequest request{job.address, o.width, o.height, o.scale, o.waitMs, o.timeoutS * 1000, o.warmUp,
-                                    o.animations};
-        r.shot = describe(engine.photograph(request));
+        r.shot = describe(engine.photograph(requestFor(o, job.address)));
         r.width = r.shot.image ? r.shot.image->width() : 0;
         r.height = r.shot.image ? r.shot.image->height() : 0;
         settle();

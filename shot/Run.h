@@ -13,7 +13,8 @@
 
 namespace shot {
 
-enum class Status { Ok, Incomplete, LoadFailed, TimedOut, TooLarge, WriteFailed, Interrupted };
+enum class Status { Ok, Incomplete, LoadFailed, TimedOut, TooLarge, WriteFailed, Interrupted, BadRequest, NoElement,
+                    ScriptFailed };
 const char* statusName(Status);  // as the report says it
 Exit exitFor(Status);
 
@@ -22,6 +23,9 @@ struct PageShot {
     std::string message;  // why it failed, or what the picture lacks
     std::shared_ptr<const capture::Image> image;
 };
+
+// What the options ask of the engine for one address.
+engine::ShotRequest requestFor(const Options&, const std::string& address);
 
 // What the engine made of a page, in the command's words.
 PageShot describe(const engine::ShotResult&);

@@ -67,8 +67,7 @@ void serveAsWorker(engine::IShotEngine& engine, const std::string& dir, std::ist
             const auto& o = *parsed.options;
             const auto kind = *capture::formatForName(o.out);
             engine.forgetVisits();
-            auto shot = describe(engine.photograph({o.address, o.width, o.height, o.scale, o.waitMs, o.timeoutS * 1000,
-                                                    o.warmUp, o.animations}));
+            auto shot = describe(engine.photograph(requestFor(o, o.address)));
             a.message = shot.message;
             if (shot.image) {
                 a.width = shot.image->width();
