@@ -60,6 +60,7 @@ std::shared_ptr<Image> crop(const Image& image, int x, int y, int width, int hei
     if (x < 0 || y < 0 || width <= 0 || height <= 0 || x + width > image.width() || y + height > image.height())
         return nullptr;
     auto part = std::make_shared<Image>(width, height, image.back());
+    part->setAlpha(image.alpha());
     for (const auto& b : image.bands()) {
         const int top = std::max(b.top, y), end = std::min(b.top + b.height, y + height);
         if (top >= end) continue;

@@ -4,6 +4,7 @@
 // Rows no band covers are the back colour.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -29,6 +30,9 @@ public:
     int height() const { return height_; }
     std::uint32_t back() const { return back_; }
     const std::vector<Band>& bands() const { return bands_; }
+    // Whether the pixels' top bytes are alpha (premultiplied, as the engine paints) or unused.
+    bool alpha() const { return alpha_; }
+    void setAlpha(bool a) { alpha_ = a; }
 
     // Adds a band below those already held; rows past the picture's height are left out.
     void append(Band band);
@@ -43,12 +47,22 @@ public:
 private:
     int width_ = 0, height_ = 0;
     std::uint32_t back_ = 0;
+    bool alpha_ = false;
     std::vector<Band> bands_;
 };
 
 // The part of a picture from (x, y), `width` x `height` pixels, sharing its pixels; null
 // when that part is not wholly inside it.
 std::shared_ptr<Image> crop(const Image&, int x, int y, int width, int height);
+
+// A premultiplied 0xAARRGGBB pixel as a straight one.
+inline std::uint32_t unpremultiply(std::uint32_t p) {
+    const std::uint32_t a = p >> 24;
+    if (a == 255) return p;
+    if (a == 0) return 0;
+    auto c = [&](int shift) { return std::min<std::uint32_t>(255, (((p >> shift) & 0xFF) * 255 + a / 2) / a) << shift; };
+    return a << 24 | c(16) | c(8) | c(0);
+}
 
 // Reads a picture row by row for writing: the row as stored, or one of the back colour.
 class RowReader {

@@ -16,6 +16,7 @@ namespace capture {
 namespace {
 
 constexpr int kJpegLargest = 65535;
+constexpr int kWebpLargest = 16383;
 std::string lower(std::string s) {
     for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return s;
@@ -118,6 +119,7 @@ std::optional<Format> formatForName(const std::string& name) {
     if (ext == "png") return Format::Png;
     if (ext == "jpg" || ext == "jpeg") return Format::Jpeg;
     if (ext == "bmp") return Format::Bmp;
+    if (ext == "webp") return Format::Webp;
     return std::nullopt;
 }
 
@@ -126,6 +128,7 @@ const char* formatName(Format f) {
         case Format::Png: return "PNG";
         case Format::Jpeg: return "JPEG";
         case Format::Bmp: return "BMP";
+        case Format::Webp: return "WebP";
     }
     return "";
 }
@@ -135,9 +138,12 @@ const char* formatExtension(Format f) {
         case Format::Png: return ".png";
         case Format::Jpeg: return ".jpg";
         case Format::Bmp: return ".bmp";
+        case Format::Webp: return ".webp";
     }
     return "";
 }
+
+bool formatHasAlpha(Format f) { return f == Format::Png || f == Format::Webp; }
 
 std::optional<FormatLimit> formatRefuses(Format f, int width, int height) {
     switch (f) {
@@ -146,6 +152,9 @@ std::optional<FormatLimit> formatRefuses(Format f, int width, int height) {
             return std::nullopt;
         case Format::Bmp:
             if (!bitmapFits(width, height)) return FormatLimit{"4 GiB", Format::Png};
+            return std::nullopt;
+        case Format::Webp:
+            if (width > kWebpLargest || height > kWebpLargest) return FormatLimit{"16383 x 16383 px", Format::Png};
             return std::nullopt;
         case Format::Png: return std::nullopt;  // 2^31 - 1 a side: more than any page
     }
@@ -159,6 +168,10 @@ std::error_code writeImageFile(const Image& image, const std::string& path, Form
         case Format::Jpeg:
             return writeAtomically(path, [&](int fd) { return encodeJpeg(fd, image, options.jpegQuality); });
         case Format::Bmp: return writeBitmapFile(image, path);
+        case Format::Webp:
+            return writeAtomically(path, [&](int fd) {
+                return encodeWebp(fd, image, options.jpegQuality, options.lossless);
+            });
     }
     return std::make_error_code(std::errc::invalid_argument);
 }

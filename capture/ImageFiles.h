@@ -1,4 +1,4 @@
-// Pictures to files in the formats the capture command offers: PNG, JPEG and BMP.
+// Pictures to files in the formats the capture command offers: PNG, JPEG, BMP and WebP.
 // Every file appears only when complete (see writeAtomically).
 #pragma once
 
@@ -11,7 +11,7 @@
 
 namespace capture {
 
-enum class Format { Png, Jpeg, Bmp };
+enum class Format { Png, Jpeg, Bmp, Webp };
 
 // The format a file name asks for by its extension, in any case; empty for another.
 std::optional<Format> formatForName(const std::string& name);
@@ -27,8 +27,12 @@ struct FormatLimit {
 std::optional<FormatLimit> formatRefuses(Format, int width, int height);
 
 struct WriteOptions {
-    int jpegQuality = 90;  // 1 to 100
+    int jpegQuality = 90;  // 1 to 100, for JPEG and a lossy WebP
+    bool lossless = true;  // WebP
 };
+
+// Whether a format keeps a picture's transparency.
+bool formatHasAlpha(Format);
 
 // Writes the picture; a picture the format cannot hold is refused before anything
 // is written (file_too_large).

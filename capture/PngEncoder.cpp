@@ -48,17 +48,19 @@ private:
     std::vector<std::uint8_t> bytes_;
 };
 
-// Rows as the file holds them: a filter byte (none) and red, green, blue per pixel.
-void convertRows(RowReader& rows, int width, int first, int count, std::uint8_t* out) {
+// Rows as the file holds them: a filter byte (none) and red, green, blue per pixel,
+// and alpha (straight) where the picture has it.
+void convertRows(RowReader& rows, int width, int first, int count, bool alpha, std::uint8_t* out) {
     for (int i = 0; i < count; ++i) {
         const std::uint32_t* src = rows.at(first + i);
         *out++ = 0;
         for (int x = 0; x < width; ++x) {
-            const std::uint32_t p = src[x];
+            const std::uint32_t p = alpha ? unpremultiply(src[x]) : src[x];
             out[0] = static_cast<std::uint8_t>(p >> 16);
             out[1] = static_cast<std::uint8_t>(p >> 8);
             out[2] = static_cast<std::uint8_t>(p);
-            out += 3;
+            if (alpha) out[3] = static_cast<std::uint8_t>(p >> 24);
+            out += alpha ? 4 : 3;
         }
     }
 }
@@ -73,7 +75,8 @@ std::error_code encodePng(int fd, const Image& image) {
     Chunk header(13);
     putBig32(header.data(), static_cast<std::uint32_t>(width));
     putBig32(header.data() + 4, static_cast<std::uint32_t>(height));
-    const std::uint8_t rest[5] = {8, 2, 0, 0, 0};  // 8 bits, RGB, deflate, no filters chosen, not interlaced
+    // 8 bits, RGB (or RGBA), deflate, no filters chosen, not interlaced
+    const std::uint8_t rest[5] = {8, static_cast<std::uint8_t>(image.alpha() ? 6 : 2), 0, 0, 0};
     std::memcpy(header.data() + 8, rest, sizeof rest);
     if (auto e = header.write(fd, "IHDR", 13)) return e;
 
@@ -89,12 +92,12 @@ std::error_code encodePng(int fd, const Image& image) {
     Chunk idat(kIdatBytes);
     z.next_out = idat.data();
     z.avail_out = static_cast<std::uint32_t>(idat.capacity());
-    const std::size_t rowBytes = 1 + static_cast<std::size_t>(width) * 3;
+    const std::size_t rowBytes = 1 + static_cast<std::size_t>(width) * (image.alpha() ? 4 : 3);
     std::vector<std::uint8_t> in(rowBytes * kRowsPerRound);
     RowReader rows(image);
     for (int y = 0; y < height; y += kRowsPerRound) {
         const int count = std::min(kRowsPerRound, height - y);
-        convertRows(rows, width, y, count, in.data());
+        convertRows(rows, width, y, count, image.alpha(), in.data());
         z.next_in = in.data();
         z.avail_in = static_cast<std::uint32_t>(rowBytes * static_cast<std::size_t>(count));
         z.end_of_stream = y + count == height;

@@ -11,5 +11,7 @@ namespace capture {
 std::error_code encodePng(int fd, const Image& image);
 // The same as a JPEG of that quality (libjpeg-turbo).
 std::error_code encodeJpeg(int fd, const Image& image, int quality);
+// The same as a WebP (libwebp), lossless or at a quality; alpha kept where the picture has it.
+std::error_code encodeWebp(int fd, const Image& image, int quality, bool lossless);
 
 }  // namespace capture

@@ -66,9 +66,11 @@ std::string pictureProblem(cairo_surface_t* s, const std::string& engineError, i
            " x " + std::to_string(rows);
 }
 
-void requestSnapshot(WebKitWebView* view, const std::shared_ptr<Pending>& pending, std::size_t index) {
+void requestSnapshot(WebKitWebView* view, const std::shared_ptr<Pending>& pending, std::size_t index,
+                     bool transparent = false) {
     ++pending->outstanding;
-    webkit_web_view_get_snapshot(view, WEBKIT_SNAPSHOT_REGION_FULL_DOCUMENT, WEBKIT_SNAPSHOT_OPTIONS_NONE, nullptr,
+    webkit_web_view_get_snapshot(view, WEBKIT_SNAPSHOT_REGION_FULL_DOCUMENT,
+                                 transparent ? WEBKIT_SNAPSHOT_OPTIONS_TRANSPARENT_BACKGROUND : WEBKIT_SNAPSHOT_OPTIONS_NONE, nullptr,
                                  snapshotDone, new SnapshotCall{pending, index});
 }
 
@@ -159,8 +161,10 @@ std::optional<capture::BodyMetrics> PagePainter::measure(int timeoutMs, bool* ti
     return capture::parseMetrics(*reply);
 }
 
-PaintResult PagePainter::paint(int width, int height, std::uint32_t back, int timeoutMs, int stripHeight, int scale) {
+PaintResult PagePainter::paint(int width, int height, std::uint32_t back, int timeoutMs, int stripHeight, int scale,
+                               bool transparent) {
     scale = std::max(1, scale);
+    transparent_ = transparent;
     if (stripHeight <= 0 && static_cast<long>(height) * scale <= capture::kLargestPaint)
         return paintOnce(width, height, back, timeoutMs, scale);
     return paintStrips(width, height, back, timeoutMs, stripHeight > 0 ? stripHeight : capture::kStripHeight / scale, scale);
@@ -172,12 +176,13 @@ PaintResult PagePainter::paintOnce(int width, int height, std::uint32_t back, in
     pending->pictures.resize(1);
     pending->errors.resize(1);
     sendScript(view_, capture::paintBeginScript(), pending);
-    requestSnapshot(view_, pending, 0);
+    requestSnapshot(view_, pending, 0, transparent_);
     sendScript(view_, capture::stripsEndScript(), pending);
     PaintResult result;
     result.timedOut = !wait([&] { return pending->outstanding == 0; }, timeoutMs);
     if (result.timedOut) return result;
     auto image = std::make_shared<capture::Image>(width * scale, height * scale, back);
+    image->setAlpha(transparent_);
     if (!allAnswered(*pending)) result.error = "the page did not take the paint's preparation";
     else if (addBand(*image, pending->pictures[0], 0, height * scale)) result.image = image;
     else result.error = pictureProblem(pending->pictures[0], pending->errors[0], width * scale, height * scale);
@@ -197,7 +202,7 @@ PaintResult PagePainter::paintStrips(int width, int height, std::uint32_t back, 
     pending->errors.resize(strips.size());
     for (std::size_t k = 0; k < strips.size(); ++k) {
         sendScript(view_, capture::stripScript(strips[k]), pending);
-        requestSnapshot(view_, pending, k);
+        requestSnapshot(view_, pending, k, transparent_);
     }
     sendScript(view_, capture::stripsEndScript(), pending);
     result.timedOut = !wait([&] { return pending->outstanding == 0; }, timeoutMs);
@@ -209,6 +214,7 @@ PaintResult PagePainter::paintStrips(int width, int height, std::uint32_t back, 
     }
 
     auto image = std::make_shared<capture::Image>(width * scale, height * scale, back);
+    image->setAlpha(transparent_);
     for (std::size_t k = 0; k < strips.size(); ++k) {
         if (!addBand(*image, pending->pictures[k], strips[k].top * scale, strips[k].height * scale)) {
             result.error = pictureProblem(pending->pictures[k], pending->errors[k], width * scale, strips[k].height * scale);

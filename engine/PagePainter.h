@@ -36,7 +36,10 @@ public:
     // Paints the whole page, measured in CSS pixels, into a picture `scale` times its
     // size (the view's device scale). `stripHeight` above 0 forces strips of that
     // height even where one paint would do.
-    PaintResult paint(int width, int height, std::uint32_t back, int timeoutMs, int stripHeight = 0, int scale = 1);
+    // `transparent`: the page's background where it sets none stays transparent, and the
+    // picture keeps its alpha.
+    PaintResult paint(int width, int height, std::uint32_t back, int timeoutMs, int stripHeight = 0, int scale = 1,
+                      bool transparent = false);
     // Runs a script and waits for its value as text; empty on failure or time-out.
     std::optional<std::string> evaluate(const std::string& script, int timeoutMs, bool* timedOut = nullptr);
 
@@ -46,6 +49,7 @@ public:
 private:
     PaintResult paintOnce(int width, int height, std::uint32_t back, int timeoutMs, int scale);
     PaintResult paintStrips(int width, int height, std::uint32_t back, int timeoutMs, int stripHeight, int scale);
+    bool transparent_ = false;
 
     bool wait(const std::function<bool()>& done, int ms) { return iterateUntil(done, ms, cancel_); }
 

@@ -20,6 +20,8 @@ struct ShotRequest {
     bool warmUp = true;       // wake what the page's scripts wait to see
     bool animations = false;  // photograph animations as they run, not at rest
     Adjustments adjust;       // changes before the photo, and the part kept
+    bool dark = false;        // the page's dark colour scheme, whatever the host's theme
+    bool transparent = false; // no background where the page sets none; the picture keeps alpha
 };
 
 struct ShotResult {

@@ -154,7 +154,8 @@ ShotResult ShotEngine::take(const ShotRequest& r, const Round& round, gint64 dea
         return res;
     }
     const auto painted = painter.paint(static_cast<int>(std::lround(size.width)), static_cast<int>(std::lround(size.height)),
-                                       0xFFFFFF, std::max(1, remainingMs(deadline)), 0, r.scale);
+                                       r.transparent ? 0 : 0xFFFFFF, std::max(1, remainingMs(deadline)), 0, r.scale,
+                                       r.transparent);
     if (painted.timedOut || interrupted_) return hung();
     // The page as it was: a view that goes on showing it (and the next photo) finds it unchanged.
     if (adjusted.expanded || !r.adjust.hide.empty() || !r.adjust.remove.empty() || !r.adjust.style.empty())
@@ -211,6 +212,10 @@ ShotResult ShotEngine::photograph(const ShotRequest& r) {
     const int reserveMs = std::clamp(r.timeoutMs / 4, 500, 10000);
     const gint64 loadDeadline = deadline - static_cast<gint64>(reserveMs) * 1000;
 
+    // The page's colour scheme follows the toolkit's theme, which the engine watches.
+    setColorScheme(r.dark);
+    const GdkRGBA clear{0, 0, 0, 0}, white{1, 1, 1, 1};
+    webkit_web_view_set_background_color(page_->view(), r.transparent ? &clear : &white);
     // The first page's web process starts while the window is made; the page is laid
     // out at the screen's size, which reaches the engine before the page does.
     page_->load(r.address);

@@ -91,6 +91,29 @@ void startSandboxCheck() {
     if (!sandboxTry) sandboxTry = startSandboxTry();
 }
 
+void keepPagesLight() {
+    // The engine takes the theme's dark variant as the pages' dark colour scheme.
+    const char* theme = g_getenv("GTK_THEME");
+    if (!theme) return;
+    std::string light = theme;
+    if (const auto colon = light.find(':'); colon != std::string::npos) light.erase(colon);
+    if (light.size() > 5 && light.compare(light.size() - 5, 5, "-dark") == 0) light.erase(light.size() - 5);
+    g_setenv("GTK_THEME", light.empty() ? "Adwaita" : light.c_str(), TRUE);
+}
+
+void setColorScheme(bool dark) {
+    GtkSettings* settings = gtk_settings_get_default();
+    if (!settings) return;
+    gchar* name = nullptr;
+    g_object_get(settings, "gtk-theme-name", &name, nullptr);
+    std::string theme = name ? name : "Adwaita";
+    g_free(name);
+    if (theme.size() > 5 && theme.compare(theme.size() - 5, 5, "-dark") == 0) theme.erase(theme.size() - 5);
+    if (dark) theme += "-dark";
+    g_object_set(settings, "gtk-theme-name", theme.c_str(), "gtk-application-prefer-dark-theme", dark ? TRUE : FALSE,
+                 nullptr);
+}
+
 void keepNothingOnDisk() {
     g_setenv("GSETTINGS_BACKEND", "memory", FALSE);
     g_setenv("MESA_SHADER_CACHE_DISABLE", "true", FALSE);

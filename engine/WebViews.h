@@ -10,6 +10,12 @@ namespace engine {
 // Before the toolkit starts: the programs keep no settings and no shader cache on disk.
 void keepNothingOnDisk();
 
+// Before the toolkit starts: pages are shown in their light colour scheme whatever the
+// host's theme (a dark variant of the theme named in GTK_THEME is taken light). After it
+// has started, setColorScheme() picks either for the pages to come.
+void keepPagesLight();
+void setColorScheme(bool dark);
+
 // Starts, in the background, the check of whether the engine's sandbox can run here,
 // so that the first web context need not wait for it.
 void startSandboxCheck();

@@ -73,6 +73,7 @@ int main(int argc, char** argv) {
     }
     if (options.scale == 2) setenv("GDK_SCALE", "2", 1);
     engine::keepNothingOnDisk();
+    engine::keepPagesLight();
     // No assistive technology listens to a window nobody sees: neither this process nor
     // the engine's look for one (nor warn that they found none).
     setenv("NO_AT_BRIDGE", "1", 1);

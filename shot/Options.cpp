@@ -17,7 +17,8 @@ namespace {
 
 enum LongOnly { kWarmUp = 1000, kNoWarmUp, kReport, kList, kOutDir, kQuality, kFormat, kWait, kTimeout, kScale, kAnimations,
                 kServe, kListen, kJobs, kQueue, kTokenFile, kAllowFile, kWorker, kHide, kRemove, kStyle, kScript,
-                kWaitFor, kSelector, kClip, kViewport, kExpand, kNoExpand };
+                kWaitFor, kSelector, kClip, kViewport, kExpand, kNoExpand, kUserAgent, kHeader, kCookie, kCookies,
+                kUser, kColorScheme, kTransparent };
 
 const option kLong[] = {
     {"width", required_argument, nullptr, 'w'},     {"height", required_argument, nullptr, 'h'},
@@ -36,7 +37,11 @@ const option kLong[] = {
     {"script", required_argument, nullptr, kScript}, {"wait-for", required_argument, nullptr, kWaitFor},
     {"selector", required_argument, nullptr, kSelector}, {"clip", required_argument, nullptr, kClip},
     {"viewport", no_argument, nullptr, kViewport},   {"expand", no_argument, nullptr, kExpand},
-    {"no-expand", no_argument, nullptr, kNoExpand},  {nullptr, 0, nullptr, 0},
+    {"no-expand", no_argument, nullptr, kNoExpand},  {"user-agent", required_argument, nullptr, kUserAgent},
+    {"header", required_argument, nullptr, kHeader}, {"cookie", required_argument, nullptr, kCookie},
+    {"cookies", required_argument, nullptr, kCookies}, {"user", required_argument, nullptr, kUser},
+    {"color-scheme", required_argument, nullptr, kColorScheme}, {"transparent", no_argument, nullptr, kTransparent},
+    {nullptr, 0, nullptr, 0},
 };
 
 bool number(const char* text, int lo, int hi, int& out) {
@@ -98,10 +103,11 @@ Parsed parseOptions(const std::vector<std::string>& args) {
                 break;
             case kQuality:
                 if (!number(arg, 1, 100, o.quality)) return bad(format(tr("--quality takes a number from 1 to 100, not '%s'"), arg));
+                o.qualityGiven = true;
                 break;
             case kFormat: {
                 const auto f = capture::formatForName(std::string("x.") + arg);
-                if (!f) return bad(format(tr("--format takes png, jpg or bmp, not '%s'"), arg));
+                if (!f) return bad(format(tr("--format takes png, jpg, bmp or webp, not '%s'"), arg));
                 o.batchFormat = *f;
                 break;
             }
@@ -139,6 +145,32 @@ Parsed parseOptions(const std::vector<std::string>& args) {
             case kViewport: o.viewport = true; break;
             case kExpand: o.expand = true; break;
             case kNoExpand: o.expand = false; break;
+            case kUserAgent: o.userAgent = arg; break;
+            case kHeader: {
+                const std::string h = arg;
+                const auto colon = h.find(':');
+                if (colon == 0 || colon == std::string::npos ||
+                    h.find_first_of(" \t\r\n", 0) < colon || h.find_first_of("\r\n") != std::string::npos)
+                    return bad(format(tr("--header takes 'Name: value', not '%s'"), arg));
+                o.headers.push_back(h);
+                break;
+            }
+            case kCookie:
+                if (!std::strchr(arg, '=') || arg[0] == '=' || std::strpbrk(arg, ";\r\n"))
+                    return bad(format(tr("--cookie takes name=value, not '%s'"), arg));
+                o.cookies.push_back(arg);
+                break;
+            case kCookies: o.cookieFile = arg; break;
+            case kUser:
+                if (!std::strchr(arg, ':')) return bad(format(tr("--user takes NAME:PASSWORD, not '%s'"), arg));
+                o.user = arg;
+                break;
+            case kColorScheme:
+                if (std::string(arg) != "light" && std::string(arg) != "dark")
+                    return bad(format(tr("--color-scheme takes light or dark, not '%s'"), arg));
+                o.dark = std::string(arg) == "dark";
+                break;
+            case kTransparent: o.transparent = true; break;
             case kWarmUp: o.warmUp = true; break;
             case kNoWarmUp: o.warmUp = false; break;
             case 'q': o.quiet = true; break;
@@ -163,13 +195,19 @@ Parsed parseOptions(const std::vector<std::string>& args) {
     if (!o.list.empty() || !o.outDir.empty()) {
         if (o.list.empty() || o.outDir.empty()) return bad(tr("--list and --out-dir go together"));
         if (!rest.empty()) return bad(tr("a batch takes no URL or OUT of its own"));
+        if (o.transparent && !capture::formatHasAlpha(o.batchFormat))
+            return bad(format(tr("--transparent needs a format that keeps transparency (PNG or WebP), not %s"),
+                              capture::formatName(o.batchFormat)));
         return {o, {}};
     }
     if (rest.size() != 2) return bad(tr("give an address and a file to write: vemo-shot [OPTIONS] URL OUT"));
     o.address = rest[0];
     o.out = rest[1];
     if (!capture::formatForName(o.out))
-        return bad(format(tr("'%s' has no picture extension: use .png, .jpg, .jpeg or .bmp"), o.out.c_str()));
+        return bad(format(tr("'%s' has no picture extension: use .png, .jpg, .jpeg, .bmp or .webp"), o.out.c_str()));
+    if (o.transparent && !capture::formatHasAlpha(*capture::formatForName(o.out)))
+        return bad(format(tr("--transparent needs a format that keeps transparency (PNG or WebP), not %s"),
+                          capture::formatName(*capture::formatForName(o.out))));
     return {o, {}};
 }
 

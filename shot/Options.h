@@ -37,6 +37,14 @@ struct Options {
     std::string style, script, waitFor, selector;
     std::optional<std::array<double, 4>> clip;
     bool viewport = false, expand = true;
+    // Who is asking, and how the page looks.
+    std::string userAgent;
+    std::vector<std::string> headers;     // "Name: value"
+    std::vector<std::string> cookies;     // "name=value"
+    std::string cookieFile;               // Netscape cookies.txt
+    std::string user;                     // "name:password"
+    bool dark = false, transparent = false;
+    bool qualityGiven = false;            // a lossy WebP
     bool quiet = false;
     int quality = 90;
     std::string report;    // JSON Lines, or empty

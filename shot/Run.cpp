@@ -129,6 +129,8 @@ engine::ShotRequest requestFor(const Options& o, const std::string& address) {
     // The first screen is the screen as it is.
     r.adjust = {o.waitFor, joined(o.hide),  joined(o.remove), o.style,   o.script,
                 o.expand && !o.viewport, o.selector, o.clip, o.viewport};
+    r.dark = o.dark;
+    r.transparent = o.transparent;
     return r;
 }
 
@@ -226,8 +228,8 @@ int run(const Options& o, engine::IShotEngine& engine, Console con, const std::a
                                         r.width, r.height, capture::formatName(job.format), limit->limit.c_str(),
                                         capture::formatName(limit->instead));
             } else {
-                writing = std::async(std::launch::async, [r = std::move(r), &job, quality = o.quality]() mutable {
-                    if (const auto error = capture::writeImageFile(*r.shot.image, job.path, job.format, {quality})) {
+                writing = std::async(std::launch::async, [r = std::move(r), &job, quality = o.quality, lossless = !o.qualityGiven]() mutable {
+                    if (const auto error = capture::writeImageFile(*r.shot.image, job.path, job.format, {quality, lossless})) {
                         r.shot.status = Status::WriteFailed;
                         r.shot.message = error.message();
                     }

@@ -83,7 +83,7 @@ void serveAsWorker(engine::IShotEngine& engine, const std::string& dir, std::ist
                     // Named by the worker and the request: workers share the folder.
                     const std::string file = dir + "/shot-" + std::to_string(::getpid()) + "-" + std::to_string(n) +
                                              capture::formatExtension(kind);
-                    if (const auto error = capture::writeImageFile(*shot.image, file, kind, {o.quality})) {
+                    if (const auto error = capture::writeImageFile(*shot.image, file, kind, {o.quality, !o.qualityGiven})) {
                         shot.status = Status::WriteFailed;
                         a.message = error.message();
                     } else {

@@ -135,10 +135,13 @@ GtkUi::GtkUi() {
     // The program keeps no settings and writes no file but the snapshots: no settings
     // store, no shader cache, no list of recent files.
     engine::keepNothingOnDisk();
+    // Pages are photographed in their light colour scheme, whatever the host's theme.
+    engine::keepPagesLight();
     // The windows' class ("Vemo-snapshot") follows the program's name, as its desktop entry expects.
     g_set_prgname("vemo-snapshot");
     if (!gtk_init_check(nullptr, nullptr)) throw std::runtime_error("cannot open the display");
     g_object_set(gtk_settings_get_default(), "gtk-recent-files-enabled", FALSE, "gtk-recent-files-max-age", 0, nullptr);
+    engine::setColorScheme(false);
     Gtk::Main::init_gtkmm_internals();
     // Referencing the skin links it in; it registers itself when loaded.
     g_resources_register(vemo_skin_get_resource());
