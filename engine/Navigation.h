@@ -25,6 +25,8 @@ enum class LoadError {
     NeverSettles,       // the page kept navigating on by itself
     Stopped,            // it did not answer, and its process was ended
     Crashed,            // its process ended by itself
+    NeedsLogin,         // the page asks for a user name and password, and none was given for it
+    LoginRefused,       // the user name and password given were refused
     Other,              // detail: the engine's words
 };
 

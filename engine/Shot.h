@@ -5,6 +5,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "capture/Image.h"
 #include "capture/PageSize.h"
@@ -12,6 +14,20 @@
 #include "engine/Navigation.h"
 
 namespace engine {
+
+struct Cookie {
+    std::string name, value, domain, path = "/";
+    bool secure = false, httpOnly = false;
+    long long expires = 0;  // seconds since 1970; 0: for this session
+};
+
+// Who the page is asked for by.
+struct Identity {
+    std::string userAgent;  // empty: the engine's own
+    std::vector<std::pair<std::string, std::string>> headers;  // sent to the page's own origin only
+    std::vector<Cookie> cookies;  // an empty domain: the page's host
+    std::string user, password;   // answers HTTP authentication from the page's host only
+};
 
 struct ShotRequest {
     std::string address;
@@ -22,6 +38,7 @@ struct ShotRequest {
     Adjustments adjust;       // changes before the photo, and the part kept
     bool dark = false;        // the page's dark colour scheme, whatever the host's theme
     bool transparent = false; // no background where the page sets none; the picture keeps alpha
+    Identity identity;
 };
 
 struct ShotResult {

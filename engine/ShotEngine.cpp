@@ -29,8 +29,11 @@ struct ShotEngine::Round {
     Readiness ready;
 };
 
-ShotEngine::ShotEngine(const std::atomic<bool>& interrupted) : interrupted_(interrupted) {
+ShotEngine::ShotEngine(const std::atomic<bool>& interrupted) : interrupted_(interrupted) { newPage(); }
+
+void ShotEngine::newPage() {
     page_ = std::make_unique<WebPage>(ViewRole{true, true});
+    identities_.watch(page_->view());
     gtk_widget_show(GTK_WIDGET(page_->view()));
 }
 
@@ -69,8 +72,7 @@ ShotResult ShotEngine::hung() {
     // page gets a new view and process, which no late word of the old one reaches.
     page_->endProcess();
     if (window_) gtk_container_remove(GTK_CONTAINER(window_), GTK_WIDGET(page_->view()));
-    page_ = std::make_unique<WebPage>(ViewRole{true, true});
-    gtk_widget_show(GTK_WIDGET(page_->view()));
+    newPage();
     return outcome(interrupted_ ? ShotResult::Outcome::Interrupted : ShotResult::Outcome::TimedOut);
 }
 
@@ -78,8 +80,12 @@ ShotEngine::Settled ShotEngine::settle(const ShotRequest& r, Round& round, gint6
     using State = Navigation::State;
     const auto& nav = page_->navigation();
     for (;;) {
-        waitFor([&] { return nav.state() == State::Loaded || nav.state() == State::Failed; }, loadDeadline);
+        waitFor([&] {
+            return nav.state() == State::Loaded || nav.state() == State::Failed ||
+                   identities_.loginFailure() != LoadError::None;
+        }, loadDeadline);
         if (interrupted_) return Settled::Interrupted;
+        if (identities_.loginFailure() != LoadError::None) return Settled::Failed;
         if (nav.state() == State::Failed) return Settled::Failed;
         if (nav.state() == State::Opening) return Settled::Hung;
         round.incomplete = nav.state() != State::Loaded;
@@ -218,7 +224,8 @@ ShotResult ShotEngine::photograph(const ShotRequest& r) {
     webkit_web_view_set_background_color(page_->view(), r.transparent ? &clear : &white);
     // The first page's web process starts while the window is made; the page is laid
     // out at the screen's size, which reaches the engine before the page does.
-    page_->load(r.address);
+    identities_.presentAs(page_->view(), r.identity, r.address, 2000, &interrupted_);
+    page_->load(r.address, [&] { identities_.load(page_->view(), r.address); });
     show(r.width, r.height);
     for (int tries = 0;; ++tries) {
         Round round;
@@ -228,6 +235,10 @@ ShotResult ShotEngine::photograph(const ShotRequest& r) {
             case Settled::Failed: {
                 auto res = outcome(O::LoadFailed);
                 res.failure = page_->navigation().failure();
+                if (identities_.loginFailure() != LoadError::None) {
+                    res.failure = {identities_.loginFailure(), {}};
+                    webkit_web_view_stop_loading(page_->view());
+                }
                 return res;
             }
             case Settled::Moved:

@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "engine/Identity.h"
 #include "engine/Shot.h"
 #include "engine/WebPage.h"
 
@@ -35,6 +36,8 @@ private:
     const std::atomic<bool>& interrupted_;
     GtkWidget* window_ = nullptr;  // made once the first page is loading
     std::unique_ptr<WebPage> page_;
+    Identities identities_;
+    void newPage();
 };
 
 }  // namespace engine

@@ -46,11 +46,12 @@ WebPage::~WebPage() {
     g_object_unref(view_);
 }
 
-void WebPage::load(const std::string& address) {
+void WebPage::load(const std::string& address, const std::function<void()>& start) {
     navigation_.requested(address);
     pending_ = address;
     if (!webkit_web_view_get_is_web_process_responsive(view_)) webkit_web_view_terminate_web_process(view_);
-    webkit_web_view_load_uri(view_, address.c_str());
+    if (start) start();
+    else webkit_web_view_load_uri(view_, address.c_str());
 }
 
 void WebPage::endProcess() { webkit_web_view_terminate_web_process(view_); }

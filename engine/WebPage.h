@@ -31,7 +31,7 @@ public:
 
     // Asks for `address`. A page that holds its process would hold the new one too: a
     // process that stopped answering is ended first.
-    void load(const std::string& address);
+    void load(const std::string& address, const std::function<void()>& start = {});
     // A page that does not answer holds its process: it is ended, and the next load
     // starts a new one.
     void endProcess();

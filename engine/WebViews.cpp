@@ -1,5 +1,6 @@
 #include "engine/WebViews.h"
 
+#include "engine/Identity.h"
 #include "engine/Readiness.h"
 
 #include <glib.h>
@@ -119,9 +120,24 @@ void keepNothingOnDisk() {
     g_setenv("MESA_SHADER_CACHE_DISABLE", "true", FALSE);
 }
 
+namespace {
+bool extensionsFound = false;
+}  // namespace
+
+bool extensionsReady() {
+    sharedWebContext();
+    return extensionsFound;
+}
+
 WebKitWebContext* sharedWebContext() {
     static WebKitWebContext* context = [] {
         WebKitWebContext* c = webkit_web_context_new_ephemeral();
+        // The extension that sends a capture's headers to the page's own origin.
+        const std::string extensions = extensionsFolder();
+        if (!extensions.empty() && g_file_test((extensions + "/libvemo-headers.so").c_str(), G_FILE_TEST_EXISTS)) {
+            webkit_web_context_set_web_extensions_directory(c, extensions.c_str());
+            extensionsFound = true;
+        }
         webkit_web_context_set_cache_model(c, WEBKIT_CACHE_MODEL_DOCUMENT_VIEWER);
         if (sandboxWorks()) {
             webkit_web_context_set_sandbox_enabled(c, TRUE);

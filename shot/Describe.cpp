@@ -18,6 +18,8 @@ std::string whyNotLoaded(const engine::Failure& f) {
             return format(tr("the page kept moving on to other addresses by itself (%s times)"), f.detail.c_str());
         case LoadError::Stopped: return tr("the page did not answer and was stopped");
         case LoadError::Crashed: return tr("the page's web process ended unexpectedly");
+        case LoadError::NeedsLogin: return tr("the page asks for a user name and password (--user)");
+        case LoadError::LoginRefused: return tr("the page refused the user name and password given");
         default: break;
     }
     return f.detail.empty() ? tr("the page could not be loaded") : f.detail;

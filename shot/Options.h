@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "capture/ImageFiles.h"
+#include "engine/Shot.h"
 
 namespace shot {
 
@@ -41,7 +42,7 @@ struct Options {
     std::string userAgent;
     std::vector<std::string> headers;     // "Name: value"
     std::vector<std::string> cookies;     // "name=value"
-    std::string cookieFile;               // Netscape cookies.txt
+    std::vector<engine::Cookie> jar;      // from a Netscape cookies.txt (--cookies)
     std::string user;                     // "name:password"
     bool dark = false, transparent = false;
     bool qualityGiven = false;            // a lossy WebP
@@ -69,6 +70,9 @@ struct Parsed {
 };
 
 Parsed parseOptions(const std::vector<std::string>& args);
+
+// The cookies of a cookies.txt file as curl and wget write it; nothing when it is not one.
+std::optional<std::vector<engine::Cookie>> readCookieFile(std::istream&);
 
 // The text of --help.
 std::string usageText(const std::string& program);

@@ -120,7 +120,15 @@ std::string reportLine(const std::string& address, const std::string& file, int 
 }
 
 engine::ShotRequest requestFor(const Options& o, const std::string& address) {
-    engine::ShotRequest r{address, o.width, o.height, o.scale, o.waitMs, o.timeoutS * 1000, o.warmUp, o.animations, {}};
+    engine::ShotRequest r;
+    r.address = address;
+    r.width = o.width;
+    r.height = o.height;
+    r.scale = o.scale;
+    r.waitMs = o.waitMs;
+    r.timeoutMs = o.timeoutS * 1000;
+    r.warmUp = o.warmUp;
+    r.animations = o.animations;
     auto joined = [](const std::vector<std::string>& list) {
         std::string all;
         for (const auto& s : list) all += (all.empty() ? "" : ", ") + s;
@@ -131,6 +139,22 @@ engine::ShotRequest requestFor(const Options& o, const std::string& address) {
                 o.expand && !o.viewport, o.selector, o.clip, o.viewport};
     r.dark = o.dark;
     r.transparent = o.transparent;
+    r.identity.userAgent = o.userAgent;
+    for (const auto& h : o.headers) {
+        const auto colon = h.find(':');
+        r.identity.headers.emplace_back(h.substr(0, colon), h.substr(h.find_first_not_of(' ', colon + 1) == std::string::npos
+                                                                         ? h.size()
+                                                                         : h.find_first_not_of(' ', colon + 1)));
+    }
+    for (const auto& c : o.cookies) {
+        const auto eq = c.find('=');
+        r.identity.cookies.push_back({c.substr(0, eq), c.substr(eq + 1), {}, "/", false, false, 0});
+    }
+    r.identity.cookies.insert(r.identity.cookies.end(), o.jar.begin(), o.jar.end());
+    if (const auto colon = o.user.find(':'); colon != std::string::npos) {
+        r.identity.user = o.user.substr(0, colon);
+        r.identity.password = o.user.substr(colon + 1);
+    }
     return r;
 }
 
