@@ -190,8 +190,8 @@ Parsed parseOptions(const std::vector<std::string>& args) {
                 break;
             case kCookies: {
                 std::ifstream in(arg);
-                auto jar = in ? readCookieFile(in) : std::nullopt;
                 if (!in) return bad(format(tr("cannot read '%s': %s"), arg, std::strerror(errno)));
+                const auto jar = readCookieFile(in);
                 if (!jar) return bad(format(tr("'%s' is not a cookies.txt file"), arg));
                 o.jar.insert(o.jar.end(), jar->begin(), jar->end());
                 break;

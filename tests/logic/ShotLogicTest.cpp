@@ -255,6 +255,10 @@ TEST(ServiceRequest, FieldsMeanWhatTheCommandsOptionsMeanAndAreBounded) {
     EXPECT_EQ(ok.options->timeoutS, 7);
     EXPECT_FALSE(ok.options->warmUp);
     EXPECT_TRUE(ok.options->animations);
+    // The caller's style and script are text, never a file of the service's.
+    const auto style = shot::requestFromFields({{"url", "http://a/"}, {"style", "@/etc/passwd"}}, false);
+    ASSERT_TRUE(style.options) << style.error;
+    EXPECT_EQ(style.options->style, " @/etc/passwd");
     // An address that looks like an option is still an address.
     EXPECT_FALSE(shot::requestFromFields({{"url", "--help"}}, true).options);
     EXPECT_TRUE(shot::requestFromFields({{"url", "file:///tmp/a.html"}}, true).options);
@@ -267,6 +271,8 @@ TEST(ServiceRequest, FieldsMeanWhatTheCommandsOptionsMeanAndAreBounded) {
         {{{"url", "http://a/"}, {"format", "gif"}}, "format takes png"},
         {{{"url", "http://a/"}, {"scale", "3"}}, "--scale takes 1 or 2"},
         {{{"url", "http://a/"}, {"warm-up", "maybe"}}, "warm-up takes 0 or 1"},
+        {{{"url", "http://a/"}, {"format", "jpg"}, {"transparent", "1"}}, "--transparent needs a format"},
+        {{{"url", "http://a/"}, {"selector", "#a"}, {"viewport", "true"}}, "give one"},
         {{{"url", "http://a/"}, {"list", "/etc/passwd"}}, "unknown field 'list'"},
     };
     for (const auto& [fields, says] : refused) {

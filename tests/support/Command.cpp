@@ -91,6 +91,7 @@ std::optional<Picture> readPicture(const std::string& path) {
     if (bytes.size() > 8 && bytes.compare(1, 3, "PNG") == 0) return decodePng(bytes);
     if (bytes.size() > 3 && static_cast<unsigned char>(bytes[0]) == 0xFF && static_cast<unsigned char>(bytes[1]) == 0xD8)
         return decodeJpeg(bytes);
+    if (bytes.size() > 12 && bytes.compare(0, 4, "RIFF") == 0 && bytes.compare(8, 4, "WEBP") == 0) return decodeWebp(bytes);
     if (const auto b = Bitmap::read(path)) {
         Picture p{b->width, b->height, {}};
         p.pixels.resize(static_cast<std::size_t>(p.width) * p.height);

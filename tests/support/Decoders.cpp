@@ -2,6 +2,7 @@
 
 #include <jpeglib.h>
 #include <spng.h>
+#include <webp/decode.h>
 
 #include <cstdio>
 
@@ -15,13 +16,16 @@ std::optional<Picture> decodePng(const std::string& bytes) {
     spng_ihdr ihdr{};
     std::size_t size = 0;
     std::optional<Picture> p;
-    if (!spng_get_ihdr(ctx, &ihdr) && !spng_decoded_image_size(ctx, SPNG_FMT_RGB8, &size)) {
-        std::vector<std::uint8_t> rgb(size);
-        if (!spng_decode_image(ctx, rgb.data(), size, SPNG_FMT_RGB8, 0)) {
-            p = Picture{static_cast<int>(ihdr.width), static_cast<int>(ihdr.height), {}};
-            p->pixels.resize(size / 3);
-            for (std::size_t i = 0; i < p->pixels.size(); ++i)
-                p->pixels[i] = rgb[3 * i] << 16 | rgb[3 * i + 1] << 8 | rgb[3 * i + 2];
+    if (!spng_get_ihdr(ctx, &ihdr) && !spng_decoded_image_size(ctx, SPNG_FMT_RGBA8, &size)) {
+        std::vector<std::uint8_t> rgba(size);
+        if (!spng_decode_image(ctx, rgba.data(), size, SPNG_FMT_RGBA8, 0)) {
+            p = Picture{static_cast<int>(ihdr.width), static_cast<int>(ihdr.height), {}, {}};
+            p->pixels.resize(size / 4);
+            if (ihdr.color_type == SPNG_COLOR_TYPE_TRUECOLOR_ALPHA) p->alphas.resize(size / 4);
+            for (std::size_t i = 0; i < p->pixels.size(); ++i) {
+                p->pixels[i] = rgba[4 * i] << 16 | rgba[4 * i + 1] << 8 | rgba[4 * i + 2];
+                if (!p->alphas.empty()) p->alphas[i] = rgba[4 * i + 3];
+            }
         }
     }
     spng_ctx_free(ctx);
@@ -49,6 +53,24 @@ std::optional<Picture> decodeJpeg(const std::string& bytes) {
     }
     jpeg_finish_decompress(&cinfo);
     jpeg_destroy_decompress(&cinfo);
+    return p;
+}
+
+std::optional<Picture> decodeWebp(const std::string& bytes) {
+    WebPBitstreamFeatures features{};
+    const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
+    if (WebPGetFeatures(data, bytes.size(), &features) != VP8_STATUS_OK) return std::nullopt;
+    int width = 0, height = 0;
+    std::uint8_t* rgba = WebPDecodeRGBA(data, bytes.size(), &width, &height);
+    if (!rgba) return std::nullopt;
+    Picture p{width, height, {}, {}};
+    p.pixels.resize(static_cast<std::size_t>(width) * height);
+    if (features.has_alpha) p.alphas.resize(p.pixels.size());
+    for (std::size_t i = 0; i < p.pixels.size(); ++i) {
+        p.pixels[i] = rgba[4 * i] << 16 | rgba[4 * i + 1] << 8 | rgba[4 * i + 2];
+        if (features.has_alpha) p.alphas[i] = rgba[4 * i + 3];
+    }
+    WebPFree(rgba);
     return p;
 }
 

@@ -42,6 +42,11 @@ void HttpServer::stall(const std::string& path) {
     stalled_.insert(path);
 }
 
+void HttpServer::respond(const std::string& path, std::function<std::string(const std::string&)> answer) {
+    std::lock_guard lock(mutex_);
+    answers_[path] = std::move(answer);
+}
+
 void HttpServer::late(const std::string& path, int ms) {
     std::lock_guard lock(mutex_);
     late_[path] = ms;
@@ -76,6 +81,7 @@ void HttpServer::loop() {
         path = path.substr(0, path.find('?'));
         std::string body, status = "200 OK";
         int delayMs = 0;
+        std::function<std::string(const std::string&)> made;
         {
             std::lock_guard lock(mutex_);
             if (stalled_.count(path)) {
@@ -83,6 +89,7 @@ void HttpServer::loop() {
                 continue;
             }
             if (auto l = late_.find(path); l != late_.end()) delayMs = l->second;
+            if (auto a = answers_.find(path); a != answers_.end()) made = a->second;
             auto it = pages_.find(path);
             if (it == pages_.end())
                 status = "404 Not Found";
@@ -94,7 +101,9 @@ void HttpServer::loop() {
             return path.size() > x.size() && path.compare(path.size() - x.size(), x.size(), x) == 0;
         };
         const std::string type = ends(".svg") ? "image/svg+xml" : ends(".ttf") ? "font/ttf" : "text/html; charset=utf-8";
-        const std::string response = "HTTP/1.1 " + status + "\r\nContent-Type: " + type +
+        std::string madeAnswer = made ? made(request) : "";
+        if (made) madeAnswer.insert(madeAnswer.find("\r\n") + 2, "Connection: close\r\n");  // as every answer here
+        const std::string response = made ? "HTTP/1.1 " + madeAnswer : "HTTP/1.1 " + status + "\r\nContent-Type: " + type +
                                      "\r\nCache-Control: no-store\r\n"
                                      "Connection: close\r\nContent-Length: " +
                                      std::to_string(body.size()) + "\r\n\r\n" + body;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <map>
 #include <set>
 #include <vector>
@@ -18,6 +19,9 @@ public:
     // Serves `content` at `path`: as an SVG image for a name ending in .svg, else as HTML.
     void serve(const std::string& path, const std::string& content);
     std::string url(const std::string& path) const;
+    // Requests for `path` are answered by `answer`, given the request's head; it returns
+    // the whole response after the status line's "HTTP/1.1 " (status, headers, body).
+    void respond(const std::string& path, std::function<std::string(const std::string& head)> answer);
     // Requests for `path` are read and never answered.
     void stall(const std::string& path);
     // Requests for `path` are answered `ms` milliseconds late, other requests meanwhile at once.
@@ -33,6 +37,7 @@ private:
     std::map<std::string, std::string> pages_;
     std::set<std::string> stalled_;
     std::map<std::string, int> late_;
+    std::map<std::string, std::function<std::string(const std::string&)>> answers_;
     std::vector<std::thread> answering_;
     std::vector<int> held_;
     std::thread thread_;
