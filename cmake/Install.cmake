@@ -22,6 +22,7 @@ add_custom_target(vemo_install_files ALL DEPENDS ${VEMO_MAN_PAGES} ${VEMO_GENERA
 
 install(TARGETS vemo-snapshot vemo-shot RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(TARGETS vemo-headers LIBRARY DESTINATION lib/vemo-snapshot/web-extensions)
+install(FILES ${CMAKE_SOURCE_DIR}/resources/completion/vemo-shot DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
 install(FILES ${VEMO_MAN_PAGES} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${CMAKE_BINARY_DIR}/locale/zh_CN/LC_MESSAGES/vemo-shot.mo
         DESTINATION ${CMAKE_INSTALL_LOCALEDIR}/zh_CN/LC_MESSAGES)

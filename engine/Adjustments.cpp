@@ -41,6 +41,7 @@ return JSON.stringify({ problem: '' });
 // After the script: lets a page that scrolls inside a box out to its content, and
 // finds the part asked for.
 const char* const kAfter = R"JS(
+if (window.__vemoWarm) window.__vemoWarm.stop();
 const st = window.__vemoAdjust = window.__vemoAdjust || { added: [], saved: [] };
 const de = document.documentElement, se = document.scrollingElement || de, vh = innerHeight;
 const out = { problem: '', expanded: false, part: null };

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "engine/Adjusting.h"
 #include "engine/Readiness.h"
 #include "platform/gtk/GtkControls.h"
 #include "engine/PagePainter.h"
@@ -126,6 +127,10 @@ std::optional<BodyMetrics> GtkBrowser::measureBody() {
     stuck_ = false;
     failure_.clear();
     if (!page_.navigation().hasDocument()) return std::nullopt;
+    if (expanded_) engine::putBack(view_, kScriptTimeoutMs, nullptr);
+    // A page that scrolls inside a box is let out to its whole content until it is painted.
+    engine::Adjustments expand;
+    expanded_ = engine::adjust(view_, expand, kScriptTimeoutMs, nullptr).expanded;
     engine::PagePainter painter(view_);
     bool timedOut = false;
     const auto metrics = painter.measure(kScriptTimeoutMs, &timedOut);
@@ -141,6 +146,8 @@ std::shared_ptr<capture::Image> GtkBrowser::paintPage(int width, int height, std
     // Strips take longer: the time limit grows with the page.
     const int limit = kSnapshotTimeoutMs + static_cast<int>(std::min<long>(height / 1000L * 100L, 600000L));
     auto result = engine::PagePainter(view_).paint(width, height, back, limit, forcedStripHeight_);
+    if (expanded_ && !result.timedOut) engine::putBack(view_, kScriptTimeoutMs, nullptr);
+    expanded_ = false;
     if (result.timedOut) giveUp();
     failure_ = result.error;
     return result.image;

@@ -244,6 +244,7 @@ private:
     int forcedStripHeight_ = 0;
     bool warmUp_ = false;  // scrolls through each page once after it has loaded
     bool stuck_ = false;
+    bool expanded_ = false;  // a box of the page is let out until the paint
     std::string failure_;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
     std::vector<Handler> download_;

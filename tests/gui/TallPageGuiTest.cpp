@@ -178,3 +178,25 @@ TEST_F(TallPageGui, SmallStripsGiveTheSamePixelsAsOnePaintAndLeaveThePageAsItWas
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(TallPageGui, APageThatScrollsInsideABoxIsPhotographedWholeAndPutBack) {
+    std::string html = "<!doctype html><style>html, body { height: 100%; margin: 0 } body { display: flex; flex-direction:"
+                       " column; overflow: hidden } header { height: 60px; background: #333; flex: none } main { flex: 1;"
+                       " overflow: auto }</style><header></header><main style='color: rgb(1, 2, 3)'>";
+    for (int i = 0; i < 12; ++i) html += "<div style='height:1000px;background:" + hex(kBands[i % kBands.size()]) + "'></div>";
+    ASSERT_TRUE(app.open(writePage(pages, "shell.html", html + "</main>")));
+    script("document.querySelector('main').scrollTop = 2500; 1");
+    const auto image = photo();
+    ASSERT_TRUE(image);
+    ASSERT_TRUE(app.dialogs.warnings.empty()) << app.dialogs.warnings[0].first;
+    ASSERT_EQ(image->height(), 12060);
+    for (int i = 0; i < 12; ++i) EXPECT_EQ(image->at(300, 60 + i * 1000 + 500), kBands[i % kBands.size()]) << i;
+    // The box is a box again, scrolled where it was.
+    EXPECT_EQ(script("document.querySelector('main').getAttribute('style')"), "color: rgb(1, 2, 3)");
+    EXPECT_EQ(script("String(document.querySelector('main').scrollTop)"), "2500");
+    EXPECT_EQ(script("String(document.documentElement.scrollHeight)"), "1024");
+}
+
+}  // namespace
