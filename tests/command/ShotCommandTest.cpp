@@ -248,12 +248,23 @@ TEST_F(ShotCommand, WritesNothingButThePictures) {
 }
 
 TEST_F(ShotCommand, WithoutTheSandboxItSaysSoAndStillWorks) {
-    // No bubblewrap to be found: the engine runs without its sandbox, and says so.
-    const auto r = shot({"--no-warm-up", writePage(pages, "b.html", bandPage(2000)), out.path("b.png")},
-                        {"PATH=/nonexistent"});
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.err.find("sandbox cannot start"), std::string::npos) << r.err;
-    expectBands(*support::readPicture(out.path("b.png")), 2000, 0);
+    // No bubblewrap to be found, or one that never answers: the engine runs without its
+    // sandbox, and says so.
+    std::filesystem::create_directory(pages.path("bin"));
+    for (const auto& [name, body] : {std::pair<std::string, std::string>{"bwrap", "#!/bin/sh\nexec sleep 600\n"},
+                                     {"xdg-dbus-proxy", "#!/bin/sh\nexit 0\n"}}) {
+        std::ofstream(pages.path("bin/" + name)) << body;
+        std::filesystem::permissions(pages.path("bin/" + name), std::filesystem::perms::owner_all);
+    }
+    const auto page = writePage(pages, "b.html", bandPage(2000));
+    for (const std::string path : {std::string("/nonexistent"), pages.path("bin") + ":/usr/bin:/bin"}) {
+        const auto began = std::chrono::steady_clock::now();
+        const auto r = shot({"--no-warm-up", page, out.path("b.png")}, {"PATH=" + path});
+        ASSERT_EQ(r.status, 0) << path << ": " << r.err;
+        EXPECT_NE(r.err.find("sandbox cannot start"), std::string::npos) << r.err;
+        EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(60)) << path;
+        expectBands(*support::readPicture(out.path("b.png")), 2000, 0);
+    }
 }
 
 // Whether every process of that name the tagged command started has ended, within a
