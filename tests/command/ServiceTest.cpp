@@ -187,6 +187,35 @@ TEST(ServiceApi, ATokenIsRequiredAndFileAddressesOnlyWhenAllowed) {
     EXPECT_EQ(picture(r, "png")->at(10, 10), 0x0000ffu);
 }
 
+TEST(ServiceLife, ListensOnAUnixSocketOrOnTheSocketSystemdHandsOver) {
+    support::HttpServer pages;
+    pages.serve("/blue", solid("#00f"));
+    support::TempDir d;
+    const std::string socket = d.path("shot.sock");
+    const pid_t local = support::startCommand({VEMO_SHOT, "--serve", "--jobs=1", "--listen=" + socket}, {}, d.path("err"));
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (support::httpRequest(socket, "GET", "/health").status != 200 && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const auto r = support::httpRequest(socket, "GET", shotOf(pages.url("/blue")));
+    ASSERT_EQ(r.status, 200) << r.body;
+    EXPECT_EQ(picture(r, "png")->at(10, 10), 0x0000ffu);
+    ::kill(local, SIGTERM);
+    EXPECT_EQ(support::waitCommand(local), 0);
+    EXPECT_FALSE(std::filesystem::exists(socket)) << "the socket's file is left";
+
+    // systemd's socket activation: the socket is open before the service starts.
+    const int port = support::freePort();
+    const pid_t activated = support::startCommand(
+        {"/usr/bin/systemd-socket-activate", "-l", "127.0.0.1:" + std::to_string(port), VEMO_SHOT, "--serve", "--jobs=1"},
+        {}, d.path("err2"));
+    while (support::httpRequest(port, "GET", "/health").status != 200 && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const auto a = support::httpRequest(port, "GET", shotOf(pages.url("/blue")));
+    EXPECT_EQ(a.status, 200) << a.body;
+    ::kill(activated, SIGTERM);
+    EXPECT_EQ(support::waitCommand(activated), 0);
+}
+
 TEST(ServiceLife, SigtermDuringARequestAnswersItAndLeavesNothing) {
     support::HttpServer pages;
     pages.serve("/slow", solid("#0f0"));

@@ -4,16 +4,24 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 
 namespace support {
 
+namespace {
+
+HttpReply exchange(int fd, const std::string& method, const std::string& target, const std::vector<std::string>& headers,
+                   const std::string& body, int timeoutMs);
+
+}  // namespace
+
 HttpReply httpRequest(int port, const std::string& method, const std::string& target,
                       const std::vector<std::string>& headers, const std::string& body, int timeoutMs) {
-    HttpReply reply;
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
@@ -21,8 +29,28 @@ HttpReply httpRequest(int port, const std::string& method, const std::string& ta
     addr.sin_port = htons(static_cast<uint16_t>(port));
     if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
         if (fd >= 0) ::close(fd);
-        return reply;
+        return {};
     }
+    return exchange(fd, method, target, headers, body, timeoutMs);
+}
+
+HttpReply httpRequest(const std::string& socketPath, const std::string& method, const std::string& target) {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", socketPath.c_str());
+    if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        if (fd >= 0) ::close(fd);
+        return {};
+    }
+    return exchange(fd, method, target, {}, {}, 120000);
+}
+
+namespace {
+
+HttpReply exchange(int fd, const std::string& method, const std::string& target, const std::vector<std::string>& headers,
+                   const std::string& body, int timeoutMs) {
+    HttpReply reply;
     std::string request = method + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n";
     for (const auto& h : headers) request += h + "\r\n";
     if (!body.empty() || method == "POST") request += "Content-Length: " + std::to_string(body.size()) + "\r\n";
@@ -64,6 +92,8 @@ HttpReply httpRequest(int port, const std::string& method, const std::string& ta
     if (length != reply.headers.end() && std::stoul(length->second) != reply.body.size()) reply.status = 0;
     return reply;
 }
+
+}  // namespace
 
 int freePort() {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);

@@ -16,6 +16,9 @@ struct HttpReply {
 HttpReply httpRequest(int port, const std::string& method, const std::string& target,
                       const std::vector<std::string>& headers = {}, const std::string& body = {}, int timeoutMs = 120000);
 
+// The same through a Unix socket.
+HttpReply httpRequest(const std::string& socketPath, const std::string& method, const std::string& target);
+
 // A loopback port nothing listens on now.
 int freePort();
 
