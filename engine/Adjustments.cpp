@@ -169,14 +169,18 @@ Adjusted adjust(WebKitWebView* view, const Adjustments& a, int ms, const std::at
     Adjusted out;
     const gint64 until = g_get_monotonic_time() + static_cast<gint64>(ms) * 1000;
     auto left = [&] { return static_cast<int>(std::max<gint64>(1, (until - g_get_monotonic_time()) / 1000)); };
-    auto r = call(view, kBefore,
-                  {{"waitFor", a.waitFor}, {"hide", a.hide}, {"remove", a.remove}, {"style", a.style},
-                   {"selector", a.selector}, {"ms", std::to_string(std::max(0, ms - 500))}},
-                  left(), cancel);
-    if (!r.value) return failed(Adjusted::Problem::NotAnswered, r.error);
-    if ((out.problem = problemOf(*r.value)) != Adjusted::Problem::None) {
-        out.detail = field(*r.value, "detail");
-        return out;
+    Reply r;
+    // Each script is a round trip to the page: only those with something to do are sent.
+    if (!a.waitFor.empty() || !a.hide.empty() || !a.remove.empty() || !a.style.empty() || !a.selector.empty()) {
+        r = call(view, kBefore,
+                 {{"waitFor", a.waitFor}, {"hide", a.hide}, {"remove", a.remove}, {"style", a.style},
+                  {"selector", a.selector}, {"ms", std::to_string(std::max(0, ms - 500))}},
+                 left(), cancel);
+        if (!r.value) return failed(Adjusted::Problem::NotAnswered, r.error);
+        if ((out.problem = problemOf(*r.value)) != Adjusted::Problem::None) {
+            out.detail = field(*r.value, "detail");
+            return out;
+        }
     }
     if (!a.script.empty()) {
         // An expression, its promise awaited; or statements, which may await and return.
@@ -185,6 +189,7 @@ Adjusted adjust(WebKitWebView* view, const Adjustments& a, int ms, const std::at
         if (!r.value && r.done) return failed(Adjusted::Problem::ScriptFailed, r.error);
         if (!r.value) return failed(Adjusted::Problem::NotAnswered, r.error);
     }
+    if (!a.expand && a.selector.empty() && !a.clip && !a.viewport) return out;
     std::string clip;
     if (a.clip) {
         char b[128];
