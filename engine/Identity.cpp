@@ -28,6 +28,7 @@ std::string extensionsFolder() {
 }
 
 void Identities::watch(WebKitWebView* view) {
+    userAgent_.clear();  // a new view has the engine's own
     g_signal_connect(view, "authenticate", G_CALLBACK(&Identities::authenticate), this);
 }
 
@@ -53,8 +54,12 @@ void Identities::presentAs(WebKitWebView* view, const Identity& identity, const 
     identity_ = identity;
     host_ = hostOf(address);
     loginFailure_ = LoadError::None;
+    // A change of settings reaches the page's process: made only when there is one.
     WebKitSettings* settings = webkit_web_view_get_settings(view);
-    webkit_settings_set_user_agent(settings, identity.userAgent.empty() ? nullptr : identity.userAgent.c_str());
+    if (identity.userAgent != userAgent_) {
+        webkit_settings_set_user_agent(settings, identity.userAgent.empty() ? nullptr : identity.userAgent.c_str());
+        userAgent_ = identity.userAgent;
+    }
     if (identity.cookies.empty()) return;
     WebKitCookieManager* jar =
         webkit_website_data_manager_get_cookie_manager(webkit_web_context_get_website_data_manager(sharedWebContext()));

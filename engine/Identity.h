@@ -32,6 +32,7 @@ private:
     Identity identity_;
     std::string host_;
     LoadError loginFailure_ = LoadError::None;
+    std::string userAgent_;  // the view's now: empty, the engine's own
 };
 
 // The folder of the web process extension that sends headers to a page's own origin:

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "engine/Identity.h"
@@ -37,6 +38,8 @@ private:
     GtkWidget* window_ = nullptr;  // made once the first page is loading
     std::unique_ptr<WebPage> page_;
     Identities identities_;
+    std::optional<bool> dark_;   // as the toolkit has it now: unknown before the first page
+    bool transparent_ = false;   // as the view has it now
     void newPage();
 };
 

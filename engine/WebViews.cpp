@@ -106,11 +106,15 @@ void setColorScheme(bool dark) {
     GtkSettings* settings = gtk_settings_get_default();
     if (!settings) return;
     gchar* name = nullptr;
-    g_object_get(settings, "gtk-theme-name", &name, nullptr);
-    std::string theme = name ? name : "Adwaita";
+    gboolean preferDark = FALSE;
+    g_object_get(settings, "gtk-theme-name", &name, "gtk-application-prefer-dark-theme", &preferDark, nullptr);
+    const std::string now = name ? name : "Adwaita";
     g_free(name);
+    std::string theme = now;
     if (theme.size() > 5 && theme.compare(theme.size() - 5, 5, "-dark") == 0) theme.erase(theme.size() - 5);
     if (dark) theme += "-dark";
+    // A new theme is loaded anew (tens of milliseconds): only a change is made.
+    if (theme == now && (preferDark != FALSE) == dark) return;
     g_object_set(settings, "gtk-theme-name", theme.c_str(), "gtk-application-prefer-dark-theme", dark ? TRUE : FALSE,
                  nullptr);
 }
