@@ -73,8 +73,13 @@ void WebPage::loadChanged(WebKitWebView* view, WebKitLoadEvent event, gpointer d
             return;
         case WEBKIT_LOAD_FINISHED: break;
     }
+    const bool arrived = self->navigation_.state() == Navigation::State::Arrived;
     self->navigation_.finished();
-    if (self->navigation_.state() != Navigation::State::Loaded) return;
+    // A document that came and loaded, or the end of a load that failed (a view people
+    // see shows the engine's error page then); never the end of a load cut short.
+    const bool failed = self->failedSinceFinish_;
+    self->failedSinceFinish_ = false;
+    if (!(arrived && self->navigation_.state() == Navigation::State::Loaded) && !failed) return;
     // Heard from the main loop, once this signal is over.
     struct Call {
         WebPage* page;
@@ -98,6 +103,7 @@ gboolean WebPage::loadFailed(WebKitWebView*, WebKitLoadEvent, gchar*, GError* er
     const bool cancelled = g_error_matches(error, WEBKIT_NETWORK_ERROR, WEBKIT_NETWORK_ERROR_CANCELLED);
     const auto f = failureOf(error);
     self->navigation_.failed(f.error, f.detail, cancelled);
+    if (!cancelled) self->failedSinceFinish_ = true;
     // A view nobody sees shows no error page: it would only be photographed.
     return self->outOfSight_ && !cancelled;
 }

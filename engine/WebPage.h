@@ -36,7 +36,8 @@ public:
     // starts a new one.
     void endProcess();
 
-    // After every load that finished with its document (the page's own moves included).
+    // After every load that finished with its document (the page's own moves included),
+    // and after a load that failed.
     void onLoaded(std::function<void(const std::string& address)> h) { loaded_.push_back(std::move(h)); }
 
 private:
@@ -49,6 +50,7 @@ private:
     bool outOfSight_;
     Navigation navigation_;
     std::string pending_;  // the address asked for, until its document arrives
+    bool failedSinceFinish_ = false;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
     std::vector<std::function<void(const std::string&)>> loaded_;
 };

@@ -11,6 +11,7 @@
 #include "platform/gtk/GtkControls.h"
 #include "platform/gtk/GtkPlatform.h"
 #include "engine/PagePainter.h"
+#include "resources/Designs.h"
 #include "tests/support/GuiHarness.h"
 
 using support::GuiHarness;
@@ -160,8 +161,14 @@ TEST_F(HostileGui, APageStillOpeningOrRefusedIsNeverPhotographedAsAnother) {
     EXPECT_EQ(photoMessage(), "拍照出错 网页还在打开，还没有内容可拍：请等网页在查看窗口里显示出来后再点拍照。");
     expectGoodKept();
 
+    // A fresh viewer: the engine's error page there completes as any page does.
+    app.road().viewer().close();
     openWithoutWaiting(support::unreachableUrl("/refused"));
     ASSERT_TRUE(waitForState(platform::LoadState::Failed));
+    EXPECT_TRUE(app.waitFor([&] {
+        auto* viewer = app.road().viewer().current();
+        return viewer && viewer->window().label("Label3").caption() == resources::kBlackScreenHint;
+    }, 20000));
     EXPECT_EQ(photoMessage(), "拍照出错 网页没能打开（服务器拒绝了连接）：请检查网址和网络后重新打开。");
     expectGoodKept();
     // Saving writes the last good snapshot.
