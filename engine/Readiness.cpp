@@ -92,13 +92,22 @@ try {
     const x = window.scrollX, screen = Math.max(1, window.innerHeight);
     const visited = [];
     const seen = y => visited.some(v => y >= v && y < v + screen);
-    const visit = async y => { window.scrollTo(x, y); visited.push(window.scrollY); await frame(); };
+    // How long the page takes to answer being scrolled (its observers, then its changes),
+    // as seen so far: the wait for its answer follows it, on a busy machine too.
+    let answers = 150, visitedAt = 0;
+    const heard = () => { if (w.changed > visitedAt && visitedAt > 0) answers = Math.max(answers, w.changed - visitedAt); };
+    const answerWait = async () => {
+      const q = Date.now() + Math.min(2000, left()), least = Date.now() + Math.min(Math.max(250, 2 * answers), 1500, left());
+      while (!stopped && (busy() || Date.now() < least) && Date.now() < q) { await frame(); heard(); }
+    };
+    const visit = async y => {
+      window.scrollTo(x, y); visited.push(window.scrollY); visitedAt = performance.now(); await frame(); heard();
+    };
     if (listens) {
       let y = 0;
       for (;;) {
         for (; y < se.scrollHeight && left() > 0 && !stopped; y += Math.floor(screen * 0.9)) await visit(y);
-        const q = Date.now() + Math.min(1000, left());
-        while (!stopped && busy() && Date.now() < q) await frame();
+        await answerWait();
         if (stopped || y >= se.scrollHeight) break;
         if (left() === 0) { out.growing = true; break; }
       }
@@ -118,9 +127,10 @@ try {
         if (!ys.length) {
           // The page may still be answering what it saw (a request, a timer): once it is
           // quiet, what it added is looked at.
-          const q = Date.now() + Math.min(1000, left());
-          while (!stopped && busy() && Date.now() < q) await frame();
+          await answerWait();
           ys = unseen();
+          // The limit came while the page was still answering: it may well have grown on.
+          if (!ys.length && !stopped && left() === 0 && busy()) { out.growing = true; break; }
         }
         if (!ys.length || stopped) break;
         if (left() === 0) { out.growing = true; break; }

@@ -212,11 +212,11 @@ TEST_F(SettledPage, PagesThatNeverFinishAreTakenAsTheyStandAndSaidSo) {
                              "list.appendChild(d); } more();"
                              "new IntersectionObserver(es => { if (es[0].isIntersecting) setTimeout(more, 50); }).observe(s);"
                              "</script>");
-    s = shot(server.url("/endless"), {"--timeout=5"}, "endless.png");
+    s = shot(server.url("/endless"), {"--timeout=8"}, "endless.png");
     EXPECT_EQ(s.run.status, 0) << s.run.err;
     ASSERT_TRUE(s.picture);
-    EXPECT_GT(s.picture->height, 5000);
-    EXPECT_EQ(s.picture->at(10, 4500), kGreen);
+    ASSERT_GT(s.picture->height, 3000) << s.run.err;  // it grew as it was scrolled, and stopped
+    EXPECT_EQ(s.picture->at(10, 2500), kGreen);
     EXPECT_NE(s.run.err.find("the page kept growing"), std::string::npos) << s.run.err;
 }
 
