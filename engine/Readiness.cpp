@@ -67,7 +67,7 @@ const frame = () => Promise.race([new Promise(r => requestAnimationFrame(() => r
 let stopped = false;
 const self = { stop() { stopped = true; } };
 window.__vemoWarm = self;
-const out = { woke: false, growing: false, leaving: false, refresh: -1, missing: 0, first: '' };
+const out = { growing: false, leaving: false, refresh: -1, missing: 0, first: '' };
 const atRest = () => {
   if (!rest || !document.getAnimations) return;
   for (const a of document.getAnimations()) {
@@ -88,7 +88,6 @@ try {
   const listens = w && (w.scroll > 0 || window.onscroll || document.onscroll || (document.body && document.body.onscroll));
   const hasTargets = w && w.targets.size > 0;
   if (wake && se && (listens || hasTargets) && !stopped) {
-    out.woke = true;
     const x = window.scrollX, screen = Math.max(1, window.innerHeight);
     const visited = [];
     const seen = y => visited.some(v => y >= v && y < v + screen);
@@ -190,7 +189,6 @@ Readiness parseReadiness(const std::string& json) {
     Readiness r;
     if (json.empty() || json.front() != '{') return r;
     r.answered = true;
-    r.woke = field(json, "woke") == "true";
     r.stillGrowing = field(json, "growing") == "true";
     r.leaving = field(json, "leaving") == "true";
     r.refreshSeconds = std::atoi(field(json, "refresh").c_str());

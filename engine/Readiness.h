@@ -24,7 +24,6 @@ struct ReadyOptions {
 
 struct Readiness {
     bool answered = false;   // the page ran it to its end (else it moved on, or did not answer)
-    bool woke = false;       // it scrolled
     bool stillGrowing = false;  // stopped at the limit while the page kept growing
     bool leaving = false;       // the page has begun to leave for another address
     int refreshSeconds = -1; // a refresh to another address the page asks for, in seconds

@@ -47,7 +47,6 @@ struct ShotResult {
         Incomplete,     // photographed at the load limit while something was still loading
         LoadFailed,     // failure: why
         TimedOut,       // the page did not answer (its process was replaced)
-        NotLoaded,      // nothing of the page came within the limit
         TooLarge,       // width, height, limit
         PaintFailed,    // engineWords
         Changed,        // the document was replaced while it was photographed, twice

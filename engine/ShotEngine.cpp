@@ -33,7 +33,6 @@ ShotEngine::ShotEngine(const std::atomic<bool>& interrupted) : interrupted_(inte
 
 void ShotEngine::newPage() {
     page_ = std::make_unique<WebPage>(ViewRole{true, true});
-    transparent_ = false;  // a new view is opaque
     identities_.watch(page_->view());
     gtk_widget_show(GTK_WIDGET(page_->view()));
 }
@@ -220,15 +219,8 @@ ShotResult ShotEngine::photograph(const ShotRequest& r) {
     const gint64 loadDeadline = deadline - static_cast<gint64>(reserveMs) * 1000;
 
     // The page's colour scheme follows the toolkit's theme, which the engine watches.
-    // Each change of these reaches the page's process (and a new theme every view): only
-    // real changes are made.
-    if (dark_ != r.dark) setColorScheme(r.dark);
-    dark_ = r.dark;
-    if (transparent_ != r.transparent) {
-        const GdkRGBA clear{0, 0, 0, 0}, white{1, 1, 1, 1};
-        webkit_web_view_set_background_color(page_->view(), r.transparent ? &clear : &white);
-        transparent_ = r.transparent;
-    }
+    setColorScheme(r.dark);
+    setTransparent(page_->view(), r.transparent);
     // The first page's web process starts while the window is made; the page is laid
     // out at the screen's size, which reaches the engine before the page does.
     identities_.presentAs(page_->view(), r.identity, r.address, 2000, &interrupted_);
@@ -248,7 +240,6 @@ ShotResult ShotEngine::photograph(const ShotRequest& r) {
                 }
                 return res;
             }
-            case Settled::Moved:
             case Settled::Ready:
             case Settled::Incomplete: break;
         }

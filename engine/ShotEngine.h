@@ -8,7 +8,6 @@
 #include <atomic>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <string>
 
 #include "engine/Identity.h"
@@ -25,7 +24,7 @@ public:
     void forgetVisits() override;
 
 private:
-    enum class Settled { Ready, Incomplete, Moved, Failed, Hung, Interrupted };
+    enum class Settled { Ready, Incomplete, Failed, Hung, Interrupted };
     struct Round;
     void show(int width, int height);  // the view in its window, at the screen's size
     bool waitFor(const std::function<bool()>& done, gint64 deadline);
@@ -38,8 +37,6 @@ private:
     GtkWidget* window_ = nullptr;  // made once the first page is loading
     std::unique_ptr<WebPage> page_;
     Identities identities_;
-    std::optional<bool> dark_;   // as the toolkit has it now: unknown before the first page
-    bool transparent_ = false;   // as the view has it now
     void newPage();
 };
 

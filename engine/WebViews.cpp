@@ -92,14 +92,20 @@ void startSandboxCheck() {
     if (!sandboxTry) sandboxTry = startSandboxTry();
 }
 
+namespace {
+
+// A theme's name without its dark variant ("Adwaita:dark", "Adwaita-dark": "Adwaita").
+std::string lightTheme(std::string theme) {
+    if (const auto colon = theme.find(':'); colon != std::string::npos) theme.erase(colon);
+    if (theme.size() > 5 && theme.compare(theme.size() - 5, 5, "-dark") == 0) theme.erase(theme.size() - 5);
+    return theme.empty() ? "Adwaita" : theme;
+}
+
+}  // namespace
+
 void keepPagesLight() {
     // The engine takes the theme's dark variant as the pages' dark colour scheme.
-    const char* theme = g_getenv("GTK_THEME");
-    if (!theme) return;
-    std::string light = theme;
-    if (const auto colon = light.find(':'); colon != std::string::npos) light.erase(colon);
-    if (light.size() > 5 && light.compare(light.size() - 5, 5, "-dark") == 0) light.erase(light.size() - 5);
-    g_setenv("GTK_THEME", light.empty() ? "Adwaita" : light.c_str(), TRUE);
+    if (const char* theme = g_getenv("GTK_THEME")) g_setenv("GTK_THEME", lightTheme(theme).c_str(), TRUE);
 }
 
 void setColorScheme(bool dark) {
@@ -110,13 +116,20 @@ void setColorScheme(bool dark) {
     g_object_get(settings, "gtk-theme-name", &name, "gtk-application-prefer-dark-theme", &preferDark, nullptr);
     const std::string now = name ? name : "Adwaita";
     g_free(name);
-    std::string theme = now;
-    if (theme.size() > 5 && theme.compare(theme.size() - 5, 5, "-dark") == 0) theme.erase(theme.size() - 5);
-    if (dark) theme += "-dark";
+    const std::string theme = lightTheme(now) + (dark ? "-dark" : "");
     // A new theme is loaded anew (tens of milliseconds): only a change is made.
     if (theme == now && (preferDark != FALSE) == dark) return;
     g_object_set(settings, "gtk-theme-name", theme.c_str(), "gtk-application-prefer-dark-theme", dark ? TRUE : FALSE,
                  nullptr);
+}
+
+void setTransparent(WebKitWebView* view, bool transparent) {
+    GdkRGBA now{};
+    webkit_web_view_get_background_color(view, &now);
+    // A change reaches the page's process: made only when there is one.
+    if ((now.alpha == 0) == transparent) return;
+    const GdkRGBA clear{0, 0, 0, 0}, white{1, 1, 1, 1};
+    webkit_web_view_set_background_color(view, transparent ? &clear : &white);
 }
 
 void keepNothingOnDisk() {

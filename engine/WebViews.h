@@ -14,7 +14,10 @@ void keepNothingOnDisk();
 // host's theme (a dark variant of the theme named in GTK_THEME is taken light). After it
 // has started, setColorScheme() picks either for the pages to come.
 void keepPagesLight();
+// Each change reaches the engine (a new theme, every view): only real ones are made.
 void setColorScheme(bool dark);
+// Whether a view leaves the page's missing background transparent, or white.
+void setTransparent(WebKitWebView*, bool transparent);
 
 // Starts, in the background, the check of whether the engine's sandbox can run here,
 // so that the first web context need not wait for it.

@@ -68,7 +68,6 @@ PageShot describe(const engine::ShotResult& r) {
         }
         case O::LoadFailed: return {Status::LoadFailed, whyNotLoaded(r.failure), nullptr};
         case O::TimedOut: return {Status::TimedOut, tr("the page did not answer in time"), nullptr};
-        case O::NotLoaded: return {Status::TimedOut, tr("nothing of the page came in time"), nullptr};
         case O::Changed:
             return {Status::LoadFailed, tr("the page replaced its document while it was photographed, twice"), nullptr};
         case O::Interrupted: return {Status::Interrupted, tr("interrupted"), nullptr};

@@ -53,6 +53,13 @@ bool number(const char* text, int lo, int hi, int& out) {
     return true;
 }
 
+// An option that takes one of two words: `second` tells which; false for another word.
+bool either(const std::string& arg, const char* first, const char* second, bool& isSecond) {
+    if (arg != first && arg != second) return false;
+    isSecond = arg == second;
+    return true;
+}
+
 // A text given as it is, or as @FILE: the file's content.
 bool textOrFile(const char* arg, std::string& out) {
     if (arg[0] != '@') {
@@ -140,9 +147,8 @@ Parsed parseOptions(const std::vector<std::string>& args) {
                 break;
             }
             case kAnimations:
-                if (std::string(arg) != "rest" && std::string(arg) != "run")
+                if (!either(arg, "rest", "run", o.animations))
                     return bad(format(tr("--animations takes rest or run, not '%s'"), arg));
-                o.animations = std::string(arg) == "run";
                 break;
             case kServe: o.serve = true; break;
             case kListen: o.listen = arg; break;
@@ -201,9 +207,8 @@ Parsed parseOptions(const std::vector<std::string>& args) {
                 o.user = arg;
                 break;
             case kColorScheme:
-                if (std::string(arg) != "light" && std::string(arg) != "dark")
+                if (!either(arg, "light", "dark", o.dark))
                     return bad(format(tr("--color-scheme takes light or dark, not '%s'"), arg));
-                o.dark = std::string(arg) == "dark";
                 break;
             case kTransparent: o.transparent = true; break;
             case kWarmUp: o.warmUp = true; break;

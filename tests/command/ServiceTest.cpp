@@ -33,9 +33,7 @@ public:
         std::filesystem::permissions(dir.path("runtime"), std::filesystem::perms::owner_all);
         pid_ = support::startCommand(args, {"VEMO_TEST_TAG=" + tag_, "XDG_RUNTIME_DIR=" + dir.path("runtime")},
                                      dir.path("err.txt"));
-        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        while (get("/health", 2000).status != 200 && std::chrono::steady_clock::now() < until)
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        support::eventually([&] { return get("/health", 2000).status == 200; });
     }
     ~Service() {
         if (pid_ > 0) stop();
@@ -159,12 +157,9 @@ TEST(ServiceApi, AHostilePageIsAnswered504AndTheQueueIsBounded) {
     // One request photographs, one waits: a third is turned away with a time to come back.
     HttpReply first, second;
     std::thread a([&] { first = s.get(shotOf(pages.url("/stalled"), "&timeout=4")); });
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (s.get("/health").body.find("\"busy\":1") == std::string::npos && std::chrono::steady_clock::now() < until)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_TRUE(support::eventually([&] { return s.get("/health").body.find("\"busy\":1") != std::string::npos; }));
     std::thread b([&] { second = s.get(shotOf(pages.url("/green"))); });
-    while (s.get("/health").body.find("\"queued\":1") == std::string::npos && std::chrono::steady_clock::now() < until)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_TRUE(support::eventually([&] { return s.get("/health").body.find("\"queued\":1") != std::string::npos; }));
     const auto third = s.get(shotOf(pages.url("/green")));
     EXPECT_EQ(third.status, 503) << third.body;
     EXPECT_EQ(third.headers.count("retry-after") ? third.headers.at("retry-after") : "", "5");
@@ -193,9 +188,7 @@ TEST(ServiceLife, ListensOnAUnixSocketOrOnTheSocketSystemdHandsOver) {
     support::TempDir d;
     const std::string socket = d.path("shot.sock");
     const pid_t local = support::startCommand({VEMO_SHOT, "--serve", "--jobs=1", "--listen=" + socket}, {}, d.path("err"));
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (support::httpRequest(socket, "GET", "/health").status != 200 && std::chrono::steady_clock::now() < until)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    support::eventually([&] { return support::httpRequest(socket, "GET", "/health").status == 200; });
     const auto r = support::httpRequest(socket, "GET", shotOf(pages.url("/blue")));
     ASSERT_EQ(r.status, 200) << r.body;
     EXPECT_EQ(picture(r, "png")->at(10, 10), 0x0000ffu);
@@ -208,8 +201,7 @@ TEST(ServiceLife, ListensOnAUnixSocketOrOnTheSocketSystemdHandsOver) {
     const pid_t activated = support::startCommand(
         {"/usr/bin/systemd-socket-activate", "-l", "127.0.0.1:" + std::to_string(port), VEMO_SHOT, "--serve", "--jobs=1"},
         {}, d.path("err2"));
-    while (support::httpRequest(port, "GET", "/health").status != 200 && std::chrono::steady_clock::now() < until)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    support::eventually([&] { return support::httpRequest(port, "GET", "/health").status == 200; });
     const auto a = support::httpRequest(port, "GET", shotOf(pages.url("/blue")));
     EXPECT_EQ(a.status, 200) << a.body;
     ::kill(activated, SIGTERM);
@@ -223,9 +215,7 @@ TEST(ServiceLife, SigtermDuringARequestAnswersItAndLeavesNothing) {
     Service s({"--jobs=2"});
     HttpReply r;
     std::thread client([&] { r = s.get(shotOf(pages.url("/slow"))); });
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (s.get("/health").body.find("\"busy\":1") == std::string::npos && std::chrono::steady_clock::now() < until)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_TRUE(support::eventually([&] { return s.get("/health").body.find("\"busy\":1") != std::string::npos; }));
     EXPECT_EQ(s.stop(), 0) << s.log();
     client.join();
     // Answered whole, or the connection closed: never a half picture.

@@ -257,7 +257,7 @@ TEST_F(ShotCommand, WithoutTheSandboxItSaysSoAndStillWorks) {
         std::filesystem::permissions(pages.path("bin/" + name), std::filesystem::perms::owner_all);
     }
     const auto page = writePage(pages, "b.html", bandPage(2000));
-    for (const std::string path : {std::string("/nonexistent"), pages.path("bin") + ":/usr/bin:/bin"}) {
+    for (const auto& path : {std::string("/nonexistent"), pages.path("bin") + ":/usr/bin:/bin"}) {
         const auto began = std::chrono::steady_clock::now();
         const auto r = shot({"--no-warm-up", page, out.path("b.png")}, {"PATH=" + path});
         ASSERT_EQ(r.status, 0) << path << ": " << r.err;
@@ -270,10 +270,7 @@ TEST_F(ShotCommand, WithoutTheSandboxItSaysSoAndStillWorks) {
 // Whether every process of that name the tagged command started has ended, within a
 // generous limit.
 bool allEnded(const std::string& name, const std::string& tag) {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (support::processCount(name, tag) != 0 && std::chrono::steady_clock::now() < until)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    return support::processCount(name, tag) == 0;
+    return support::eventually([&] { return support::processCount(name, tag) == 0; });
 }
 
 // These start displays of their own and count processes: nothing else runs beside them.
@@ -299,9 +296,7 @@ TEST(ShotHeadless, CtrlCInABatchLeavesNoPartialFileAndNoDisplay) {
     const pid_t pid = support::startCommand(
         {kShot, "--no-warm-up", "--wait=200", "--format=bmp", "--list", pages.path("list.txt"), "--out-dir", out.dir()},
         {"DISPLAY", "WAYLAND_DISPLAY", "VEMO_TEST_TAG=" + tag}, pages.path("err.txt"));
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (out.entries().size() < 2 && std::chrono::steady_clock::now() < until)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_TRUE(support::eventually([&] { return out.entries().size() >= 2; }));
     ::kill(pid, SIGINT);
     EXPECT_EQ(support::waitCommand(pid), 130);
     const auto files = out.entries();

@@ -1,5 +1,7 @@
 #include "tests/support/Command.h"
 
+#include <thread>
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/wait.h>
@@ -93,7 +95,7 @@ std::optional<Picture> readPicture(const std::string& path) {
         return decodeJpeg(bytes);
     if (bytes.size() > 12 && bytes.compare(0, 4, "RIFF") == 0 && bytes.compare(8, 4, "WEBP") == 0) return decodeWebp(bytes);
     if (const auto b = Bitmap::read(path)) {
-        Picture p{b->width, b->height, {}};
+        Picture p{b->width, b->height, {}, {}};
         p.pixels.resize(static_cast<std::size_t>(p.width) * p.height);
         for (int y = 0; y < p.height; ++y)
             for (int x = 0; x < p.width; ++x) p.pixels[static_cast<std::size_t>(y) * p.width + x] = b->pixel(x, y);
@@ -135,6 +137,19 @@ namespace support {
 std::string uniqueTag() {
     static int n = 0;
     return std::to_string(::getpid()) + "-" + std::to_string(++n);
+}
+
+}  // namespace support
+
+namespace support {
+
+bool eventually(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+    const auto until = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= until) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
 }
 
 }  // namespace support

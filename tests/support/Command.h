@@ -3,7 +3,9 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -27,6 +29,9 @@ int waitCommand(pid_t);
 
 // A picture file of any of the formats, decoded to 0xRRGGBB pixels.
 std::optional<Picture> readPicture(const std::string& path);
+
+// Whether `done` comes true within `limit`, asked again every few milliseconds.
+bool eventually(const std::function<bool()>& done, std::chrono::milliseconds limit = std::chrono::seconds(60));
 
 // How many processes of that name run now; with a tag, only those whose environment
 // has VEMO_TEST_TAG=tag, as everything a command started with it has.

@@ -41,7 +41,7 @@ std::optional<Picture> decodeJpeg(const std::string& bytes) {
     jpeg_read_header(&cinfo, TRUE);
     cinfo.out_color_space = JCS_RGB;
     jpeg_start_decompress(&cinfo);
-    Picture p{static_cast<int>(cinfo.output_width), static_cast<int>(cinfo.output_height), {}};
+    Picture p{static_cast<int>(cinfo.output_width), static_cast<int>(cinfo.output_height), {}, {}};
     p.pixels.resize(static_cast<std::size_t>(p.width) * p.height);
     std::vector<unsigned char> row(static_cast<std::size_t>(p.width) * 3);
     while (cinfo.output_scanline < cinfo.output_height) {
