@@ -19,6 +19,7 @@ struct Adjustments {
     std::string selector;  // the part: the first element matching
     std::optional<std::array<double, 4>> clip;  // or x, y, width, height in CSS pixels
     bool viewport = false;                      // or the first screen
+    bool operator==(const Adjustments&) const = default;
     bool any() const {
         return !waitFor.empty() || !hide.empty() || !remove.empty() || !style.empty() || !script.empty() || expand ||
                !selector.empty() || clip || viewport;

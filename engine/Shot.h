@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "capture/Image.h"
+#include "capture/ImageFiles.h"
 #include "capture/PageSize.h"
 #include "engine/Adjustments.h"
 #include "engine/Navigation.h"
@@ -19,6 +20,7 @@ struct Cookie {
     std::string name, value, domain, path = "/";
     bool secure = false, httpOnly = false;
     long long expires = 0;  // seconds since 1970; 0: for this session
+    bool operator==(const Cookie&) const = default;
 };
 
 // Who the page is asked for by.
@@ -27,6 +29,15 @@ struct Identity {
     std::vector<std::pair<std::string, std::string>> headers;  // sent to the page's own origin only
     std::vector<Cookie> cookies;  // an empty domain: the page's host
     std::string user, password;   // answers HTTP authentication from the page's host only
+    bool operator==(const Identity&) const = default;
+};
+
+// How the picture is written.
+struct PictureFile {
+    capture::Format format = capture::Format::Png;
+    int quality = 90;    // JPEG, and a lossy WebP
+    bool lossy = false;  // WebP: lossy at that quality, else lossless
+    bool operator==(const PictureFile&) const = default;
 };
 
 struct ShotRequest {
@@ -39,6 +50,8 @@ struct ShotRequest {
     bool dark = false;        // the page's dark colour scheme, whatever the host's theme
     bool transparent = false; // no background where the page sets none; the picture keeps alpha
     Identity identity;
+    PictureFile picture;
+    bool operator==(const ShotRequest&) const = default;
 };
 
 struct ShotResult {
@@ -63,6 +76,10 @@ struct ShotResult {
     int stillLoading = 0;       // images still loading, when incomplete
     std::string firstMissing;
     Adjusted adjusted;          // what the changes before the photo came to
+    // What the page came to, as far as it came: where it landed (after redirects and
+    // moves of its own), its title, and its main document's HTTP status (0: none came).
+    std::string finalAddress, title;
+    int httpStatus = 0;
 };
 
 class IShotEngine {

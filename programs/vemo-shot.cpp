@@ -18,7 +18,7 @@
 #include "shot/Messages.h"
 #include "shot/Options.h"
 #include "shot/Run.h"
-#include "shot/Service.h"
+#include "service/Service.h"
 #include "shot/Worker.h"
 
 namespace {
@@ -87,7 +87,7 @@ int main(int argc, char** argv) {
         // The service's engines are workers of their own, started from this program.
         std::error_code ec;
         const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
-        const int status = shot::serve(options, ec ? std::string(argv[0]) : self.string());
+        const int status = service::serve(options, ec ? std::string(argv[0]) : self.string());
         display.reset();
         return status;
     }
@@ -105,7 +105,7 @@ int main(int argc, char** argv) {
 
     engine::ShotEngine shooter(interrupted);
     int status = shot::kExitOk;
-    if (!options.workerDir.empty()) shot::serveAsWorker(shooter, options.workerDir, std::cin, std::cout, interrupted);
+    if (options.worker) shot::serveAsWorker(shooter, interrupted);
     else status = shot::run(options, shooter, {std::cerr, ::isatty(2) != 0}, interrupted);
     // Every file is written and closed. The engine's processes end with their connection
     // to this one: taking the engine and the libraries down piece by piece would only

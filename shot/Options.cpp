@@ -18,7 +18,9 @@ namespace {
 enum LongOnly { kWarmUp = 1000, kNoWarmUp, kReport, kList, kOutDir, kQuality, kFormat, kWait, kTimeout, kScale, kAnimations,
                 kServe, kListen, kJobs, kQueue, kTokenFile, kAllowFile, kWorker, kHide, kRemove, kStyle, kScript,
                 kWaitFor, kSelector, kClip, kViewport, kExpand, kNoExpand, kUserAgent, kHeader, kCookie, kCookies,
-                kUser, kColorScheme, kTransparent };
+                kUser, kColorScheme, kTransparent, kMaxTimeout, kMaxMemory, kAllowPrivate };
+
+enum BatchOnly { kResume = 1500, kIndex };
 
 const option kLong[] = {
     {"width", required_argument, nullptr, 'w'},     {"height", required_argument, nullptr, 'h'},
@@ -32,7 +34,7 @@ const option kLong[] = {
     {"serve", no_argument, nullptr, kServe},         {"listen", required_argument, nullptr, kListen},
     {"jobs", required_argument, nullptr, kJobs},     {"queue", required_argument, nullptr, kQueue},
     {"token-file", required_argument, nullptr, kTokenFile}, {"allow-file", no_argument, nullptr, kAllowFile},
-    {"worker", required_argument, nullptr, kWorker}, {"hide", required_argument, nullptr, kHide},
+    {"worker", no_argument, nullptr, kWorker}, {"hide", required_argument, nullptr, kHide},
     {"remove", required_argument, nullptr, kRemove}, {"style", required_argument, nullptr, kStyle},
     {"script", required_argument, nullptr, kScript}, {"wait-for", required_argument, nullptr, kWaitFor},
     {"selector", required_argument, nullptr, kSelector}, {"clip", required_argument, nullptr, kClip},
@@ -41,6 +43,9 @@ const option kLong[] = {
     {"header", required_argument, nullptr, kHeader}, {"cookie", required_argument, nullptr, kCookie},
     {"cookies", required_argument, nullptr, kCookies}, {"user", required_argument, nullptr, kUser},
     {"color-scheme", required_argument, nullptr, kColorScheme}, {"transparent", no_argument, nullptr, kTransparent},
+    {"max-timeout", required_argument, nullptr, kMaxTimeout}, {"max-memory", required_argument, nullptr, kMaxMemory},
+    {"allow-private", no_argument, nullptr, kAllowPrivate},
+    {"resume", no_argument, nullptr, kResume}, {"index", no_argument, nullptr, kIndex},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -60,9 +65,9 @@ bool either(const std::string& arg, const char* first, const char* second, bool&
     return true;
 }
 
-// A text given as it is, or as @FILE: the file's content.
-bool textOrFile(const char* arg, std::string& out) {
-    if (arg[0] != '@') {
+// A text given as it is, or as @FILE: the file's content (only where files may be read).
+bool textOrFile(const char* arg, std::string& out, bool readFiles) {
+    if (arg[0] != '@' || !readFiles) {
         out = arg;
         return true;
     }
@@ -108,7 +113,15 @@ std::optional<std::vector<engine::Cookie>> readCookieFile(std::istream& in) {
     return jar;
 }
 
-Parsed parseOptions(const std::vector<std::string>& args) {
+std::vector<OptionName> optionTable() {
+    std::vector<OptionName> names;
+    for (const option* o = kLong; o->name; ++o)
+        names.push_back({o->name, o->has_arg == required_argument,
+                         o->val == kHide || o->val == kRemove || o->val == kHeader || o->val == kCookie});
+    return names;
+}
+
+Parsed parseOptions(const std::vector<std::string>& args, bool readFiles) {
     std::vector<char*> argv;
     std::vector<std::string> copy = args;
     for (auto& a : copy) argv.push_back(a.data());
@@ -160,12 +173,19 @@ Parsed parseOptions(const std::vector<std::string>& args) {
                 break;
             case kTokenFile: o.tokenFile = arg; break;
             case kAllowFile: o.allowFile = true; break;
-            case kWorker: o.workerDir = arg; break;
+            case kWorker: o.worker = true; break;
+            case kMaxTimeout:
+                if (!number(arg, 1, 3600, o.maxTimeoutS)) return bad(format(tr("--max-timeout takes seconds from 1 to 3600, not '%s'"), arg));
+                break;
+            case kMaxMemory:
+                if (!number(arg, 64, 1 << 20, o.maxMemoryMB)) return bad(format(tr("--max-memory takes megabytes from 64 to 1048576, not '%s'"), arg));
+                break;
+            case kAllowPrivate: o.allowPrivate = true; break;
             case kHide: o.hide.push_back(arg); break;
             case kRemove: o.remove.push_back(arg); break;
             case kStyle:
             case kScript:
-                if (!textOrFile(arg, c == kStyle ? o.style : o.script))
+                if (!textOrFile(arg, c == kStyle ? o.style : o.script, readFiles))
                     return bad(format(tr("cannot read '%s': %s"), arg + 1, std::strerror(errno)));
                 break;
             case kWaitFor: o.waitFor = arg; break;
@@ -215,6 +235,8 @@ Parsed parseOptions(const std::vector<std::string>& args) {
             case kNoWarmUp: o.warmUp = false; break;
             case 'q': o.quiet = true; break;
             case kReport: o.report = arg; break;
+            case kResume: o.resume = true; break;
+            case kIndex: o.index = true; break;
             case kList: o.list = arg; break;
             case kOutDir: o.outDir = arg; break;
             case 'H': o.help = true; return {o, {}};
@@ -228,18 +250,21 @@ Parsed parseOptions(const std::vector<std::string>& args) {
     if (int(!o.selector.empty()) + int(o.clip.has_value()) + int(o.viewport) > 1)
         return bad(tr("--selector, --clip and --viewport each name the part to keep: give one"));
     std::vector<std::string> rest(copy.begin() + optind, copy.end());
-    if (o.serve || !o.workerDir.empty()) {
+    if (o.serve || o.worker) {
         if (!rest.empty() || !o.list.empty()) return bad(tr("the service takes its addresses from its requests"));
         return {o, {}};
     }
     if (!o.list.empty() || !o.outDir.empty()) {
         if (o.list.empty() || o.outDir.empty()) return bad(tr("--list and --out-dir go together"));
+        if (o.resume && o.report.empty())
+            return bad(tr("--resume needs the --report of the batch it goes on from"));
         if (!rest.empty()) return bad(tr("a batch takes no URL or OUT of its own"));
         if (o.transparent && !capture::formatHasAlpha(o.batchFormat))
             return bad(format(tr("--transparent needs a format that keeps transparency (PNG or WebP), not %s"),
                               capture::formatName(o.batchFormat)));
         return {o, {}};
     }
+    if (o.resume || o.index) return bad(tr("--resume and --index go with a batch (--list and --out-dir)"));
     if (rest.size() != 2) return bad(tr("give an address and a file to write: vemo-shot [OPTIONS] URL OUT"));
     o.address = rest[0];
     o.out = rest[1];

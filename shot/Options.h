@@ -49,6 +49,8 @@ struct Options {
     bool quiet = false;
     int quality = 90;
     std::string report;    // JSON Lines, or empty
+    bool resume = false;   // a batch goes on from its report: pages written and still there are skipped
+    bool index = false;    // a batch writes index.html into its folder: a contact sheet of its pages
     // One page: its address and file; or a batch: the list and the folder.
     std::string address, out;
     std::string list, outDir;
@@ -61,7 +63,10 @@ struct Options {
     int queue = 64;
     std::string tokenFile;
     bool allowFile = false;
-    std::string workerDir;  // a worker of the service, writing into this folder
+    bool worker = false;    // a worker of the service or of a batch of several engines
+    int maxTimeoutS = 60;   // the longest time limit a caller of the service may ask for
+    int maxMemoryMB = 2048; // what one engine's page may take before it is stopped
+    bool allowPrivate = false;  // the service's pages may reach private addresses, wherever it listens
 };
 
 struct Parsed {
@@ -69,7 +74,17 @@ struct Parsed {
     std::string error;  // why the command line is wrong, when it is
 };
 
-Parsed parseOptions(const std::vector<std::string>& args);
+// `readFiles`: whether --style=@FILE and --script=@FILE read the file (not for a
+// service's callers).
+Parsed parseOptions(const std::vector<std::string>& args, bool readFiles = true);
+
+struct OptionName {
+    std::string name;     // without its dashes
+    bool takesValue = false;
+    bool repeatable = false;
+};
+// Every long option the command knows.
+std::vector<OptionName> optionTable();
 
 // The cookies of a cookies.txt file as curl and wget write it; nothing when it is not one.
 std::optional<std::vector<engine::Cookie>> readCookieFile(std::istream&);

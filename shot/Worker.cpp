@@ -1,102 +1,182 @@
 #include "shot/Worker.h"
 
+#include <fcntl.h>
+#include <glib-unix.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <sstream>
+#include <iostream>
+#include <memory>
 
 #include "capture/ImageFiles.h"
 #include "shot/Messages.h"
-#include "shot/Options.h"
+#include "shot/RequestJson.h"
 #include "shot/Run.h"
 
 namespace shot {
 
 namespace {
 
-std::vector<std::string> split(const std::string& line, char by) {
-    std::vector<std::string> parts;
-    std::string part;
-    std::istringstream in(line);
-    while (std::getline(in, part, by)) parts.push_back(part);
-    if (!line.empty() && line.back() == by) parts.emplace_back();
-    return parts;
+struct Node {
+    JsonNode* node;
+    explicit Node(JsonNode* n) : node(n) {}
+    ~Node() {
+        if (node) json_node_unref(node);
+    }
+    JsonObject* object() const { return node && JSON_NODE_HOLDS_OBJECT(node) ? json_node_get_object(node) : nullptr; }
+};
+
+std::string text(JsonObject* o, const char* name) {
+    const char* s = json_object_has_member(o, name) ? json_object_get_string_member_with_default(o, name, "") : "";
+    return s ? s : "";
 }
 
-std::string flat(std::string s) {
-    for (auto& c : s)
-        if (c == '\t' || c == '\n' || c == '\r') c = ' ';
-    return s;
+// Whether standard input has something to read (or has ended), waiting on the main
+// loop so that signals are heard meanwhile.
+bool awaitInput(const std::atomic<bool>& interrupted) {
+    bool readable = false;
+    const guint watch = g_unix_fd_add(0, static_cast<GIOCondition>(G_IO_IN | G_IO_HUP | G_IO_ERR),
+                                      [](gint, GIOCondition, gpointer d) -> gboolean {
+                                          *static_cast<bool*>(d) = true;
+                                          return G_SOURCE_REMOVE;
+                                      }, &readable);
+    while (!readable && !interrupted) g_main_context_iteration(nullptr, TRUE);
+    if (!readable) g_source_remove(watch);
+    return readable && !interrupted;
 }
 
 }  // namespace
 
-std::string requestLine(const std::vector<std::string>& args) {
-    std::string line;
-    for (const auto& a : args) line += (line.empty() ? "" : "\t") + flat(a);
-    return line + "\n";
+std::string taskLine(const WorkerTask& t) {
+    JsonBuilder* b = json_builder_new();
+    json_builder_begin_object(b);
+    json_builder_set_member_name(b, "id");
+    json_builder_add_int_value(b, static_cast<gint64>(t.id));
+    json_builder_set_member_name(b, "path");
+    json_builder_add_string_value(b, t.path.c_str());
+    json_builder_set_member_name(b, "request");
+    json_builder_add_value(b, requestToJson(t.request));
+    json_builder_end_object(b);
+    Node root(json_builder_get_root(b));
+    g_object_unref(b);
+    return jsonText(root.node) + "\n";
+}
+
+std::optional<WorkerTask> parseTask(const std::string& line, std::string& why) {
+    Node root(parseJson(line));
+    JsonObject* o = root.object();
+    if (!o || !json_object_has_member(o, "id") || !json_object_has_member(o, "request")) {
+        why = "a task is a JSON object with an id and a request";
+        return std::nullopt;
+    }
+    WorkerTask t;
+    t.id = static_cast<unsigned long>(json_object_get_int_member(o, "id"));
+    t.path = text(o, "path");
+    const auto request = requestFromJson(json_object_get_member(o, "request"), why);
+    if (!request) return std::nullopt;
+    t.request = *request;
+    return t;
 }
 
 std::string answerLine(const WorkerAnswer& a) {
-    return flat(a.status) + "\t" + std::to_string(a.width) + "\t" + std::to_string(a.height) + "\t" +
-           std::to_string(a.milliseconds) + "\t" + flat(a.file) + "\t" + flat(a.message) + "\n";
+    JsonBuilder* b = json_builder_new();
+    json_builder_begin_object(b);
+    auto add = [b](const char* name, auto value) {
+        json_builder_set_member_name(b, name);
+        if constexpr (std::is_same_v<decltype(value), std::string>) json_builder_add_string_value(b, value.c_str());
+        else json_builder_add_int_value(b, static_cast<gint64>(value));
+    };
+    add("id", a.id);
+    add("status", a.status);
+    add("width", a.width);
+    add("height", a.height);
+    add("milliseconds", a.milliseconds);
+    add("file", a.file);
+    add("message", a.message);
+    json_builder_end_object(b);
+    Node root(json_builder_get_root(b));
+    g_object_unref(b);
+    return jsonText(root.node) + "\n";
 }
 
-bool parseAnswer(const std::string& line, WorkerAnswer& a) {
-    const auto f = split(line, '\t');
-    if (f.size() != 6) return false;
-    try {
-        a = {f[0], std::stoi(f[1]), std::stoi(f[2]), std::stol(f[3]), f[4], f[5]};
-    } catch (const std::exception&) {
-        return false;
-    }
-    return true;
+std::optional<WorkerAnswer> parseAnswer(const std::string& line) {
+    Node root(parseJson(line));
+    JsonObject* o = root.object();
+    if (!o || !json_object_has_member(o, "id") || !json_object_has_member(o, "status")) return std::nullopt;
+    WorkerAnswer a;
+    a.id = static_cast<unsigned long>(json_object_get_int_member(o, "id"));
+    a.status = text(o, "status");
+    a.width = static_cast<int>(json_object_get_int_member_with_default(o, "width", 0));
+    a.height = static_cast<int>(json_object_get_int_member_with_default(o, "height", 0));
+    a.milliseconds = static_cast<long>(json_object_get_int_member_with_default(o, "milliseconds", 0));
+    a.file = text(o, "file");
+    a.message = text(o, "message");
+    if (a.status.empty()) return std::nullopt;
+    return a;
 }
 
-void serveAsWorker(engine::IShotEngine& engine, const std::string& dir, std::istream& in, std::ostream& out,
-                   const std::atomic<bool>& interrupted) {
-    std::string line;
-    for (unsigned long n = 1; !interrupted && std::getline(in, line); ++n) {
-        const auto began = std::chrono::steady_clock::now();
-        WorkerAnswer a;
-        const auto parsed = parseOptions(split(line, '\t'));
-        if (!parsed.options || parsed.options->address.empty()) {
-            a.status = "usage";
-            a.message = parsed.error;
-        } else {
-            const auto& o = *parsed.options;
-            const auto kind = *capture::formatForName(o.out);
-            engine.forgetVisits();
-            auto shot = describe(engine.photograph(requestFor(o, o.address)));
-            a.message = shot.message;
-            if (shot.image) {
-                a.width = shot.image->width();
-                a.height = shot.image->height();
-            }
-            if (shot.image && (shot.status == Status::Ok || shot.status == Status::Incomplete)) {
-                if (const auto limit = capture::formatRefuses(kind, a.width, a.height)) {
-                    shot.status = Status::TooLarge;
-                    a.message = format(tr("the picture is %d x %d px, and %s holds at most %s: ask for %s instead"),
-                                       a.width, a.height, capture::formatName(kind), limit->limit.c_str(),
-                                       capture::formatName(limit->instead));
-                } else {
-                    // Named by the worker and the request: workers share the folder.
-                    const std::string file = dir + "/shot-" + std::to_string(::getpid()) + "-" + std::to_string(n) +
-                                             capture::formatExtension(kind);
-                    if (const auto error = capture::writeImageFile(*shot.image, file, kind, {o.quality, !o.qualityGiven})) {
-                        shot.status = Status::WriteFailed;
-                        a.message = error.message();
-                    } else {
-                        a.file = file;
-                    }
-                }
-            }
-            a.status = statusName(shot.status);
+bool isReadyLine(const std::string& line) {
+    Node root(parseJson(line));
+    JsonObject* o = root.object();
+    return o && json_object_get_boolean_member_with_default(o, "ready", FALSE);
+}
+
+void serveAsWorker(engine::IShotEngine& engine, const std::atomic<bool>& interrupted) {
+    // The answers' channel is this process's own: its children (the engine's
+    // processes) do not inherit it, and what anything prints on standard output goes
+    // to standard error.
+    const int channel = ::fcntl(1, F_DUPFD_CLOEXEC, 3);
+    ::dup2(2, 1);
+    auto say = [channel](const std::string& line) {
+        for (std::size_t at = 0; at < line.size();) {
+            const ssize_t n = ::write(channel, line.data() + at, line.size() - at);
+            if (n <= 0 && errno != EINTR) return;
+            if (n > 0) at += static_cast<std::size_t>(n);
         }
+    };
+    say("{\"ready\":true}\n");
+    std::string line;
+    while (awaitInput(interrupted) && std::getline(std::cin, line)) {
+        const auto began = std::chrono::steady_clock::now();
+        std::string why;
+        const auto task = parseTask(line, why);
+        WorkerAnswer a;
+        if (!task) {
+            g_printerr("vemo-shot: a task that cannot be read: %s\n", why.c_str());
+            continue;
+        }
+        a.id = task->id;
+        const auto kind = task->request.picture.format;
+        engine.forgetVisits();
+        auto shot = describe(engine.photograph(task->request));
+        a.message = shot.message;
+        if (shot.image) {
+            a.width = shot.image->width();
+            a.height = shot.image->height();
+        }
+        if (shot.image && (shot.status == Status::Ok || shot.status == Status::Incomplete)) {
+            if (const auto limit = capture::formatRefuses(kind, a.width, a.height)) {
+                shot.status = Status::TooLarge;
+                a.message = format(tr("the picture is %d x %d px, and %s holds at most %s: ask for %s instead"), a.width,
+                                   a.height, capture::formatName(kind), limit->limit.c_str(),
+                                   capture::formatName(limit->instead));
+            } else if (const auto error = capture::writeImageFile(*shot.image, task->path, kind,
+                                                                  {task->request.picture.quality,
+                                                                   !task->request.picture.lossy})) {
+                shot.status = Status::WriteFailed;
+                a.message = error.message();
+            } else {
+                a.file = task->path;
+            }
+        }
+        shot.image.reset();
+        a.status = statusName(shot.status);
         a.milliseconds = static_cast<long>(
             std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - began).count());
-        out << answerLine(a) << std::flush;
+        say(answerLine(a));
     }
+    if (channel >= 0) ::close(channel);
 }
 
 }  // namespace shot

@@ -1,32 +1,43 @@
-// A worker of the capture service: one engine in a process of its own, taking one
-// capture at a time from the service over a pipe. A request is one line of the
-// command's arguments separated by tabs; the answer one line of tab-separated fields:
-// status, width, height, milliseconds, the file written (or nothing), the message.
+// A worker: one engine in a process of its own, taking one capture at a time over a
+// pipe, for the service and for batches of several engines. Both ways a message is one
+// line of JSON. A task names its id, the capture request and the file to write; the
+// answer names the same id. A worker says {"ready":true} once its engine is up. Its
+// answers go on a channel of their own: whatever else it or its engine's processes
+// print never reaches the one who reads them.
 #pragma once
 
 #include <atomic>
-#include <istream>
-#include <ostream>
+#include <optional>
 #include <string>
-#include <vector>
 
 #include "engine/Shot.h"
 
 namespace shot {
 
+struct WorkerTask {
+    unsigned long id = 0;
+    engine::ShotRequest request;
+    std::string path;  // the file to write, in the request's format
+};
+
 struct WorkerAnswer {
+    unsigned long id = 0;
     std::string status;  // as the report says it
     int width = 0, height = 0;
     long milliseconds = 0;
-    std::string file, message;
+    std::string file, message;  // the file written (or nothing), and what is said of the page
 };
 
-std::string requestLine(const std::vector<std::string>& args);
+std::string taskLine(const WorkerTask&);
+std::optional<WorkerTask> parseTask(const std::string& line, std::string& why);
 std::string answerLine(const WorkerAnswer&);
-bool parseAnswer(const std::string& line, WorkerAnswer&);
+std::optional<WorkerAnswer> parseAnswer(const std::string& line);
+// Whether a line is a worker's word that its engine is up.
+bool isReadyLine(const std::string& line);
 
-// Answers requests until `in` ends; pictures are written into `dir`.
-void serveAsWorker(engine::IShotEngine&, const std::string& dir, std::istream& in, std::ostream& out,
-                   const std::atomic<bool>& interrupted);
+// Answers tasks read from standard input until it ends or `interrupted`, which is
+// heeded also while it waits for the next task; answers go to standard output, which
+// is taken for them alone (what else is printed there goes to standard error).
+void serveAsWorker(engine::IShotEngine&, const std::atomic<bool>& interrupted);
 
 }  // namespace shot

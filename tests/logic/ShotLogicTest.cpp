@@ -15,7 +15,6 @@
 #include "shot/Batch.h"
 #include "shot/Options.h"
 #include "shot/Run.h"
-#include "shot/ServiceRequest.h"
 #include "shot/Worker.h"
 
 namespace {
@@ -72,12 +71,6 @@ TEST(ShotNames, ReadableUniqueAndSafe) {
 TEST(ShotList, SkipsBlanksAndComments) {
     std::istringstream in("# pages\n\nhttp://a/\n   http://b/  \n\t# not this\nhttp://c/\r\n");
     EXPECT_EQ(shot::readList(in), (std::vector<std::string>{"http://a/", "http://b/", "http://c/"}));
-}
-
-TEST(ShotReport, OneJsonLineWithEveryFieldEscaped) {
-    EXPECT_EQ(shot::reportLine("http://a/\"q\"\\", "/o/a.png", 10, 20, 30, shot::Status::TimedOut, "line\nnext\x01"),
-              "{\"address\":\"http://a/\\\"q\\\"\\\\\",\"file\":\"/o/a.png\",\"width\":10,\"height\":20,"
-              "\"milliseconds\":30,\"status\":\"timed-out\",\"message\":\"line\\nnext\\u0001\"}");
 }
 
 // Pages of a given height, or the failure named for their address.
@@ -238,73 +231,6 @@ TEST(ShotRun, ATerminalSeesOneLiveLineAndQuietOrPipedOutputOnlyFailuresAndTheSum
         EXPECT_NE(quiet.find("refused: no (load-failed)"), std::string::npos);
         EXPECT_NE(quiet.find("2 of 3 pages written, 1 failed"), std::string::npos);
     }
-}
-
-}  // namespace
-
-namespace {
-
-TEST(ServiceRequest, FieldsMeanWhatTheCommandsOptionsMeanAndAreBounded) {
-    auto ok = shot::requestFromFields({{"url", "https://a.example/x?y=1"}, {"format", "JPG"}, {"width", "800"},
-                                       {"warm-up", "false"}, {"timeout", "7"}, {"animations", "run"}},
-                                      false);
-    ASSERT_TRUE(ok.options) << ok.error;
-    EXPECT_EQ(ok.options->address, "https://a.example/x?y=1");
-    EXPECT_EQ(ok.options->out, "picture.jpg");
-    EXPECT_EQ(ok.options->width, 800);
-    EXPECT_EQ(ok.options->timeoutS, 7);
-    EXPECT_FALSE(ok.options->warmUp);
-    EXPECT_TRUE(ok.options->animations);
-    // The caller's style and script are text, never a file of the service's.
-    const auto style = shot::requestFromFields({{"url", "http://a/"}, {"style", "@/etc/passwd"}}, false);
-    ASSERT_TRUE(style.options) << style.error;
-    EXPECT_EQ(style.options->style, " @/etc/passwd");
-    // An address that looks like an option is still an address.
-    EXPECT_FALSE(shot::requestFromFields({{"url", "--help"}}, true).options);
-    EXPECT_TRUE(shot::requestFromFields({{"url", "file:///tmp/a.html"}}, true).options);
-    const std::pair<std::map<std::string, std::string>, std::string> refused[] = {
-        {{}, "url="},
-        {{{"url", "file:///etc/passwd"}}, "only http and https"},
-        {{{"url", "ftp://a/"}}, "only http and https"},
-        {{{"url", "http://a/\nx"}}, "control characters"},
-        {{{"url", "http://a/" + std::string(9000, 'x')}}, "too long"},
-        {{{"url", "http://a/"}, {"format", "gif"}}, "format takes png"},
-        {{{"url", "http://a/"}, {"scale", "3"}}, "--scale takes 1 or 2"},
-        {{{"url", "http://a/"}, {"warm-up", "maybe"}}, "warm-up takes 0 or 1"},
-        {{{"url", "http://a/"}, {"format", "jpg"}, {"transparent", "1"}}, "--transparent needs a format"},
-        {{{"url", "http://a/"}, {"selector", "#a"}, {"viewport", "true"}}, "give one"},
-        {{{"url", "http://a/"}, {"list", "/etc/passwd"}}, "unknown field 'list'"},
-    };
-    for (const auto& [fields, says] : refused) {
-        const auto r = shot::requestFromFields(fields, false);
-        EXPECT_FALSE(r.options) << says;
-        EXPECT_NE(r.error.find(says), std::string::npos) << r.error;
-    }
-}
-
-TEST(ServiceWorker, AnswersEachRequestLineWithItsOutcomeAndFile) {
-    Folder f;
-    FakeEngine e;
-    e.failures = {{"http://refused/", Outcome::LoadFailed}};
-    std::istringstream in(shot::requestLine({"vemo-shot", "--width=300", "--", "http://a/", "p.bmp"}) +
-                          shot::requestLine({"vemo-shot", "--", "http://refused/", "p.png"}) + "vemo-shot\t--bogus\n");
-    std::ostringstream out;
-    std::atomic<bool> never{false};
-    shot::serveAsWorker(e, f.dir.string(), in, out, never);
-    std::istringstream lines(out.str());
-    std::string line;
-    shot::WorkerAnswer a;
-    ASSERT_TRUE(std::getline(lines, line) && shot::parseAnswer(line, a)) << out.str();
-    EXPECT_EQ(a.status, "ok");
-    EXPECT_EQ(a.width, 300);
-    EXPECT_EQ(bitmapWidth(a.file), 300);
-    ASSERT_TRUE(std::getline(lines, line) && shot::parseAnswer(line, a));
-    EXPECT_EQ(a.status, "load-failed");
-    EXPECT_EQ(a.message, "no");
-    EXPECT_EQ(a.file, "");
-    ASSERT_TRUE(std::getline(lines, line) && shot::parseAnswer(line, a));
-    EXPECT_EQ(a.status, "usage");
-    EXPECT_FALSE(std::getline(lines, line));
 }
 
 }  // namespace

@@ -6,10 +6,10 @@
 
 #include "shot/Options.h"
 
-namespace shot {
+namespace service {
 
 // Serves until SIGTERM or SIGINT; the exit status. `self` is this program, started
 // again as each engine's worker.
-int serve(const Options&, const std::string& self);
+int serve(const shot::Options&, const std::string& self);
 
-}  // namespace shot
+}  // namespace service

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-namespace shot {
+namespace service {
 
-class ServiceMetrics {
+class Metrics {
 public:
     void answered(const std::string& status, double seconds, std::uint64_t pictureBytes);
     void engineRestarted() { ++restarts_; }
@@ -22,4 +22,4 @@ private:
     static inline const std::vector<double> kBounds = {0.1, 0.25, 0.5, 1, 2.5, 5, 10, 30, 60};
 };
 
-}  // namespace shot
+}  // namespace service

@@ -1,11 +1,11 @@
-#include "shot/ServiceMetrics.h"
+#include "service/Metrics.h"
 
 #include <cstdio>
 #include <sstream>
 
-namespace shot {
+namespace service {
 
-void ServiceMetrics::answered(const std::string& status, double seconds, std::uint64_t pictureBytes) {
+void Metrics::answered(const std::string& status, double seconds, std::uint64_t pictureBytes) {
     ++byStatus_[status];
     ++count_;
     sum_ += seconds;
@@ -14,7 +14,7 @@ void ServiceMetrics::answered(const std::string& status, double seconds, std::ui
         if (seconds <= kBounds[i]) ++buckets_[i];
 }
 
-std::string ServiceMetrics::text(std::size_t queued, std::size_t busy, std::size_t engines) const {
+std::string Metrics::text(std::size_t queued, std::size_t busy, std::size_t engines) const {
     std::ostringstream m;
     m << "# HELP vemo_requests_total Capture requests answered, by outcome.\n# TYPE vemo_requests_total counter\n";
     for (const auto& [status, n] : byStatus_) m << "vemo_requests_total{status=\"" << status << "\"} " << n << "\n";
@@ -39,4 +39,4 @@ std::string ServiceMetrics::text(std::size_t queued, std::size_t busy, std::size
     return m.str();
 }
 
-}  // namespace shot
+}  // namespace service

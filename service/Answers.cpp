@@ -1,0 +1,152 @@
+#include "service/Answers.h"
+
+#include <glib/gstdio.h>
+
+#include "capture/ImageFiles.h"
+#include "service/Fields.h"
+#include "shot/Messages.h"
+
+namespace service {
+
+struct Answers::Held {
+    SoupServerMessage* msg;
+    std::string host;
+    capture::Format format;
+    gint64 began;
+    bool gone = false;
+    std::function<void()> released, left;
+};
+
+namespace {
+
+const char* mediaType(capture::Format f) {
+    switch (f) {
+        case capture::Format::Png: return "image/png";
+        case capture::Format::Jpeg: return "image/jpeg";
+        case capture::Format::Bmp: return "image/bmp";
+        case capture::Format::Webp: return "image/webp";
+    }
+    return "application/octet-stream";
+}
+
+}  // namespace
+
+Answers::Answers(Metrics& metrics) : metrics_(metrics) {}
+
+Answers::~Answers() {
+    for (auto& [msg, held] : held_) {
+        g_signal_handlers_disconnect_by_data(msg, held.get());
+        g_object_unref(msg);
+    }
+}
+
+void Answers::await(SoupServerMessage* msg, const std::shared_ptr<shot::EngineJob>& job, gint64 began,
+                    std::function<void()> released) {
+    const char* host = soup_server_message_get_remote_host(msg);
+    auto held = std::make_unique<Held>(Held{msg, host ? host : "-", job->task.request.picture.format, began, false,
+                                            std::move(released), {}});
+    Held* h = held.get();
+    g_object_ref(msg);
+    g_signal_connect(msg, "finished", G_CALLBACK(+[](SoupServerMessage*, gpointer d) {
+                         auto* gone = static_cast<Held*>(d);
+                         if (gone->gone) return;
+                         gone->gone = true;
+                         // Its answer may come at once, and take this record with it.
+                         if (auto left = gone->left) left();
+                     }), h);
+    held_[msg] = std::move(held);
+    soup_server_message_pause(msg);
+    job->done = [this, msg](const shot::WorkerAnswer& a) {
+        const auto it = held_.find(msg);
+        if (it != held_.end()) answer(*it->second, a);
+    };
+}
+
+void Answers::onLeft(SoupServerMessage* msg, std::function<void()> left) {
+    if (const auto it = held_.find(msg); it != held_.end()) it->second->left = std::move(left);
+}
+
+void Answers::forget(Held& h) {
+    SoupServerMessage* msg = h.msg;
+    g_signal_handlers_disconnect_by_data(msg, &h);
+    auto keep = std::move(held_[msg]);
+    held_.erase(msg);
+    if (keep->released) keep->released();
+    g_object_unref(msg);
+}
+
+void Answers::release(SoupServerMessage* msg, guint status, const char* name, const std::string& message) {
+    const auto it = held_.find(msg);
+    if (it == held_.end()) return;
+    Held& h = *it->second;
+    const gint64 began = h.began;
+    h.released = nullptr;
+    g_signal_handlers_disconnect_by_data(msg, &h);
+    soup_server_message_unpause(msg);
+    error(msg, status, name, message, began);
+    auto keep = std::move(it->second);
+    held_.erase(it);
+    g_object_unref(msg);
+}
+
+void Answers::answer(Held& h, const shot::WorkerAnswer& a) {
+    GMappedFile* mapped = a.file.empty() ? nullptr : g_mapped_file_new(a.file.c_str(), FALSE, nullptr);
+    if (!a.file.empty()) g_unlink(a.file.c_str());  // the mapping keeps it while it is sent
+    if (!h.gone) {
+        const auto http = httpFor(a.status);
+        auto* headers = soup_server_message_get_response_headers(h.msg);
+        if (http.status == 200 && mapped) {
+            soup_message_headers_replace(headers, "Vemo-Page-Width", std::to_string(a.width).c_str());
+            soup_message_headers_replace(headers, "Vemo-Page-Height", std::to_string(a.height).c_str());
+            soup_message_headers_replace(headers, "Vemo-Milliseconds", std::to_string(a.milliseconds).c_str());
+            soup_message_headers_replace(headers, "Vemo-Status", a.status.c_str());
+            if (!a.message.empty()) {
+                gchar* escaped = g_uri_escape_string(a.message.c_str(), " ", TRUE);
+                soup_message_headers_replace(headers, "Vemo-Message", escaped);
+                g_free(escaped);
+            }
+            GBytes* bytes = g_mapped_file_get_bytes(mapped);
+            const gsize size = g_bytes_get_size(bytes);
+            soup_server_message_set_status(h.msg, 200, nullptr);
+            soup_message_headers_set_content_type(headers, mediaType(h.format), nullptr);
+            soup_message_body_append_bytes(soup_server_message_get_response_body(h.msg), bytes);
+            g_bytes_unref(bytes);
+            const double seconds = (g_get_monotonic_time() - h.began) / 1e6;
+            metrics_.answered(a.status, seconds, size);
+            log(h.msg, 200, size, seconds, h.host.c_str());
+        } else {
+            // Never an empty or half-written picture: an error with its reason.
+            const bool broken = http.status == 200;
+            if (http.status == 503) soup_message_headers_replace(headers, "Retry-After", "5");
+            error(h.msg, broken ? 500 : http.status, broken ? "internal" : http.name,
+                  broken ? shot::tr("the picture could not be read back") : a.message, h.began, h.host.c_str());
+        }
+        soup_server_message_unpause(h.msg);
+    }
+    if (mapped) g_mapped_file_unref(mapped);
+    forget(h);
+}
+
+void Answers::log(SoupServerMessage* msg, guint status, std::size_t bytes, double seconds, const char* host) {
+    if (!host) host = soup_server_message_get_remote_host(msg);
+    // What a client sent is logged with its control characters escaped.
+    g_printerr("%s %s %s %u %zu %.0f ms\n", shot::printable(host ? host : "-").c_str(),
+               shot::printable(soup_server_message_get_method(msg)).c_str(),
+               shot::printable(g_uri_get_path(soup_server_message_get_uri(msg))).c_str(), status, bytes, seconds * 1000);
+}
+
+void Answers::reply(SoupServerMessage* msg, guint status, const std::string& type, const std::string& body,
+                    const char* outcome, gint64 began, const char* host) {
+    soup_server_message_set_status(msg, status, nullptr);
+    soup_server_message_set_response(msg, type.c_str(), SOUP_MEMORY_COPY, body.data(), body.size());
+    const double seconds = (g_get_monotonic_time() - began) / 1e6;
+    if (outcome) metrics_.answered(outcome, seconds, 0);
+    log(msg, status, body.size(), seconds, host);
+}
+
+void Answers::error(SoupServerMessage* msg, guint status, const char* name, const std::string& message, gint64 began,
+                    const char* host) {
+    reply(msg, status, "application/json", errorBody(name, message), name, began, host);
+}
+
+}  // namespace service

@@ -1,0 +1,30 @@
+// What the capture service reads from a request and says back: its fields, its token,
+// the HTTP status of each outcome, errors as JSON.
+#pragma once
+
+#include <libsoup/soup.h>
+
+#include <string>
+
+#include "service/Request.h"
+
+namespace service {
+
+struct Http {
+    guint status;
+    const char* name;  // the status word of the JSON answer
+};
+
+// The command's outcomes (as the report names them) as HTTP statuses.
+Http httpFor(const std::string& status);
+// An error's JSON body: {"status": ..., "message": ...}.
+std::string errorBody(const std::string& status, const std::string& message);
+// Compared in time that depends only on the lengths, never on where they differ.
+bool sameSecret(const std::string& a, const std::string& b);
+// The fields of a query string: repeated names keep every value, in order.
+Fields queryFields(const char* query);
+// The fields of a JSON object: strings, numbers and true or false, or lists of them
+// for repeatable options; false, with why, when the body is no such object.
+bool jsonFields(const char* data, std::size_t size, Fields&, std::string& why);
+
+}  // namespace service

@@ -1,0 +1,219 @@
+#include "service/Service.h"
+
+#include <glib-unix.h>
+#include <glib/gstdio.h>
+#include <libsoup/soup.h>
+
+#include <fstream>
+#include <memory>
+
+#include "service/Answers.h"
+#include "service/Fields.h"
+#include "service/Listener.h"
+#include "service/Metrics.h"
+#include "service/Request.h"
+#include "shot/EnginePool.h"
+#include "shot/Messages.h"
+
+namespace service {
+
+using shot::format;
+using shot::tr;
+
+namespace {
+
+class Service {
+public:
+    Service(const shot::Options& o, const std::string& self) : o_(o) {
+        char* dir = g_dir_make_tmp("vemo-shot-XXXXXX", nullptr);
+        dir_ = dir ? dir : "";
+        g_free(dir);
+        const int jobs = o.jobs > 0 ? o.jobs : static_cast<int>(std::max(1u, g_get_num_processors()));
+        pool_ = std::make_unique<shot::EnginePool>(
+            std::vector<std::string>{self, "--worker", "--max-memory=" + std::to_string(o.maxMemoryMB)}, jobs,
+            [this] { metrics_.engineRestarted(); });
+        server_ = soup_server_new("server-header", "vemo-shot", nullptr);
+        soup_server_add_handler(server_, "/shot", &Service::shot, this, nullptr);
+        soup_server_add_handler(server_, "/health", &Service::health, this, nullptr);
+        soup_server_add_handler(server_, "/metrics", &Service::metrics, this, nullptr);
+        listener_ = std::make_unique<Listener>(server_, ListenerLimits{});
+        answers_ = std::make_unique<Answers>(metrics_);
+    }
+
+    ~Service() {
+        pool_.reset();
+        listener_.reset();
+        g_object_unref(server_);
+        if (!dir_.empty()) {
+            GDir* d = g_dir_open(dir_.c_str(), 0, nullptr);
+            while (const char* name = d ? g_dir_read_name(d) : nullptr) g_remove((dir_ + "/" + name).c_str());
+            if (d) g_dir_close(d);
+            g_rmdir(dir_.c_str());
+        }
+    }
+
+    bool readToken(std::string& error) {
+        if (o_.tokenFile.empty()) return true;
+        std::ifstream in(o_.tokenFile);
+        std::getline(in, token_);
+        while (!token_.empty() && g_ascii_isspace(token_.back())) token_.pop_back();
+        if (!in && token_.empty()) error = format(tr("cannot read the token file '%s'"), o_.tokenFile.c_str());
+        else if (token_.empty()) error = format(tr("the token file '%s' is empty"), o_.tokenFile.c_str());
+        return error.empty();
+    }
+
+    bool listen(std::string& where, std::string& error) {
+        if (!listener_->listen(o_.listen, where, error)) return false;
+        // Exposed beyond this machine, pages may reach public addresses only, unless
+        // the operator allows more.
+        denyPrivate_ = !o_.allowPrivate && !listener_->local();
+        return true;
+    }
+
+    // Takes no more requests (they are refused with 503 and the connection closed, so a
+    // balancer moves them on); the ones under way are finished, the waiting ones refused.
+    void drain() {
+        if (draining_) return;
+        draining_ = true;
+        pool_->failQueued("interrupted", tr("the service is shutting down"));
+    }
+    void end() {
+        listener_->close();
+        soup_server_disconnect(server_);
+        pool_->stop(3000);
+    }
+    bool drained() const { return draining_ && pool_->busy() == 0 && pool_->queued() == 0 && waiting_ == 0; }
+    bool denyPrivate() const { return denyPrivate_; }
+
+private:
+    bool allowed(SoupServerMessage* msg) {
+        if (token_.empty()) return true;
+        const char* auth = soup_message_headers_get_one(soup_server_message_get_request_headers(msg), "Authorization");
+        const std::string given = auth && g_str_has_prefix(auth, "Bearer ") ? auth + 7 : "";
+        return sameSecret(given, token_);
+    }
+
+    bool refuseUnauthorized(SoupServerMessage* msg, gint64 began) {
+        if (allowed(msg)) return false;
+        soup_message_headers_replace(soup_server_message_get_response_headers(msg), "WWW-Authenticate", "Bearer");
+        answers_->error(msg, 401, "unauthorized", tr("a valid 'Authorization: Bearer' token is needed"), began);
+        return true;
+    }
+
+    static void shot(SoupServer*, SoupServerMessage* msg, const char*, GHashTable*, gpointer data) {
+        auto* self = static_cast<Service*>(data);
+        const gint64 began = g_get_monotonic_time();
+        const char* method = soup_server_message_get_method(msg);
+        if (soup_server_message_get_status(msg) == 413) return;  // refused with its headers
+        if (method != SOUP_METHOD_GET && method != SOUP_METHOD_POST)
+            return self->answers_->error(msg, 405, "bad-request", tr("use GET or POST"), began);
+        if (self->refuseUnauthorized(msg, began)) return;
+        auto* headers = soup_server_message_get_response_headers(msg);
+        if (self->draining_) {
+            soup_message_headers_replace(headers, "Connection", "close");
+            return self->answers_->error(msg, 503, "unavailable", tr("the service is shutting down"), began);
+        }
+        Fields fields;
+        std::string why;
+        if (method == SOUP_METHOD_GET) {
+            fields = queryFields(g_uri_get_query(soup_server_message_get_uri(msg)));
+        } else {
+            GBytes* body = soup_message_body_flatten(soup_server_message_get_request_body(msg));
+            gsize size = 0;
+            const auto* data = static_cast<const char*>(g_bytes_get_data(body, &size));
+            const bool ok = jsonFields(data, size, fields, why);
+            g_bytes_unref(body);
+            if (!ok) return self->answers_->error(msg, 400, "bad-request", why, began);
+        }
+        const auto asked = requestFromFields(fields, {self->o_.maxTimeoutS, self->o_.allowFile});
+        if (!asked.request) return self->answers_->error(msg, 400, "bad-request", asked.error, began);
+        auto job = std::make_shared<shot::EngineJob>();
+        job->task.request = *asked.request;
+        self->applyPolicy(job->task.request);
+        job->task.path = self->dir_ + "/shot-" + std::to_string(++self->made_) +
+                         capture::formatExtension(job->task.request.picture.format);
+        self->answers_->await(msg, job, began, [self] { --self->waiting_; });
+        std::weak_ptr<shot::EngineJob> weak = job;
+        self->answers_->onLeft(msg, [self, weak] {
+            if (auto gone = weak.lock()) self->pool_->cancel(gone);  // out of the queue, or its engine stopped
+        });
+        switch (self->pool_->submit(job, static_cast<std::size_t>(self->o_.queue))) {
+            case shot::EnginePool::Submitted::Queued: ++self->waiting_; return;
+            case shot::EnginePool::Submitted::Full:
+                soup_message_headers_replace(headers, "Retry-After", "5");
+                return self->answers_->release(msg, 503, "busy", tr("every engine is busy and the queue is full"));
+            case shot::EnginePool::Submitted::Unavailable:
+                soup_message_headers_replace(headers, "Retry-After", "5");
+                return self->answers_->release(msg, 503, "unavailable", tr("no engine could be started"));
+        }
+    }
+
+    void applyPolicy(engine::ShotRequest&) const {}
+
+    static void health(SoupServer*, SoupServerMessage* msg, const char*, GHashTable*, gpointer data) {
+        // Open to load balancers without the token: it tells whether engines are up, nothing else.
+        auto* self = static_cast<Service*>(data);
+        const bool ready = !self->draining_ && self->pool_->ready();
+        if (self->draining_)
+            soup_message_headers_replace(soup_server_message_get_response_headers(msg), "Connection", "close");
+        self->answers_->reply(msg, ready ? 200 : 503, "application/json",
+                              format("{\"status\":\"%s\",\"engines\":%zu,\"busy\":%zu,\"queued\":%zu}",
+                                     ready ? "ready" : "unavailable", self->pool_->alive(), self->pool_->busy(),
+                                     self->pool_->queued()), nullptr, g_get_monotonic_time());
+    }
+
+    static void metrics(SoupServer*, SoupServerMessage* msg, const char*, GHashTable*, gpointer data) {
+        auto* self = static_cast<Service*>(data);
+        const gint64 began = g_get_monotonic_time();
+        if (self->refuseUnauthorized(msg, began)) return;
+        self->answers_->reply(msg, 200, "text/plain; version=0.0.4",
+                              self->metrics_.text(self->pool_->queued(), self->pool_->busy(), self->pool_->alive()),
+                              nullptr, began);
+    }
+
+    const shot::Options o_;
+    std::string dir_, token_;
+    std::unique_ptr<shot::EnginePool> pool_;
+    SoupServer* server_ = nullptr;
+    std::unique_ptr<Listener> listener_;
+    Metrics metrics_;
+    std::unique_ptr<Answers> answers_;
+    bool draining_ = false, denyPrivate_ = false;
+    int waiting_ = 0;
+    unsigned long made_ = 0;
+};
+
+}  // namespace
+
+int serve(const shot::Options& o, const std::string& self) {
+    Service service(o, self);
+    std::string where, error;
+    if (!service.readToken(error) || !service.listen(where, error)) {
+        g_printerr("vemo-shot: %s\n", error.c_str());
+        return shot::kExitUsage;
+    }
+    g_printerr("vemo-shot: serving on %s%s\n", where.c_str(),
+               service.denyPrivate() ? "; pages may reach public addresses only" : "");
+    GMainLoop* loop = g_main_loop_new(nullptr, FALSE);
+    struct Stop {
+        Service* service;
+        GMainLoop* loop;
+    } stop{&service, loop};
+    auto onSignal = +[](gpointer d) -> gboolean {
+        static_cast<Stop*>(d)->service->drain();
+        return G_SOURCE_CONTINUE;
+    };
+    g_unix_signal_add(SIGTERM, onSignal, &stop);
+    g_unix_signal_add(SIGINT, onSignal, &stop);
+    g_timeout_add(50, [](gpointer d) -> gboolean {
+        auto* s = static_cast<Stop*>(d);
+        if (s->service->drained()) g_main_loop_quit(s->loop);
+        return G_SOURCE_CONTINUE;
+    }, &stop);
+    g_main_loop_run(loop);
+    g_main_loop_unref(loop);
+    service.end();
+    return shot::kExitOk;
+}
+
+}  // namespace service

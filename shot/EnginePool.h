@@ -1,0 +1,75 @@
+// Engines in worker processes of the command, kept warm and fed one task at a time
+// from bounded queues: for the service, and for batches of several engines. Each scale
+// has engines of its own (a process paints at one scale), started when first asked.
+// A worker that hangs past its task's time limit, or ends, is replaced; one that cannot
+// start is tried again later and later, and meanwhile its tasks are answered at once.
+#pragma once
+
+#include <gio/gio.h>
+
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "shot/Worker.h"
+
+namespace shot {
+
+struct EngineJob {
+    WorkerTask task;  // its id is the pool's to give
+    std::function<void(const WorkerAnswer&)> done;  // heard once, also when it failed or was cancelled
+};
+
+class EnginePool {
+public:
+    // `command`: a worker's command line, to which "--scale=N" is added.
+    EnginePool(std::vector<std::string> command, int enginesPerScale, std::function<void()> restarted = {});
+    ~EnginePool();
+    EnginePool(const EnginePool&) = delete;
+    EnginePool& operator=(const EnginePool&) = delete;
+
+    enum class Submitted { Queued, Full, Unavailable };
+    // Queues a job; Full when `limit` jobs of its scale already wait, Unavailable when
+    // no engine of its scale could be started.
+    Submitted submit(std::shared_ptr<EngineJob>, std::size_t limit);
+    // Its asker left: it leaves the queue, or its engine is stopped (and replaced).
+    void cancel(const std::shared_ptr<EngineJob>&);
+    // Answers every job still waiting with `status` and `message`, at once.
+    void failQueued(const std::string& status, const std::string& message);
+    // Ends every worker: their input is closed, and those still there after `ms` are killed.
+    void stop(int ms);
+
+    bool ready() const;  // an engine of the first scale is up
+    std::size_t queued() const;
+    std::size_t busy() const;
+    std::size_t alive() const;
+
+    struct Worker;
+    struct Group;
+
+private:
+    Group& group(int scale);
+    void spawn(Worker&);
+    void dispatch(Group&);
+    void finish(Worker&, WorkerAnswer);
+    void ended(Worker&);
+    void heard(Worker&, const std::string& line);
+    static void lineRead(GObject*, GAsyncResult*, gpointer);
+    static void exited(GObject*, GAsyncResult*, gpointer);
+
+    std::vector<std::string> command_;
+    int engines_;
+    std::function<void()> restarted_;
+    std::map<int, std::unique_ptr<Group>> groups_;
+    unsigned long nextId_ = 1;
+    bool stopping_ = false;
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+};
+
+// A line as it may be logged: control characters escaped, cut short when long.
+std::string printable(const std::string& text, std::size_t longest = 300);
+
+}  // namespace shot
