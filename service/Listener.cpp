@@ -17,6 +17,7 @@ using shot::tr;
 struct Listener::Connection {
     Listener* listener;
     GSocket* socket;
+    GSocketAddress* remote;
     guint deadline = 0;
     std::size_t body = 0;  // of the request being read
 };
@@ -121,26 +122,29 @@ gboolean Listener::incoming(GSocketService*, GSocketConnection* connection, GObj
         g_io_stream_close(G_IO_STREAM(connection), nullptr, nullptr);
         return TRUE;
     }
-    auto* c = new Connection{self, socket};
-    self->open_[socket] = c;
+    GSocketAddress* local = g_socket_connection_get_local_address(connection, nullptr);
+    GSocketAddress* remote = g_socket_connection_get_remote_address(connection, nullptr);
+    if (!remote) remote = g_unix_socket_address_new_with_type("", 0, G_UNIX_SOCKET_ADDRESS_ANONYMOUS);
+    // The server keeps the remote address it is given: its messages name it, and so
+    // tell which connection they came on.
+    auto* c = new Connection{self, socket, remote};
+    self->open_[remote] = c;
     // Its end, whenever the server lets go of it.
     g_object_weak_ref(G_OBJECT(connection), [](gpointer d, GObject*) {
         auto* gone = static_cast<Connection*>(d);
         if (gone->listener) {
             if (gone->deadline) g_source_remove(gone->deadline);
-            gone->listener->open_.erase(gone->socket);
+            gone->listener->open_.erase(gone->remote);
         }
+        if (gone->remote) g_object_unref(gone->remote);  // held till now: no other connection has its name
         delete gone;
     }, c);
-    GSocketAddress* local = g_socket_connection_get_local_address(connection, nullptr);
-    GSocketAddress* remote = g_socket_connection_get_remote_address(connection, nullptr);
     GError* e = nullptr;
     if (!soup_server_accept_iostream(self->server_, G_IO_STREAM(connection), local, remote, &e)) {
         g_printerr("vemo-shot: a connection could not be taken: %s\n", e->message);
         g_error_free(e);
     }
     if (local) g_object_unref(local);
-    if (remote) g_object_unref(remote);
     self->arm(*c, self->limits_.requestSeconds);
     return TRUE;
 }
@@ -156,7 +160,7 @@ void Listener::arm(Connection& c, int seconds) {
 }
 
 Listener::Connection* Listener::connectionOf(SoupServerMessage* msg) {
-    const auto it = open_.find(soup_server_message_get_socket(msg));
+    const auto it = open_.find(soup_server_message_get_remote_address(msg));
     return it == open_.end() ? nullptr : it->second;
 }
 

@@ -45,7 +45,7 @@ private:
     SoupServer* server_;
     ListenerLimits limits_;
     GSocketService* service_ = nullptr;
-    std::map<GSocket*, Connection*> open_;
+    std::map<GSocketAddress*, Connection*> open_;
     std::string socketPath_;
     bool local_ = true;
 };

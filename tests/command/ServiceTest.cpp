@@ -14,6 +14,7 @@
 #include "tests/support/GuiHarness.h"
 #include "tests/support/HttpClient.h"
 #include "tests/support/HttpServer.h"
+#include "tests/support/ServiceProcess.h"
 
 using support::HttpReply;
 
@@ -24,65 +25,10 @@ std::string solid(const char* colour, int height = 1500) {
            std::to_string(height) + "px'></div>";
 }
 
-// The service, started with `args`, ready once /health says so.
-class Service {
-public:
-    explicit Service(std::vector<std::string> args) : port_(support::freePort()), tag_(support::uniqueTag()) {
-        args.insert(args.begin(), {VEMO_SHOT, "--serve", "--listen=127.0.0.1:" + std::to_string(port_)});
-        std::filesystem::create_directories(dir.path("runtime"));
-        std::filesystem::permissions(dir.path("runtime"), std::filesystem::perms::owner_all);
-        pid_ = support::startCommand(args, {"VEMO_TEST_TAG=" + tag_, "XDG_RUNTIME_DIR=" + dir.path("runtime")},
-                                     dir.path("err.txt"));
-        support::eventually([&] { return get("/health", 2000).status == 200; });
-    }
-    ~Service() {
-        if (pid_ > 0) stop();
-    }
-    HttpReply get(const std::string& target, int ms = 120000, std::vector<std::string> headers = {}) {
-        return support::httpRequest(port_, "GET", target, headers, {}, ms);
-    }
-    HttpReply post(const std::string& json, std::vector<std::string> headers = {}) {
-        headers.push_back("Content-Type: application/json");
-        return support::httpRequest(port_, "POST", "/shot", headers, json);
-    }
-    // Ends it with SIGTERM; its exit status.
-    int stop() {
-        ::kill(pid_, SIGTERM);
-        const int status = support::waitCommand(pid_);
-        pid_ = -1;
-        return status;
-    }
-    std::string log() const {
-        std::ifstream in(dir.path("err.txt"));
-        return {std::istreambuf_iterator<char>(in), {}};
-    }
-    const std::string& tag() const { return tag_; }
-    support::TempDir dir;
+using Service = support::ServiceProcess;
+using support::shotOf;
 
-private:
-    int port_;
-    std::string tag_;
-    pid_t pid_ = -1;
-};
-
-std::optional<support::Picture> picture(const HttpReply& r, const std::string& ext) {
-    support::TempDir d;
-    std::ofstream(d.path("p." + ext), std::ios::binary) << r.body;
-    return support::readPicture(d.path("p." + ext));
-}
-
-std::string shotOf(const std::string& url, const std::string& more = {}) {
-    std::string out = "/shot?url=";
-    for (unsigned char c : url) {
-        if (std::isalnum(c) || c == '.' || c == '-' || c == '_') out += static_cast<char>(c);
-        else {
-            char b[4];
-            std::snprintf(b, sizeof b, "%%%02X", c);
-            out += b;
-        }
-    }
-    return out + more;
-}
+std::optional<support::Picture> picture(const HttpReply& r, const std::string& ext) { return support::answerPicture(r, ext); }
 
 TEST(ServiceApi, AnswersPicturesInEachFormatAndErrorsWithTheirStatus) {
     support::HttpServer pages;
