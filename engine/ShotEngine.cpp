@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "engine/Adjusting.h"
+#include "engine/PageFacts.h"
 #include "engine/PagePainter.h"
 #include "engine/Readiness.h"
 
@@ -238,6 +239,7 @@ ShotResult ShotEngine::photograph(const ShotRequest& r) {
                     res.failure = {identities_.loginFailure(), {}};
                     webkit_web_view_stop_loading(page_->view());
                 }
+                notePageFacts(page_->view(), page_->navigation(), res);
                 return res;
             }
             case Settled::Ready:
@@ -246,7 +248,10 @@ ShotResult ShotEngine::photograph(const ShotRequest& r) {
         const int hops = page_->navigation().hops();
         bool changed = false;
         auto res = take(r, round, deadline, changed);
-        if (!changed) return res;
+        if (!changed) {
+            notePageFacts(page_->view(), page_->navigation(), res);
+            return res;
+        }
         // The document was replaced while it was photographed: never stitched, but taken
         // again where the page moved on to (the tracker bounds how often it may), or once
         // more where it was replaced otherwise.

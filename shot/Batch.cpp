@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <filesystem>
+#include <map>
 
 namespace shot {
 
@@ -64,6 +66,28 @@ std::string fileNameFor(const std::string& address, const std::string& extension
     for (int n = 2; taken.count(lower(candidate)); ++n) candidate = name + "-" + std::to_string(n) + extension;
     taken.insert(lower(candidate));
     return candidate;
+}
+
+std::vector<std::optional<PageReport>> writtenBefore(const std::vector<BatchPage>& pages, std::istream& report) {
+    // An address listed twice has two files: each page takes the line of its own.
+    std::multimap<std::string, PageReport> lines;
+    std::string line;
+    while (std::getline(report, line)) {
+        const auto page = parseReport(line);
+        if (page && written(page->status) && !page->file.empty()) lines.emplace(page->address, *page);
+    }
+    std::vector<std::optional<PageReport>> done(pages.size());
+    for (std::size_t i = 0; i < pages.size(); ++i) {
+        auto [from, to] = lines.equal_range(pages[i].address);
+        for (auto it = from; it != to; ++it) {
+            std::error_code ec;
+            if (!std::filesystem::equivalent(it->second.file, pages[i].path, ec) || ec) continue;
+            done[i] = it->second;
+            lines.erase(it);
+            break;
+        }
+    }
+    return done;
 }
 
 }  // namespace shot

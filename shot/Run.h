@@ -4,18 +4,16 @@
 
 #include <atomic>
 #include <memory>
-#include <ostream>
 #include <string>
 
 #include "capture/Image.h"
 #include "engine/Shot.h"
 #include "shot/Options.h"
+#include "shot/Progress.h"
+#include "shot/Report.h"
 
 namespace shot {
 
-enum class Status { Ok, Incomplete, LoadFailed, TimedOut, TooLarge, WriteFailed, Interrupted, BadRequest, NoElement,
-                    ScriptFailed };
-const char* statusName(Status);  // as the report says it
 Exit exitFor(Status);
 
 struct PageShot {
@@ -29,15 +27,6 @@ engine::ShotRequest requestFor(const Options&, const std::string& address);
 
 // What the engine made of a page, in the command's words.
 PageShot describe(const engine::ShotResult&);
-
-struct Console {
-    std::ostream& err;
-    bool live = false;  // standard error is a terminal: one live progress line
-};
-
-// One JSON line of the report.
-std::string reportLine(const std::string& address, const std::string& file, int width, int height, long ms,
-                       Status status, const std::string& message);
 
 // Runs what the options ask for; the exit status.
 int run(const Options&, engine::IShotEngine&, Console, const std::atomic<bool>& interrupted);
