@@ -42,6 +42,8 @@ install(FILES ${VEMO_GENERATED}/vemo-shot.service ${CMAKE_SOURCE_DIR}/resources/
         DESTINATION lib/systemd/system)
 install(FILES ${CMAKE_SOURCE_DIR}/resources/desktop/copyright ${VEMO_GENERATED}/changelog.gz
         DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/vemo-snapshot)
+# Several services behind one address: an nginx site to start from.
+install(FILES ${CMAKE_SOURCE_DIR}/resources/nginx/vemo-shot.conf DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/vemo-snapshot/examples)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME vemo-snapshot)

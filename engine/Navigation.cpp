@@ -89,11 +89,11 @@ void Navigation::failed(LoadError error, const std::string& detail, bool cancell
     fail(error, detail);
 }
 
-void Navigation::processEnded(bool endedByUs) {
+void Navigation::processEnded(bool endedByUs, bool outOfMemory) {
     ++changes_;
     documents_ = 0;
     awaitingStart_ = false;
-    fail(endedByUs ? LoadError::Stopped : LoadError::Crashed, {});
+    fail(endedByUs ? LoadError::Stopped : outOfMemory ? LoadError::OutOfMemory : LoadError::Crashed, {});
 }
 
 void Navigation::fail(LoadError error, std::string detail) {

@@ -109,7 +109,8 @@ gboolean WebPage::loadFailed(WebKitWebView*, WebKitLoadEvent, gchar*, GError* er
 }
 
 void WebPage::processEnded(WebKitWebView*, WebKitWebProcessTerminationReason reason, gpointer data) {
-    static_cast<WebPage*>(data)->navigation_.processEnded(reason == WEBKIT_WEB_PROCESS_TERMINATED_BY_API);
+    static_cast<WebPage*>(data)->navigation_.processEnded(reason == WEBKIT_WEB_PROCESS_TERMINATED_BY_API,
+                                                           reason == WEBKIT_WEB_PROCESS_EXCEEDED_MEMORY_LIMIT);
 }
 
 void WebPage::responsivenessChanged(WebKitWebView* view, GParamSpec*, gpointer data) {

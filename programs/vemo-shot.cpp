@@ -47,6 +47,7 @@ int main(int argc, char** argv) {
         return shot::kExitUsage;
     }
     const auto& options = *parsed.options;
+    const int answers = options.worker ? shot::takeAnswerChannel() : -1;
     if (options.help) {
         std::cout << shot::usageText("vemo-shot");
         return shot::kExitOk;
@@ -73,6 +74,7 @@ int main(int argc, char** argv) {
     }
     if (options.scale == 2) setenv("GDK_SCALE", "2", 1);
     engine::keepNothingOnDisk();
+    engine::limitPageMemory(options.maxMemoryMB);
     engine::keepPagesLight();
     // No assistive technology listens to a window nobody sees: neither this process nor
     // the engine's look for one (nor warn that they found none).
@@ -105,7 +107,7 @@ int main(int argc, char** argv) {
 
     engine::ShotEngine shooter(interrupted);
     int status = shot::kExitOk;
-    if (options.worker) shot::serveAsWorker(shooter, interrupted);
+    if (options.worker) shot::serveAsWorker(shooter, answers, interrupted);
     else status = shot::run(options, shooter, {std::cerr, ::isatty(2) != 0}, interrupted);
     // Every file is written and closed. The engine's processes end with their connection
     // to this one: taking the engine and the libraries down piece by piece would only

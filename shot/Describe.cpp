@@ -7,6 +7,27 @@ namespace shot {
 
 namespace {
 
+// The kind of address the network rules refuse, from the engine's word for it.
+std::string kindWords(const std::string& kind) {
+    if (kind == "loopback") return tr("a loopback address (this machine)");
+    if (kind == "private") return tr("a private network address");
+    if (kind == "link-local") return tr("a link-local address");
+    if (kind == "shared") return tr("a carrier's shared address");
+    if (kind == "multicast") return tr("a multicast address");
+    if (kind == "unspecified") return tr("an unspecified address");
+    return tr("a reserved address");
+}
+
+// Why the page's own address is refused: the engine's detail is "host:port address kind".
+std::string refusedAddress(const std::string& detail) {
+    const auto first = detail.find(' '), second = detail.rfind(' ');
+    if (first == std::string::npos || second == first) return tr("the network rules refuse the page's address");
+    const std::string where = detail.substr(0, first), address = detail.substr(first + 1, second - first - 1);
+    return format(tr("%s is refused: it leads to %s, %s, and pages may reach public addresses only "
+                     "(--allow-host=HOST[:PORT] lets a host through)"),
+                  where.c_str(), address.c_str(), kindWords(detail.substr(second + 1)).c_str());
+}
+
 std::string whyNotLoaded(const engine::Failure& f) {
     using engine::LoadError;
     switch (f.error) {
@@ -18,8 +39,10 @@ std::string whyNotLoaded(const engine::Failure& f) {
             return format(tr("the page kept moving on to other addresses by itself (%s times)"), f.detail.c_str());
         case LoadError::Stopped: return tr("the page did not answer and was stopped");
         case LoadError::Crashed: return tr("the page's web process ended unexpectedly");
+        case LoadError::OutOfMemory: return tr("the page took more memory than a page may (--max-memory), and was stopped");
         case LoadError::NeedsLogin: return tr("the page asks for a user name and password (--user)");
         case LoadError::LoginRefused: return tr("the page refused the user name and password given");
+        case LoadError::PrivateAddress: return refusedAddress(f.detail);
         default: break;
     }
     return f.detail.empty() ? tr("the page could not be loaded") : f.detail;
@@ -63,6 +86,17 @@ PageShot describe(const engine::ShotResult& r) {
                 if (!s.message.empty()) s.message += "; ";
                 s.message += tr("the page kept growing as it was scrolled: the picture holds what had loaded by the "
                                 "time limit");
+            }
+            if (r.refused > 0) {
+                if (!s.message.empty()) s.message += "; ";
+                s.message += format(tr("%d requests to addresses pages may not reach were refused (the first: %s)"),
+                                    r.refused, r.firstRefused.c_str());
+            }
+            if (r.loginsSkipped > 0) {
+                if (!s.message.empty()) s.message += "; ";
+                s.message += format(tr("%d resources were left out, as another site than the page's asked for a login "
+                                       "(the first: %s)"),
+                                    r.loginsSkipped, r.firstLoginSkipped.c_str());
             }
             return s;
         }

@@ -15,6 +15,10 @@ struct EnginePool::Worker {
     std::shared_ptr<EngineJob> job;
     guint guard = 0, retry = 0;
     bool overdue = false, cancelled = false;
+    // Its end is heard twice: its answers' channel closes once every answer is read,
+    // and the process is reaped. The second of the two ends it here.
+    bool eof = false, reaped = false;
+    guint drain = 0;
 };
 
 struct EnginePool::Group {
@@ -100,7 +104,7 @@ void EnginePool::spawn(Worker& w) {
     w.process = g_subprocess_newv(argv.data(), static_cast<GSubprocessFlags>(G_SUBPROCESS_FLAGS_STDIN_PIPE |
                                                                              G_SUBPROCESS_FLAGS_STDOUT_PIPE), &error);
     ++w.generation;
-    w.ready = false;
+    w.ready = w.eof = w.reaped = false;
     if (!w.process) {
         g_printerr("vemo-shot: an engine could not start: %s\n", error->message);
         g_error_free(error);
@@ -245,11 +249,16 @@ void EnginePool::lineRead(GObject* source, GAsyncResult* result, gpointer data) 
     std::unique_ptr<Call> call(static_cast<Call*>(data));
     gsize length = 0;
     gchar* line = g_data_input_stream_read_line_finish(G_DATA_INPUT_STREAM(source), result, &length, nullptr);
-    if (!*call->alive || call->worker->generation != call->generation || !line) {
+    if (!*call->alive || call->worker->generation != call->generation) {
         g_free(line);
-        return;  // a worker that ended: its end answers its job
+        return;  // a worker replaced since
     }
     Worker& w = *call->worker;
+    if (!line) {
+        w.eof = true;
+        if (w.reaped) w.pool->ended(w);
+        return;
+    }
     const std::string text(line, length);
     g_free(line);
     g_data_input_stream_read_line_async(w.out, G_PRIORITY_DEFAULT, nullptr, &EnginePool::lineRead, call.release());
@@ -260,10 +269,26 @@ void EnginePool::exited(GObject* source, GAsyncResult* result, gpointer data) {
     std::unique_ptr<Call> call(static_cast<Call*>(data));
     g_subprocess_wait_finish(G_SUBPROCESS(source), result, nullptr);
     if (!*call->alive || call->worker->generation != call->generation) return;
-    call->worker->pool->ended(*call->worker);
+    Worker& w = *call->worker;
+    w.reaped = true;
+    if (w.eof) return w.pool->ended(w);
+    // A process of its own that holds the channel open keeps it from closing: not for long.
+    struct Late {
+        Worker* worker;
+        unsigned generation;
+    };
+    w.drain = g_timeout_add_full(G_PRIORITY_DEFAULT, 2000, [](gpointer d) -> gboolean {
+        auto* late = static_cast<Late*>(d);
+        late->worker->drain = 0;
+        if (late->worker->generation == late->generation && !late->worker->eof) late->worker->pool->ended(*late->worker);
+        return G_SOURCE_REMOVE;
+    }, new Late{&w, w.generation}, [](gpointer d) { delete static_cast<Late*>(d); });
 }
 
 void EnginePool::ended(Worker& w) {
+    if (w.drain) g_source_remove(w.drain);
+    w.drain = 0;
+    ++w.generation;  // nothing more of this process is heard
     const bool wasReady = w.ready;
     w.ready = false;
     g_clear_object(&w.out);

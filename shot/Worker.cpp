@@ -122,12 +122,13 @@ bool isReadyLine(const std::string& line) {
     return o && json_object_get_boolean_member_with_default(o, "ready", FALSE);
 }
 
-void serveAsWorker(engine::IShotEngine& engine, const std::atomic<bool>& interrupted) {
-    // The answers' channel is this process's own: its children (the engine's
-    // processes) do not inherit it, and what anything prints on standard output goes
-    // to standard error.
+int takeAnswerChannel() {
     const int channel = ::fcntl(1, F_DUPFD_CLOEXEC, 3);
     ::dup2(2, 1);
+    return channel;
+}
+
+void serveAsWorker(engine::IShotEngine& engine, int channel, const std::atomic<bool>& interrupted) {
     auto say = [channel](const std::string& line) {
         for (std::size_t at = 0; at < line.size();) {
             const ssize_t n = ::write(channel, line.data() + at, line.size() - at);
@@ -175,6 +176,10 @@ void serveAsWorker(engine::IShotEngine& engine, const std::atomic<bool>& interru
         a.milliseconds = static_cast<long>(
             std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - began).count());
         say(answerLine(a));
+        // The engine keeps a login it gave for as long as it lives, and would give it
+        // to the next caller's page of that host unasked: a worker that gave one ends,
+        // and a new one takes its place.
+        if (!task->request.identity.user.empty()) break;
     }
     if (channel >= 0) ::close(channel);
 }

@@ -35,9 +35,13 @@ std::optional<WorkerAnswer> parseAnswer(const std::string& line);
 // Whether a line is a worker's word that its engine is up.
 bool isReadyLine(const std::string& line);
 
+// Takes standard output for a worker's answers alone, before anything else starts:
+// the engine's processes do not inherit it, and what anything prints there from now
+// on goes to standard error. The channel's file descriptor.
+int takeAnswerChannel();
+
 // Answers tasks read from standard input until it ends or `interrupted`, which is
-// heeded also while it waits for the next task; answers go to standard output, which
-// is taken for them alone (what else is printed there goes to standard error).
-void serveAsWorker(engine::IShotEngine&, const std::atomic<bool>& interrupted);
+// heeded also while it waits for the next task; answers go to `channel`.
+void serveAsWorker(engine::IShotEngine&, int channel, const std::atomic<bool>& interrupted);
 
 }  // namespace shot

@@ -20,8 +20,10 @@ std::string loadFailureText(const engine::Failure& f) {
         case LoadError::NeverSettles: return "网页不停地自己跳转到别的地址";
         case LoadError::Stopped: return "网页没有响应，已被停止";
         case LoadError::Crashed: return "显示网页的进程意外退出了";
+        case LoadError::OutOfMemory: return "网页占用的内存太多，已被停止";
         case LoadError::NeedsLogin: return "网页要求输入用户名和密码";
         case LoadError::LoginRefused: return "网页不接受所给的用户名和密码";
+        case LoadError::PrivateAddress: return "网络规则不允许访问这个地址";
         case LoadError::None:
         case LoadError::Other: break;
     }

@@ -105,14 +105,28 @@ std::optional<Picture> readPicture(const std::string& path) {
 }
 
 int processCount(const std::string& name, const std::string& tag) {
+    return static_cast<int>(processesOf(name, tag).size());
+}
+
+long residentKiB(const std::vector<pid_t>& pids) {
+    long kib = 0;
+    for (pid_t pid : pids) {
+        std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+        for (std::string line; std::getline(status, line);)
+            if (line.rfind("VmRSS:", 0) == 0) kib += std::atol(line.c_str() + 6);
+    }
+    return kib;
+}
+
+std::vector<pid_t> processesOf(const std::string& name, const std::string& tag) {
     const std::string mark = "VEMO_TEST_TAG=" + tag;
-    int n = 0;
+    std::vector<pid_t> found;
     DIR* d = ::opendir("/proc");
     while (dirent* e = d ? ::readdir(d) : nullptr) {
         if (e->d_name[0] < '0' || e->d_name[0] > '9') continue;
         std::ifstream comm(std::string("/proc/") + e->d_name + "/comm");
         std::string c;
-        if (std::getline(comm, c) && c == name) {
+        if (std::getline(comm, c) && (name.empty() || c == name)) {
             // A zombie is gone but for its exit status.
             std::ifstream stat(std::string("/proc/") + e->d_name + "/stat");
             std::string all((std::istreambuf_iterator<char>(stat)), {});
@@ -123,11 +137,11 @@ int processCount(const std::string& name, const std::string& tag) {
                 std::string env((std::istreambuf_iterator<char>(environ)), {});
                 if ((std::string(1, '\0') + env).find('\0' + mark + '\0') == std::string::npos) continue;
             }
-            ++n;
+            found.push_back(static_cast<pid_t>(std::atol(e->d_name)));
         }
     }
     if (d) ::closedir(d);
-    return n;
+    return found;
 }
 
 }  // namespace support

@@ -36,6 +36,10 @@ bool eventually(const std::function<bool()>& done, std::chrono::milliseconds lim
 // How many processes of that name run now; with a tag, only those whose environment
 // has VEMO_TEST_TAG=tag, as everything a command started with it has.
 int processCount(const std::string& name, const std::string& tag = {});
+// The processes of that name (any name when empty), with the tag as above.
+std::vector<pid_t> processesOf(const std::string& name, const std::string& tag = {});
+// Their resident memory together, in KiB.
+long residentKiB(const std::vector<pid_t>&);
 // A tag of this process's own for VEMO_TEST_TAG.
 std::string uniqueTag();
 
