@@ -7,8 +7,24 @@
 
 #include "engine/PagePainter.h"
 #include "engine/WebViews.h"
+#include "engine/extension/Channel.h"
 
 namespace engine {
+
+namespace {
+
+// The origin that asks for a login, written as channel::originOf() writes one.
+std::string originAsking(WebKitAuthenticationRequest* request) {
+    WebKitSecurityOrigin* o = webkit_authentication_request_get_security_origin(request);
+    if (!o) return {};
+    gchar* text = webkit_security_origin_to_string(o);
+    webkit_security_origin_unref(o);
+    const std::string origin = channel::originOf(text ? (std::string(text) + "/").c_str() : nullptr);
+    g_free(text);
+    return origin;
+}
+
+}  // namespace
 
 std::string hostOf(const std::string& address) {
     GUri* uri = g_uri_parse(address.c_str(), G_URI_FLAGS_NONE, nullptr);
@@ -16,6 +32,14 @@ std::string hostOf(const std::string& address) {
     if (uri) g_uri_unref(uri);
     for (auto& c : host) c = static_cast<char>(g_ascii_tolower(c));
     return host;
+}
+
+std::string canonicalAddress(const std::string& address) {
+    WebKitURIRequest* request = webkit_uri_request_new(address.c_str());
+    const char* uri = webkit_uri_request_get_uri(request);
+    std::string out = uri ? uri : address;
+    g_object_unref(request);
+    return out;
 }
 
 std::string extensionsFolder() {
@@ -27,18 +51,69 @@ std::string extensionsFolder() {
     return (self.parent_path().parent_path() / "lib" / "vemo-snapshot" / "web-extensions").string();
 }
 
+Identities::~Identities() {
+    if (initializingHandler_) g_signal_handler_disconnect(sharedWebContext(), initializingHandler_);
+}
+
 void Identities::watch(WebKitWebView* view) {
-    userAgent_.clear();  // a new view has the engine's own
+    userAgent_.clear();  // a new view has the engine's own, and a web process that holds no headers
+    headersSent_ = false;
+    view_ = view;
     g_signal_connect(view, "authenticate", G_CALLBACK(&Identities::authenticate), this);
+    g_signal_connect(view, "resource-load-started", G_CALLBACK(&Identities::resourceStarted), this);
+    if (!initializingHandler_)
+        initializingHandler_ = g_signal_connect(sharedWebContext(), "initialize-web-extensions",
+                                                G_CALLBACK(&Identities::initializing), this);
+}
+
+void Identities::initializing(WebKitWebContext* context, gpointer data) {
+    // A web process started from now on (after one was ended, or for another site)
+    // starts with the headers of the capture under way, for its page only.
+    const auto* self = static_cast<Identities*>(data);
+    GVariantBuilder b;
+    g_variant_builder_init(&b, G_VARIANT_TYPE("a(ss)"));
+    for (const auto& [name, value] : self->identity_.headers) g_variant_builder_add(&b, "(ss)", name.c_str(), value.c_str());
+    webkit_web_context_set_web_extensions_initialization_user_data(
+        context, g_variant_new(channel::kInitialType, self->pageId_, self->origin_.c_str(), &b));
+}
+
+bool Identities::elsewhere(const std::string& origin) const {
+    // Where the page is now counts too: a page that went elsewhere asks from there.
+    return origin != origin_ && (!view_ || origin != channel::originOf(webkit_web_view_get_uri(view_)));
+}
+
+void Identities::skipped(const std::string& what) {
+    if (loginsSkipped_++ == 0) firstLoginSkipped_ = what;
+}
+
+void Identities::resourceStarted(WebKitWebView*, WebKitWebResource* resource, WebKitURIRequest*, gpointer data) {
+    g_signal_connect(resource, "finished", G_CALLBACK(&Identities::resourceFinished), data);
+}
+
+void Identities::resourceFinished(WebKitWebResource* resource, gpointer data) {
+    // A login another origin asks for without a challenge the engine answers (an image's,
+    // a script's): what it guards never came.
+    auto* self = static_cast<Identities*>(data);
+    WebKitURIResponse* response = webkit_web_resource_get_response(resource);
+    if (!response || webkit_uri_response_get_status_code(response) != SOUP_STATUS_UNAUTHORIZED) return;
+    const char* uri = webkit_web_resource_get_uri(resource);
+    if (uri && self->elsewhere(channel::originOf(uri))) self->skipped(uri);
 }
 
 gboolean Identities::authenticate(WebKitWebView*, WebKitAuthenticationRequest* request, gpointer data) {
     auto* self = static_cast<Identities*>(data);
-    const char* host = webkit_authentication_request_get_host(request);
-    const bool ours = host && !self->identity_.user.empty() && hostOf(std::string("http://") + host + "/") == self->host_;
-    // Credentials go to the page's own host, once: a wrong password is not tried again.
-    if (!ours || webkit_authentication_request_is_retry(request)) {
-        self->loginFailure_ = ours ? LoadError::LoginRefused : LoadError::NeedsLogin;
+    const std::string asking = originAsking(request);
+    if (asking.empty() || self->elsewhere(asking) || webkit_authentication_request_is_for_proxy(request)) {
+        // Another origin's login costs only what it guards (a frame's page), which is left out.
+        self->skipped(asking);
+        webkit_authentication_request_cancel(request);
+        return TRUE;
+    }
+    const bool asked = asking == self->origin_;
+    // Credentials go to the page's own origin, once: a wrong password is not tried again.
+    const bool given = asked && !self->identity_.user.empty();
+    if (!given || webkit_authentication_request_is_retry(request)) {
+        self->loginFailure_ = given ? LoadError::LoginRefused : LoadError::NeedsLogin;
         webkit_authentication_request_cancel(request);
         return TRUE;
     }
@@ -49,23 +124,51 @@ gboolean Identities::authenticate(WebKitWebView*, WebKitAuthenticationRequest* r
     return TRUE;
 }
 
+void Identities::sendHeaders(WebKitWebView* view, const std::shared_ptr<int>& waiting) {
+    GVariantBuilder b;
+    g_variant_builder_init(&b, G_VARIANT_TYPE("a(ss)"));
+    for (const auto& [name, value] : identity_.headers) g_variant_builder_add(&b, "(ss)", name.c_str(), value.c_str());
+    WebKitUserMessage* message =
+        webkit_user_message_new(channel::kAskedMessage, g_variant_new(channel::kAskedType, origin_.c_str(), &b));
+    ++*waiting;
+    // Answered once the page's process has them, or at once when the view has no process
+    // yet (the one it starts takes them from its initialisation data).
+    webkit_web_view_send_message_to_page(view, message, nullptr,
+                                         [](GObject* source, GAsyncResult* result, gpointer d) {
+                                             std::unique_ptr<std::shared_ptr<int>> keep(static_cast<std::shared_ptr<int>*>(d));
+                                             WebKitUserMessage* reply = webkit_web_view_send_message_to_page_finish(
+                                                 WEBKIT_WEB_VIEW(source), result, nullptr);
+                                             if (reply) g_object_unref(reply);
+                                             --**keep;
+                                         },
+                                         new std::shared_ptr<int>(waiting));
+}
+
 void Identities::presentAs(WebKitWebView* view, const Identity& identity, const std::string& address, int ms,
                            const std::atomic<bool>* cancel) {
     identity_ = identity;
-    host_ = hostOf(address);
+    origin_ = channel::originOf(canonicalAddress(address).c_str());
+    pageId_ = webkit_web_view_get_page_id(view);
     loginFailure_ = LoadError::None;
+    loginsSkipped_ = 0;
+    firstLoginSkipped_.clear();
     // A change of settings reaches the page's process: made only when there is one.
     WebKitSettings* settings = webkit_web_view_get_settings(view);
     if (identity.userAgent != userAgent_) {
         webkit_settings_set_user_agent(settings, identity.userAgent.empty() ? nullptr : identity.userAgent.c_str());
         userAgent_ = identity.userAgent;
     }
-    if (identity.cookies.empty()) return;
+    auto waiting = std::make_shared<int>(0);
+    // Headers: none are sent when none are asked for now or were before.
+    if ((!identity.headers.empty() || headersSent_) && extensionsReady()) {
+        sendHeaders(view, waiting);
+        headersSent_ = !identity.headers.empty();
+    }
+    const std::string host = hostOf(canonicalAddress(address));
     WebKitCookieManager* jar =
         webkit_website_data_manager_get_cookie_manager(webkit_web_context_get_website_data_manager(sharedWebContext()));
-    auto waiting = std::make_shared<int>(0);
     for (const auto& c : identity.cookies) {
-        const std::string domain = c.domain.empty() ? host_ : c.domain;
+        const std::string domain = c.domain.empty() ? host : c.domain;
         SoupCookie* cookie = soup_cookie_new(c.name.c_str(), c.value.c_str(), domain.c_str(), c.path.c_str(), -1);
         soup_cookie_set_secure(cookie, c.secure);
         soup_cookie_set_http_only(cookie, c.httpOnly);
@@ -85,33 +188,16 @@ void Identities::presentAs(WebKitWebView* view, const Identity& identity, const 
                                          new std::shared_ptr<int>(waiting));
         soup_cookie_free(cookie);
     }
-    iterateUntil([&] { return *waiting == 0; }, ms, cancel);
+    if (*waiting > 0) iterateUntil([&] { return *waiting == 0; }, ms, cancel);
 }
 
 void Identities::load(WebKitWebView* view, const std::string& address) const {
-    if (identity_.headers.empty() && !extensionsReady()) {
-        webkit_web_view_load_uri(view, address.c_str());
-        return;
-    }
-    // The page's own request carries the headers (none, too: the last capture's are
-    // forgotten); the extension in the web process learns them from it, under a name of
-    // its own that it takes off again, and adds them to the page's later requests to
-    // the same origin.
-    WebKitURIRequest* request = webkit_uri_request_new(address.c_str());
-    SoupMessageHeaders* headers = webkit_uri_request_get_http_headers(request);
-    GVariantBuilder b;
-    g_variant_builder_init(&b, G_VARIANT_TYPE("a(ss)"));
-    for (const auto& [name, value] : identity_.headers) {
-        if (headers) soup_message_headers_replace(headers, name.c_str(), value.c_str());
-        g_variant_builder_add(&b, "(ss)", name.c_str(), value.c_str());
-    }
-    GVariant* all = g_variant_ref_sink(g_variant_builder_end(&b));
-    gchar* text = g_variant_print(all, FALSE);
-    if (headers) soup_message_headers_replace(headers, "Vemo-Headers", text);
-    g_free(text);
-    g_variant_unref(all);
-    webkit_web_view_load_request(view, request);
-    g_object_unref(request);
+    webkit_web_view_load_uri(view, address.c_str());
+}
+
+void Identities::tally(ShotResult& r) const {
+    r.loginsSkipped = loginsSkipped_;
+    r.firstLoginSkipped = firstLoginSkipped_;
 }
 
 }  // namespace engine

@@ -27,6 +27,8 @@ enum class LoadError {
     Crashed,            // its process ended by itself
     NeedsLogin,         // the page asks for a user name and password, and none was given for it
     LoginRefused,       // the user name and password given were refused
+    PrivateAddress,     // the network rules refuse the address; detail: host:port, the address and its
+                        // kind (loopback, private...), each a word
     Other,              // detail: the engine's words
 };
 

@@ -32,6 +32,13 @@ struct Identity {
     bool operator==(const Identity&) const = default;
 };
 
+// Which addresses the page and everything it loads may reach.
+struct NetworkRules {
+    bool denyPrivate = false;  // public addresses only: loopback, private, link-local... refused
+    std::vector<std::string> allowHosts;  // HOST or HOST:PORT, reached wherever they are
+    bool operator==(const NetworkRules&) const = default;
+};
+
 // How the picture is written.
 struct PictureFile {
     capture::Format format = capture::Format::Png;
@@ -50,6 +57,7 @@ struct ShotRequest {
     bool dark = false;        // the page's dark colour scheme, whatever the host's theme
     bool transparent = false; // no background where the page sets none; the picture keeps alpha
     Identity identity;
+    NetworkRules network;
     PictureFile picture;
     bool operator==(const ShotRequest&) const = default;
 };
@@ -80,6 +88,13 @@ struct ShotResult {
     // moves of its own), its title, and its main document's HTTP status (0: none came).
     std::string finalAddress, title;
     int httpStatus = 0;
+    // Requests the network rules refused, and the first of them (an address, or host:port).
+    int refused = 0;
+    std::string firstRefused;
+    // Resources left out because another origin than the page's asked for a login, and
+    // the first such origin.
+    int loginsSkipped = 0;
+    std::string firstLoginSkipped;
 };
 
 class IShotEngine {

@@ -35,6 +35,7 @@ ShotEngine::ShotEngine(const std::atomic<bool>& interrupted) : interrupted_(inte
 void ShotEngine::newPage() {
     page_ = std::make_unique<WebPage>(ViewRole{true, true});
     identities_.watch(page_->view());
+    network_.watch(page_->view());
     gtk_widget_show(GTK_WIDGET(page_->view()));
 }
 
@@ -224,6 +225,7 @@ ShotResult ShotEngine::photograph(const ShotRequest& r) {
     setTransparent(page_->view(), r.transparent);
     // The first page's web process starts while the window is made; the page is laid
     // out at the screen's size, which reaches the engine before the page does.
+    network_.begin(r.network, r.address, 2000, &interrupted_);
     identities_.presentAs(page_->view(), r.identity, r.address, 2000, &interrupted_);
     page_->load(r.address, [&] { identities_.load(page_->view(), r.address); });
     show(r.width, r.height);
@@ -239,6 +241,7 @@ ShotResult ShotEngine::photograph(const ShotRequest& r) {
                     res.failure = {identities_.loginFailure(), {}};
                     webkit_web_view_stop_loading(page_->view());
                 }
+                if (network_.failure()) res.failure = *network_.failure();
                 notePageFacts(page_->view(), page_->navigation(), res);
                 return res;
             }
@@ -250,6 +253,8 @@ ShotResult ShotEngine::photograph(const ShotRequest& r) {
         auto res = take(r, round, deadline, changed);
         if (!changed) {
             notePageFacts(page_->view(), page_->navigation(), res);
+            network_.tally(res);
+            identities_.tally(res);
             return res;
         }
         // The document was replaced while it was photographed: never stitched, but taken

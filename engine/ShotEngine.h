@@ -11,6 +11,7 @@
 #include <string>
 
 #include "engine/Identity.h"
+#include "engine/NetworkPolicy.h"
 #include "engine/Shot.h"
 #include "engine/WebPage.h"
 
@@ -37,6 +38,7 @@ private:
     GtkWidget* window_ = nullptr;  // made once the first page is loading
     std::unique_ptr<WebPage> page_;
     Identities identities_;
+    NetworkPolicy network_;
     void newPage();
 };
 

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <fstream>
 
+#include "engine/Addresses.h"
 #include "shot/Messages.h"
 
 namespace shot {
@@ -18,7 +19,8 @@ namespace {
 enum LongOnly { kWarmUp = 1000, kNoWarmUp, kReport, kList, kOutDir, kQuality, kFormat, kWait, kTimeout, kScale, kAnimations,
                 kServe, kListen, kJobs, kQueue, kTokenFile, kAllowFile, kWorker, kHide, kRemove, kStyle, kScript,
                 kWaitFor, kSelector, kClip, kViewport, kExpand, kNoExpand, kUserAgent, kHeader, kCookie, kCookies,
-                kUser, kColorScheme, kTransparent, kMaxTimeout, kMaxMemory, kAllowPrivate };
+                kUser, kColorScheme, kTransparent, kMaxTimeout, kMaxMemory, kAllowPrivate,
+                kDenyPrivate, kAllowHost };
 
 enum BatchOnly { kResume = 1500, kIndex };
 
@@ -45,6 +47,7 @@ const option kLong[] = {
     {"color-scheme", required_argument, nullptr, kColorScheme}, {"transparent", no_argument, nullptr, kTransparent},
     {"max-timeout", required_argument, nullptr, kMaxTimeout}, {"max-memory", required_argument, nullptr, kMaxMemory},
     {"allow-private", no_argument, nullptr, kAllowPrivate},
+    {"deny-private", no_argument, nullptr, kDenyPrivate}, {"allow-host", required_argument, nullptr, kAllowHost},
     {"resume", no_argument, nullptr, kResume}, {"index", no_argument, nullptr, kIndex},
     {nullptr, 0, nullptr, 0},
 };
@@ -117,7 +120,8 @@ std::vector<OptionName> optionTable() {
     std::vector<OptionName> names;
     for (const option* o = kLong; o->name; ++o)
         names.push_back({o->name, o->has_arg == required_argument,
-                         o->val == kHide || o->val == kRemove || o->val == kHeader || o->val == kCookie});
+                         o->val == kHide || o->val == kRemove || o->val == kHeader || o->val == kCookie ||
+                             o->val == kAllowHost});
     return names;
 }
 
@@ -181,6 +185,11 @@ Parsed parseOptions(const std::vector<std::string>& args, bool readFiles) {
                 if (!number(arg, 64, 1 << 20, o.maxMemoryMB)) return bad(format(tr("--max-memory takes megabytes from 64 to 1048576, not '%s'"), arg));
                 break;
             case kAllowPrivate: o.allowPrivate = true; break;
+            case kDenyPrivate: o.denyPrivate = true; break;
+            case kAllowHost:
+                if (!engine::validAllowEntry(arg)) return bad(format(tr("--allow-host takes HOST or HOST:PORT, not '%s'"), arg));
+                o.allowHosts.push_back(arg);
+                break;
             case kHide: o.hide.push_back(arg); break;
             case kRemove: o.remove.push_back(arg); break;
             case kStyle:

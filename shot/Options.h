@@ -45,6 +45,9 @@ struct Options {
     std::vector<engine::Cookie> jar;      // from a Netscape cookies.txt (--cookies)
     std::string user;                     // "name:password"
     bool dark = false, transparent = false;
+    // Which addresses the page and what it loads may reach.
+    bool denyPrivate = false;             // public ones only
+    std::vector<std::string> allowHosts;  // HOST or HOST:PORT, reached wherever they are
     bool qualityGiven = false;            // a lossy WebP
     bool quiet = false;
     int quality = 90;

@@ -193,6 +193,7 @@ engine::ShotRequest requestFor(const Options& o, const std::string& address) {
         r.identity.user = o.user.substr(0, colon);
         r.identity.password = o.user.substr(colon + 1);
     }
+    r.network = {o.denyPrivate, o.allowHosts};
     // One page's format follows its file's name; a batch's is asked for.
     const auto named = capture::formatForName(o.out);
     r.picture = {named && o.list.empty() ? *named : o.batchFormat, o.quality, o.qualityGiven};

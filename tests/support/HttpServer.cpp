@@ -12,22 +12,33 @@
 namespace support {
 
 namespace {
-int listenOnLoopback(int& port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = 0;
-    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, 16) != 0)
-        throw std::runtime_error("cannot listen on 127.0.0.1");
-    socklen_t len = sizeof addr;
+int listenOnLoopback(int& port, const std::string& address = "127.0.0.1") {
+    sockaddr_storage addr{};
+    auto* v4 = reinterpret_cast<sockaddr_in*>(&addr);
+    auto* v6 = reinterpret_cast<sockaddr_in6*>(&addr);
+    const bool six = address.find(':') != std::string::npos;
+    socklen_t len = six ? sizeof *v6 : sizeof *v4;
+    if (six ? ::inet_pton(AF_INET6, address.c_str(), &v6->sin6_addr) != 1 : ::inet_pton(AF_INET, address.c_str(), &v4->sin_addr) != 1)
+        throw std::runtime_error("not an address: " + address);
+    addr.ss_family = six ? AF_INET6 : AF_INET;
+    const int fd = ::socket(addr.ss_family, SOCK_STREAM, 0);
+    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&addr), len) != 0 || ::listen(fd, 16) != 0) {
+        if (fd >= 0) ::close(fd);
+        throw std::runtime_error("cannot listen on " + address);
+    }
     ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    port = ntohs(addr.sin_port);
+    port = ntohs(six ? v6->sin6_port : v4->sin_port);
     return fd;
 }
 }  // namespace
 
-HttpServer::HttpServer() : listener_(listenOnLoopback(port_)), thread_([this] { loop(); }) {}
+HttpServer::HttpServer(const std::string& address)
+    : address_(address), listener_(listenOnLoopback(port_, address)), thread_([this] { loop(); }) {}
+
+std::vector<std::string> HttpServer::requested() {
+    std::lock_guard lock(mutex_);
+    return requested_;
+}
 
 HttpServer::~HttpServer() {
     stop_ = true;
@@ -58,7 +69,8 @@ void HttpServer::serve(const std::string& path, const std::string& content) {
 }
 
 std::string HttpServer::url(const std::string& path) const {
-    return "http://127.0.0.1:" + std::to_string(port_) + path;
+    const bool six = address_.find(':') != std::string::npos;
+    return "http://" + (six ? "[" + address_ + "]" : address_) + ":" + std::to_string(port_) + path;
 }
 
 void HttpServer::loop() {
@@ -84,6 +96,7 @@ void HttpServer::loop() {
         std::function<std::string(const std::string&)> made;
         {
             std::lock_guard lock(mutex_);
+            requested_.push_back(path);
             if (stalled_.count(path)) {
                 held_.push_back(client);  // answered never: closed with the server
                 continue;

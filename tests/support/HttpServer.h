@@ -1,4 +1,5 @@
-// A small HTTP server on 127.0.0.1 for the tests' pages, on a port of its own.
+// A small HTTP server on 127.0.0.1 (or another loopback address) for the tests' pages,
+// on a port of its own.
 #pragma once
 
 #include <atomic>
@@ -14,7 +15,8 @@ namespace support {
 
 class HttpServer {
 public:
-    HttpServer();
+    // `address`: a loopback address to listen on, IPv4 or IPv6 ("127.0.0.2", "::1").
+    explicit HttpServer(const std::string& address = "127.0.0.1");
     ~HttpServer();
     // Serves `content` at `path`: as an SVG image for a name ending in .svg, else as HTML.
     void serve(const std::string& path, const std::string& content);
@@ -27,9 +29,12 @@ public:
     // Requests for `path` are answered `ms` milliseconds late, other requests meanwhile at once.
     void late(const std::string& path, int ms);
     int port() const { return port_; }
+    // The paths of every request it has read so far, in order.
+    std::vector<std::string> requested();
 
 private:
     void loop();
+    std::string address_;
     int port_ = 0;  // before listener_: the listener sets it
     int listener_ = -1;
     std::atomic<bool> stop_{false};
@@ -40,6 +45,7 @@ private:
     std::map<std::string, std::function<std::string(const std::string&)>> answers_;
     std::vector<std::thread> answering_;
     std::vector<int> held_;
+    std::vector<std::string> requested_;
     std::thread thread_;
 };
 

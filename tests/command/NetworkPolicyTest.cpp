@@ -1,0 +1,204 @@
+// The network rules on the real engine. Loopback addresses stand for a private network:
+// the tests' page server is let through with --allow-host, and a second server (on
+// 127.0.0.2, or another port) is what a page must not reach, by any route a page has
+// and in any spelling of its address. Nothing may arrive there; the picture is still
+// written, its colours showing what loaded, and the refusals are said.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+
+#include "tests/support/Command.h"
+#include "tests/support/GuiHarness.h"
+#include "tests/support/HttpServer.h"
+
+using support::Picture;
+
+namespace {
+
+constexpr std::uint32_t kRed = 0xff0000, kGreen = 0x00ff00;
+
+std::string answer(const std::string& type, const std::string& body) {
+    return "200 OK\r\nContent-Type: " + type + "\r\nAccess-Control-Allow-Origin: *\r\nContent-Length: " +
+           std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+const char* const kRedSvg =
+    "<svg xmlns='http://www.w3.org/2000/svg' width='100' height='50'><rect width='100' height='50' fill='#f00'/></svg>";
+
+// Serves, red, everything a page could take from the refused server.
+void serveRed(support::HttpServer& s) {
+    for (const char* svg : {"/img.svg", "/redirected.svg", "/s1.svg", "/s2.svg", "/s3.svg", "/s4.svg", "/s5.svg", "/s6.svg"})
+        s.serve(svg, kRedSvg);
+    s.serve("/frame", "<!doctype html><body style='margin:0;background:#f00'>");
+    s.serve("/navigated", "<!doctype html><body style='margin:0;background:#f00'><div style='height:400px'></div>");
+    s.serve("/page", "<!doctype html><body style='background:#f00'>");
+    s.respond("/style.css", [](const std::string&) { return answer("text/css", "#css { background: #f00 !important }"); });
+    s.respond("/script.js", [](const std::string&) { return answer("text/javascript", "js.style.background = '#f00';"); });
+    s.respond("/fetch", [](const std::string&) { return answer("text/plain", "x"); });
+    s.respond("/xhr", [](const std::string&) { return answer("text/plain", "x"); });
+}
+
+// Blocks of 50 px, green; one turns red where what it asks of the refused server came.
+// An image that does not come is hidden, rather than drawn broken.
+const std::string kImage = "<img onerror='this.style.visibility=\"hidden\"' src='";
+std::string blocks(const std::string& body) {
+    return "<!doctype html><style>body { margin: 0; background: #0f0 } img, iframe, div { display: block; width: 100px; height: 50px;"
+           " border: 0; margin: 0; background: #0f0 }</style>" + body;
+}
+
+bool ipv6Loopback() {
+    const int fd = ::socket(AF_INET6, SOCK_STREAM, 0);
+    sockaddr_in6 a{};
+    a.sin6_family = AF_INET6;
+    a.sin6_addr = in6addr_loopback;
+    const bool ok = fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    if (fd >= 0) ::close(fd);
+    return ok;
+}
+
+struct Shot {
+    support::Outcome run;
+    std::optional<Picture> picture;
+    std::string report;
+};
+
+class NetworkRules : public ::testing::Test {
+protected:
+    NetworkRules() { serveRed(refused); }
+    Shot shot(std::vector<std::string> args) {
+        args.insert(args.begin(), {VEMO_SHOT, "--report=" + out.path("report.jsonl")});
+        args.push_back(out.path("p.png"));
+        std::filesystem::remove(out.path("p.png"));
+        Shot s{support::runCommand(args), std::nullopt, {}};
+        if (std::filesystem::exists(out.path("p.png"))) s.picture = support::readPicture(out.path("p.png"));
+        std::ifstream report(out.path("report.jsonl"));
+        std::getline(report, s.report);
+        return s;
+    }
+    std::string allowPage() const { return "--allow-host=127.0.0.1:" + std::to_string(page.port()); }
+    support::HttpServer page;
+    support::HttpServer refused{"127.0.0.2"};
+    support::TempDir out;
+};
+
+std::string joined(const std::vector<std::string>& list) {
+    std::string all;
+    for (const auto& s : list) all += s + " ";
+    return all;
+}
+
+TEST_F(NetworkRules, NothingReachesARefusedAddressByAnyRouteOrSpelling) {
+    const std::string r = refused.url("");
+    const std::string host = "127.0.0.2:" + std::to_string(refused.port());
+    page.respond("/hop", [&](const std::string&) {
+        return "302 Found\r\nLocation: " + r + "/redirected.svg\r\nContent-Length: 0\r\n\r\n";
+    });
+    // Every route a page has, each a block; the WebSocket's server never completes the
+    // handshake, so only what arrived tells of it.
+    page.serve("/routes", blocks(kImage + r + "/img.svg'><iframe src='" + r + "/frame'></iframe>"
+                                 "<div id=css></div><link rel=stylesheet href='" + r + "/style.css'>"
+                                 "<div id=js></div><script src='" + r + "/script.js'></script>"
+                                 "<div id=f></div><div id=x></div>" + kImage + "/hop'>"
+                                 "<script>fetch('" + r + "/fetch').then(a => { if (a.ok) f.style.background = '#f00' });"
+                                 "var q = new XMLHttpRequest(); q.onload = () => { if (q.status == 200) x.style.background = '#f00' };"
+                                 "q.open('GET', '" + r + "/xhr'); q.send();"
+                                 "new WebSocket('ws://" + host + "/ws');</script>"));
+    page.serve("/leave", "<!doctype html><body style='margin:0;background:#0f0'><div style='height:400px'></div>"
+                         "<script>location.href = '" + r + "/navigated';</script>");
+    // Another port of 127.0.0.1, in every spelling of it.
+    support::HttpServer other;
+    serveRed(other);
+    const std::string port = std::to_string(other.port());
+    std::string spelt;
+    for (const auto& [n, h] : std::vector<std::pair<int, std::string>>{
+             {1, "127.1"}, {2, "2130706433"}, {3, "0x7f000001"}, {4, "localhost"}, {5, "[::ffff:127.0.0.1]"}})
+        spelt += kImage + "http://" + h + ":" + port + "/s" + std::to_string(n) + ".svg'>";
+    std::unique_ptr<support::HttpServer> six;
+    if (ipv6Loopback()) {
+        six = std::make_unique<support::HttpServer>("::1");
+        serveRed(*six);
+        spelt += kImage + six->url("/s6.svg") + "'>";
+    }
+    page.serve("/spellings", blocks(spelt));
+
+    struct Case {
+        std::string path;
+        support::HttpServer* target;
+        int blocks;      // of 50 px, from the top: red when loaded
+        int refusals;    // requests refused, at least: the engine asks again for some
+    };
+    const Case cases[] = {
+        {"/routes", &refused, 7, 8},  // image, frame, style sheet, script, fetch, XHR, WebSocket, redirect
+        {"/leave", &refused, 8, 1},
+        {"/spellings", &other, 5, 5},
+    };
+    // How many requests the message says were refused; 0 when it says none.
+    auto refusedIn = [](const std::string& text) {
+        const auto at = text.find(" requests to addresses pages may not reach were refused (the first: ");
+        if (at == std::string::npos) return 0;
+        const auto from = text.find_last_not_of("0123456789", at - 1) + 1;
+        return std::stoi(text.substr(from, at - from));
+    };
+    for (const auto& c : cases) {
+        // Allowed, each route reaches the server and its colour shows: the page can tell.
+        Shot s = shot({page.url(c.path)});
+        ASSERT_EQ(s.run.status, 0) << c.path << ": " << s.run.err;
+        for (int b = 0; b < c.blocks; ++b) EXPECT_EQ(s.picture->at(50, b * 50 + 25), kRed) << c.path << " block " << b;
+        EXPECT_FALSE(c.target->requested().empty()) << c.path;
+        const auto before = c.target->requested().size();
+        const auto sixBefore = six ? six->requested().size() : 0;
+
+        s = shot({"--deny-private", allowPage(), page.url(c.path)});
+        ASSERT_EQ(s.run.status, 0) << c.path << ": " << s.run.err;
+        EXPECT_EQ(c.target->requested().size(), before)
+            << c.path << " reached the refused server: " << joined(c.target->requested());
+        if (six) {
+            EXPECT_EQ(six->requested().size(), sixBefore) << c.path << ": " << joined(six->requested());
+        }
+        for (int b = 0; b < c.blocks; ++b) EXPECT_EQ(s.picture->at(50, b * 50 + 25), kGreen) << c.path << " block " << b;
+        const int refusals = c.refusals + (c.path == "/spellings" && six ? 1 : 0);
+        EXPECT_GE(refusedIn(s.run.err), refusals) << c.path << ": " << s.run.err;
+        EXPECT_GE(refusedIn(s.report), refusals) << c.path << ": " << s.report;
+    }
+}
+
+TEST_F(NetworkRules, APageWhoseOwnAddressIsRefusedFailsWithTheReason) {
+    page.respond("/away", [&](const std::string&) {
+        return "302 Found\r\nLocation: " + refused.url("/page") + "\r\nContent-Length: 0\r\n\r\n";
+    });
+    page.serve("/fine", "<!doctype html><body style='margin:0;background:#0f0'>");
+    const std::string port = std::to_string(refused.port());
+    struct Case {
+        std::string address, says;
+    };
+    const Case cases[] = {
+        {refused.url("/page"), "127.0.0.2:" + port + " is refused: it leads to 127.0.0.2, a loopback address"},
+        {"http://[::ffff:127.0.0.2]:" + port + "/page", "leads to ::ffff:127.0.0.2, a loopback address"},
+        {"https://127.0.0.2:" + port + "/page", "127.0.0.2:" + port + " is refused"},  // a tunnel asked for
+        {page.url("/away"), "127.0.0.2:" + port + " is refused"},                     // a redirect of the page
+    };
+    for (const auto& c : cases) {
+        const auto s = shot({"--deny-private", allowPage(), c.address});
+        EXPECT_EQ(s.run.status, 3) << c.address << ": " << s.run.err;
+        EXPECT_NE(s.run.err.find(c.says), std::string::npos) << c.address << ": " << s.run.err;
+        EXPECT_FALSE(s.picture) << c.address;
+    }
+    EXPECT_TRUE(refused.requested().empty()) << joined(refused.requested());
+    // A host let through by name, on any port.
+    const auto named = shot({"--deny-private", "--allow-host=localhost", "http://localhost:" + std::to_string(page.port()) + "/fine"});
+    ASSERT_EQ(named.run.status, 0) << named.run.err;
+    EXPECT_EQ(named.picture->at(5, 5), kGreen);
+    EXPECT_EQ(named.run.err, "");
+    // Refused where asked for only: without --deny-private everything loads as before.
+    EXPECT_EQ(shot({refused.url("/page")}).run.status, 0);
+    EXPECT_EQ(shot({"--allow-host=nothing:", page.url("/fine")}).run.status, 2);
+}
+
+}  // namespace
