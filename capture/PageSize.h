@@ -33,12 +33,4 @@ struct HoldLimit {
 };
 std::optional<HoldLimit> holdLimit(double width, double height, std::optional<std::uint64_t> available);
 
-// A script that returns the body's metrics as eight comma-separated whole numbers,
-// or null without a body. In a quirks mode document the body's client size is the
-// viewport's; its own is taken from its border box instead. A warm-up under way is
-// stopped first, and the page put back at its top.
-extern const char* const kMeasureScript;
-// The metrics from that script's reply.
-std::optional<BodyMetrics> parseMetrics(const std::string& reply);
-
 }  // namespace capture

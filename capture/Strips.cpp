@@ -6,135 +6,160 @@ namespace capture {
 
 namespace {
 
-// The page's state lives in window.__vemoStrips between the scripts.
-const char* const kBegin = R"JS(
-(function (H, strips) {
-  var w = window, d = document, de = d.documentElement;
-  if (!de || !d.body) return null;
-  if (w.__vemoStrips) w.__vemoStripsEnd();
-  var st = w.__vemoStrips = { x: w.scrollX, y: w.scrollY, saved: [], seen: new Set() };
-  function set(e, p, v) {
-    if (!st.seen.has(e)) { st.seen.add(e); st.saved.push([e, e.getAttribute('style')]); }
-    e.style.setProperty(p, v, 'important');
-  }
-  st.set = set;
-  w.__vemoStripsEnd = function () {
+// The scripts run in the engine's own script world: what they keep between them
+// (window.__vemoPage, and the state of a paint under way in window.__vemoStrips) is
+// out of the page's reach.
+const char* const kKit = R"JS(
+window.__vemoPage || (window.__vemoPage = (function () {
+  var w = window, d = document;
+  function end() {
     var s = w.__vemoStrips;
-    if (!s) return;
+    if (!s) return true;
     for (var i = s.saved.length - 1; i >= 0; --i) {
       var e = s.saved[i][0], v = s.saved[i][1];
       if (v === null) e.removeAttribute('style'); else e.setAttribute('style', v);
     }
     delete w.__vemoStrips;
     w.scrollTo(s.x, s.y);
-  };
-  var rs = getComputedStyle(de);
-  var m0 = parseFloat(rs.marginTop) || 0;
-  // What makes an ancestor the containing block of fixed elements, and of absolute ones.
-  function holdsFixed(s) {
-    return s.transform !== 'none' || s.filter !== 'none' || s.perspective !== 'none' ||
-           /layout|paint|strict|content/.test(s.contain) || /transform|perspective|filter/.test(s.willChange) ||
-           (s.backdropFilter && s.backdropFilter !== 'none');
-  }
-  function againstPage(e, fixed) {
-    for (var a = e.parentElement; a && a !== de; a = a.parentElement) {
-      var s = getComputedStyle(a);
-      if ((!fixed && s.position !== 'static') || holdsFixed(s)) return false;
-    }
     return true;
   }
-  var all = d.body.getElementsByTagName('*'), hidden = [], sticky = [], placed = [], fixed = [];
-  for (var i = 0; i < all.length; ++i) {
-    var e = all[i], cs = getComputedStyle(e), p = cs.position;
-    if (cs.contentVisibility === 'auto') hidden.push(e);
-    if (!strips) continue;
-    if (p === 'sticky' || p === '-webkit-sticky') sticky.push(e);
-    else if ((p === 'fixed' || p === 'absolute') && againstPage(e, p === 'fixed')) (p === 'fixed' ? fixed : placed).push(e);
-  }
   // Sections that render only when seen are painted, in one paint as in strips.
-  hidden.forEach(function (e) { set(e, 'content-visibility', 'visible'); });
-  if (!strips) return m0;
-  w.scrollTo(0, 0);
-  // The box an element would have without its own transform: pinned there, it is
-  // transformed once, as before.
-  function rect(e) {
-    var cs = getComputedStyle(e), r;
-    if (cs.transform === 'none' && (cs.translate || 'none') === 'none' && (cs.rotate || 'none') === 'none' &&
-        (cs.scale || 'none') === 'none') {
-      r = e.getBoundingClientRect();
-    } else {
-      var old = e.getAttribute('style');
-      ['transform', 'translate', 'rotate', 'scale'].forEach(function (p) { e.style.setProperty(p, 'none', 'important'); });
-      r = e.getBoundingClientRect();
-      if (old === null) e.removeAttribute('style'); else e.setAttribute('style', old);
+  function show() {
+    var st = w.__vemoStrips;
+    if (st) return st;
+    st = w.__vemoStrips = { x: w.scrollX, y: w.scrollY, saved: [], seen: new Set() };
+    st.set = function (e, p, v) {
+      if (!st.seen.has(e)) { st.seen.add(e); st.saved.push([e, e.getAttribute('style')]); }
+      e.style.setProperty(p, v, 'important');
+    };
+    var all = d.body.getElementsByTagName('*'), hidden = [];
+    for (var i = 0; i < all.length; ++i) if (getComputedStyle(all[i]).contentVisibility === 'auto') hidden.push(all[i]);
+    hidden.forEach(function (e) { st.set(e, 'content-visibility', 'visible'); });
+    return st;
+  }
+  // The body's metrics, and the root element's scroll size; null without a body. In a
+  // quirks mode document the body's client size is the viewport's; its own is taken
+  // from its border box instead.
+  function measure() {
+    if (w.__vemoWarm) w.__vemoWarm.stop();
+    var b = d.body, r = d.documentElement;
+    if (!b) return null;
+    var cw = b.clientWidth, ch = b.clientHeight;
+    if (d.compatMode === 'BackCompat') {
+      var s = getComputedStyle(b);
+      cw = b.offsetWidth - Math.round(parseFloat(s.borderLeftWidth) + parseFloat(s.borderRightWidth));
+      ch = b.offsetHeight - Math.round(parseFloat(s.borderTopWidth) + parseFloat(s.borderBottomWidth));
     }
-    return [r.left, r.top, r.width, r.height];
+    return [b.scrollWidth, b.offsetWidth, cw, b.scrollHeight, b.offsetHeight, ch,
+            r ? r.scrollWidth : 0, r ? r.scrollHeight : 0];
   }
-  function origin() {
-    var r = de.getBoundingClientRect();
-    return [r.left + (parseFloat(rs.borderLeftWidth) || 0), r.top + (parseFloat(rs.borderTopWidth) || 0)];
+  // Readies the page for strips of a page H rows high, or (strips false) for one paint.
+  function begin(H, strips) {
+    var de = d.documentElement;
+    if (!de || !d.body) return null;
+    if (w.__vemoStrips && w.__vemoStrips.B !== undefined) end();  // strips begun before, never ended
+    var st = show(), set = st.set;
+    var rs = getComputedStyle(de);
+    var m0 = parseFloat(rs.marginTop) || 0;
+    if (!strips) return m0;
+    // What makes an ancestor the containing block of fixed elements, and of absolute ones.
+    function holdsFixed(s) {
+      return s.transform !== 'none' || s.filter !== 'none' || s.perspective !== 'none' ||
+             /layout|paint|strict|content/.test(s.contain) || /transform|perspective|filter/.test(s.willChange) ||
+             (s.backdropFilter && s.backdropFilter !== 'none');
+    }
+    function againstPage(e, fixed) {
+      for (var a = e.parentElement; a && a !== de; a = a.parentElement) {
+        var s = getComputedStyle(a);
+        if ((!fixed && s.position !== 'static') || holdsFixed(s)) return false;
+      }
+      return true;
+    }
+    var all = d.body.getElementsByTagName('*'), sticky = [], placed = [], fixed = [];
+    for (var i = 0; i < all.length; ++i) {
+      var e = all[i], p = getComputedStyle(e).position;
+      if (p === 'sticky' || p === '-webkit-sticky') sticky.push(e);
+      else if ((p === 'fixed' || p === 'absolute') && againstPage(e, p === 'fixed')) (p === 'fixed' ? fixed : placed).push(e);
+    }
+    w.scrollTo(0, 0);
+    // The box an element would have without its own transform: pinned there, it is
+    // transformed once, as before.
+    function rect(e) {
+      var cs = getComputedStyle(e), r;
+      if (cs.transform === 'none' && (cs.translate || 'none') === 'none' && (cs.rotate || 'none') === 'none' &&
+          (cs.scale || 'none') === 'none') {
+        r = e.getBoundingClientRect();
+      } else {
+        var old = e.getAttribute('style');
+        ['transform', 'translate', 'rotate', 'scale'].forEach(function (p) { e.style.setProperty(p, 'none', 'important'); });
+        r = e.getBoundingClientRect();
+        if (old === null) e.removeAttribute('style'); else e.setAttribute('style', old);
+      }
+      return [r.left, r.top, r.width, r.height];
+    }
+    function origin() {
+      var r = de.getBoundingClientRect();
+      return [r.left + (parseFloat(rs.borderLeftWidth) || 0), r.top + (parseFloat(rs.borderTopWidth) || 0)];
+    }
+    // Elements placed against the page stay where the screen-sized view has them.
+    var placedRects = placed.map(rect);
+    sticky.forEach(function (e) {
+      set(e, 'position', 'relative');
+      ['top', 'right', 'bottom', 'left'].forEach(function (p) { set(e, p, 'auto'); });
+    });
+    // Containment on the root stops the body's background from becoming the canvas's:
+    // the root takes it over instead.
+    var bs = getComputedStyle(d.body);
+    function bare(s) {
+      return s.backgroundImage === 'none' && /^(transparent|rgba\(0, 0, 0, 0\))$/.test(s.backgroundColor);
+    }
+    if (bare(rs) && !bare(bs)) {
+      var props = ['background-color', 'background-image', 'background-repeat', 'background-position',
+                   'background-size', 'background-attachment', 'background-origin', 'background-clip'];
+      var values = props.map(function (p) { return bs.getPropertyValue(p); });
+      props.forEach(function (p, i) { set(de, p, values[i]); });
+      set(d.body, 'background', 'none');
+    }
+    // The root's box spans the whole document: fixed elements are laid out against it,
+    // as in a whole-document paint.
+    set(de, 'contain', 'layout');
+    set(de, 'margin-bottom', '0px');
+    var B = de.offsetHeight, pad = parseFloat(rs.paddingBottom) || 0;
+    var frame = B - (parseFloat(rs.height) || 0);
+    if (B < H - m0) set(de, 'padding-bottom', (pad + H - m0 - B) + 'px');
+    var fixedRects = fixed.map(rect), o = origin();
+    function pin(e, r) {
+      set(e, 'left', (r[0] - o[0]) + 'px'); set(e, 'top', (r[1] - o[1]) + 'px');
+      set(e, 'right', 'auto'); set(e, 'bottom', 'auto');
+      set(e, 'width', r[2] + 'px'); set(e, 'height', r[3] + 'px');
+      set(e, 'box-sizing', 'border-box'); set(e, 'margin', '0px');
+    }
+    placed.forEach(function (e, i) { pin(e, placedRects[i]); });
+    fixed.forEach(function (e, i) { pin(e, fixedRects[i]); });
+    st.m0 = m0; st.B = B; st.pad = pad; st.frame = frame;
+    return m0;
   }
-  // Elements placed against the page stay where the screen-sized view has them.
-  var placedRects = placed.map(rect);
-  sticky.forEach(function (e) {
-    set(e, 'position', 'relative');
-    ['top', 'right', 'bottom', 'left'].forEach(function (p) { set(e, p, 'auto'); });
-  });
-  // Containment on the root stops the body's background from becoming the canvas's:
-  // the root takes it over instead.
-  var bs = getComputedStyle(d.body);
-  function bare(s) {
-    return s.backgroundImage === 'none' && /^(transparent|rgba\(0, 0, 0, 0\))$/.test(s.backgroundColor);
+  // Lays out the strip from row Y to row T; replies with the document's height, which
+  // forces the layout.
+  function strip(Y, T) {
+    var st = w.__vemoStrips, de = d.documentElement;
+    if (!st || st.B === undefined) return null;
+    var want = T - st.m0;
+    st.set(de, 'margin-top', (st.m0 - Y) + 'px');
+    if (want >= st.B) {
+      st.set(de, 'max-height', 'none');
+      st.set(de, 'padding-bottom', (st.pad + want - st.B) + 'px');
+    } else {
+      st.set(de, 'padding-bottom', st.pad + 'px');
+      st.set(de, 'max-height', Math.max(0, want - st.frame) + 'px');
+    }
+    return (d.scrollingElement || de).scrollHeight;
   }
-  if (bare(rs) && !bare(bs)) {
-    var props = ['background-color', 'background-image', 'background-repeat', 'background-position',
-                 'background-size', 'background-attachment', 'background-origin', 'background-clip'];
-    var values = props.map(function (p) { return bs.getPropertyValue(p); });
-    props.forEach(function (p, i) { set(de, p, values[i]); });
-    set(d.body, 'background', 'none');
-  }
-  // The root's box spans the whole document: fixed elements are laid out against it,
-  // as in a whole-document paint.
-  set(de, 'contain', 'layout');
-  set(de, 'margin-bottom', '0px');
-  var B = de.offsetHeight, pad = parseFloat(rs.paddingBottom) || 0;
-  var frame = B - (parseFloat(rs.height) || 0);
-  if (B < H - m0) set(de, 'padding-bottom', (pad + H - m0 - B) + 'px');
-  var fixedRects = fixed.map(rect), o = origin();
-  function pin(e, r) {
-    set(e, 'left', (r[0] - o[0]) + 'px'); set(e, 'top', (r[1] - o[1]) + 'px');
-    set(e, 'right', 'auto'); set(e, 'bottom', 'auto');
-    set(e, 'width', r[2] + 'px'); set(e, 'height', r[3] + 'px');
-    set(e, 'box-sizing', 'border-box'); set(e, 'margin', '0px');
-  }
-  placed.forEach(function (e, i) { pin(e, placedRects[i]); });
-  fixed.forEach(function (e, i) { pin(e, fixedRects[i]); });
-  st.m0 = m0; st.B = B; st.pad = pad; st.frame = frame;
-  return m0;
-})())JS";
+  return { measure: measure, begin: begin, strip: strip, end: end };
+})());
+)JS";
 
-const char* const kStrip = R"JS(
-(function (Y, T) {
-  var st = window.__vemoStrips, de = document.documentElement;
-  if (!st) return null;
-  var want = T - st.m0;
-  st.set(de, 'margin-top', (st.m0 - Y) + 'px');
-  if (want >= st.B) {
-    st.set(de, 'max-height', 'none');
-    st.set(de, 'padding-bottom', (st.pad + want - st.B) + 'px');
-  } else {
-    st.set(de, 'padding-bottom', st.pad + 'px');
-    st.set(de, 'max-height', Math.max(0, want - st.frame) + 'px');
-  }
-  return (document.scrollingElement || de).scrollHeight;
-})())JS";
-
-std::string call(const char* script, const std::string& args) {
-    std::string s(script);
-    // The script ends with "})()": the arguments go into its last pair of brackets.
-    const auto at = s.rfind("()");
-    return s.substr(0, at) + "(" + args + ")";
-}
+std::string kit(const std::string& call) { return kKit + call; }
 
 }  // namespace
 
@@ -145,14 +170,18 @@ std::vector<Strip> planStrips(int height, int stripHeight) {
     return strips;
 }
 
-std::string stripsBeginScript(int pageHeight) { return call(kBegin, std::to_string(pageHeight) + ",true"); }
+std::string measureScript() { return kit("window.__vemoPage.measure()"); }
 
-std::string paintBeginScript() { return call(kBegin, "0,false"); }
-
-std::string stripScript(const Strip& s) {
-    return call(kStrip, std::to_string(s.top) + "," + std::to_string(s.top + s.height));
+std::string stripsBeginScript(int pageHeight) {
+    return kit("window.__vemoPage.begin(" + std::to_string(pageHeight) + ", true)");
 }
 
-std::string stripsEndScript() { return "window.__vemoStripsEnd && window.__vemoStripsEnd(); true"; }
+std::string paintBeginScript() { return kit("window.__vemoPage.begin(0, false)"); }
+
+std::string stripScript(const Strip& s) {
+    return "window.__vemoPage.strip(" + std::to_string(s.top) + ", " + std::to_string(s.top + s.height) + ")";
+}
+
+std::string stripsEndScript() { return "window.__vemoPage ? window.__vemoPage.end() : true"; }
 
 }  // namespace capture

@@ -28,6 +28,13 @@ struct Strip {
 // The strips that cover a page `height` rows high, `stripHeight` rows each (the last shorter).
 std::vector<Strip> planStrips(int height, int stripHeight = kStripHeight);
 
+// The scripts below run in the engine's own script world (engine/Scripting.h), and
+// reply with plain values.
+//
+// Stops a warm-up under way, and replies with the body's metrics, eight numbers in the
+// order of capture::BodyMetrics; null without a body. In a quirks mode document the
+// body's client size is the viewport's; its own is taken from its border box instead.
+std::string measureScript();
 // Readies the page for strips; replies with the root element's top margin, or null
 // when there is no document.
 std::string stripsBeginScript(int pageHeight);

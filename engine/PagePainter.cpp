@@ -1,6 +1,7 @@
 #include "engine/PagePainter.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <functional>
 #include <vector>
@@ -30,9 +31,7 @@ struct Pending {
     int outstanding = 0;
     std::vector<cairo_surface_t*> pictures;
     std::vector<std::string> errors;
-    std::vector<std::optional<std::string>> replies;  // of the scripts sent alongside
-    std::optional<std::string> value;
-    bool valueDone = false;
+    std::vector<bool> replies;  // of the scripts sent alongside: whether each gave a value
     ~Pending() {
         for (auto* s : pictures)
             if (s) cairo_surface_destroy(s);
@@ -74,35 +73,20 @@ void requestSnapshot(WebKitWebView* view, const std::shared_ptr<Pending>& pendin
                                  snapshotDone, new SnapshotCall{pending, index});
 }
 
-// A script sent alongside snapshots; its reply, as text, is kept to be checked.
-void sendScript(WebKitWebView* view, const std::string& script, const std::shared_ptr<Pending>& pending) {
-    struct Call {
-        std::shared_ptr<Pending> pending;
-        std::size_t index;
-    };
-    pending->replies.emplace_back();
+// A script of the engine's sent alongside snapshots; whether it gave a value is kept.
+void sendAlong(WebKitWebView* view, const std::string& script, const std::shared_ptr<Pending>& pending) {
+    const std::size_t index = pending->replies.size();
+    pending->replies.push_back(false);
     ++pending->outstanding;
-    webkit_web_view_evaluate_javascript(view, script.c_str(), -1, nullptr, nullptr, nullptr,
-                                        [](GObject* source, GAsyncResult* result, gpointer data) {
-                                            std::unique_ptr<Call> call(static_cast<Call*>(data));
-                                            JSCValue* v = webkit_web_view_evaluate_javascript_finish(
-                                                WEBKIT_WEB_VIEW(source), result, nullptr);
-                                            if (v && !jsc_value_is_null(v) && !jsc_value_is_undefined(v)) {
-                                                char* text = jsc_value_to_string(v);
-                                                call->pending->replies[call->index] = text;
-                                                g_free(text);
-                                            }
-                                            if (v) g_object_unref(v);
-                                            --call->pending->outstanding;
-                                        },
-                                        new Call{pending, pending->replies.size() - 1});
+    sendScript(view, script, World::Engine, [pending, index](ScriptReply&& r) {
+        pending->replies[index] = r.value.present();
+        --pending->outstanding;
+    });
 }
 
 // Whether every script sent alongside answered.
 bool allAnswered(const Pending& p) {
-    for (const auto& r : p.replies)
-        if (!r) return false;
-    return true;
+    return std::all_of(p.replies.begin(), p.replies.end(), [](bool r) { return r; });
 }
 
 // Puts the first `rows` rows of an engine picture into the image as its next band:
@@ -127,38 +111,32 @@ bool addBand(capture::Image& image, cairo_surface_t* s, int top, int rows) {
 
 }  // namespace
 
-std::optional<std::string> PagePainter::evaluate(const std::string& script, int timeoutMs, bool* timedOut) {
-    lastError_.clear();  // the reason is this script's, never an older one's
-    auto pending = std::make_shared<Pending>();
-    webkit_web_view_evaluate_javascript(
-        view_, script.c_str(), -1, nullptr, nullptr, nullptr,
-        [](GObject* source, GAsyncResult* result, gpointer data) {
-            std::unique_ptr<std::shared_ptr<Pending>> keep(static_cast<std::shared_ptr<Pending>*>(data));
-            GError* error = nullptr;
-            JSCValue* v = webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), result, &error);
-            if (error) {
-                (*keep)->errors.push_back(error->message);
-                g_error_free(error);
-            }
-            if (v && !jsc_value_is_null(v) && !jsc_value_is_undefined(v)) {
-                char* text = jsc_value_to_string(v);
-                (*keep)->value = text;
-                g_free(text);
-            }
-            if (v) g_object_unref(v);
-            (*keep)->valueDone = true;
-        },
-        new std::shared_ptr<Pending>(pending));
-    const bool answered = wait([&] { return pending->valueDone; }, timeoutMs);
-    if (!pending->errors.empty()) lastError_ = pending->errors.front();
-    if (timedOut) *timedOut = !answered;
-    return pending->value;
+std::optional<std::string> PagePainter::evaluate(const std::string& script, int timeoutMs, bool* timedOut, World world) {
+    auto r = engine::evaluate(view_, script, world, timeoutMs, cancel_);
+    lastError_ = r.error;  // the reason is this script's, never an older one's
+    if (timedOut) *timedOut = !r.answered;
+    if (!r.value.present()) return std::nullopt;
+    // Text as the page's own String() makes it.
+    if (JSCValue* v = r.value.get()) {
+        char* text = jsc_value_to_string(v);
+        std::string out = text ? text : "";
+        g_free(text);
+        return out;
+    }
+    return std::nullopt;
 }
 
 std::optional<capture::BodyMetrics> PagePainter::measure(int timeoutMs, bool* timedOut) {
-    const auto reply = evaluate(capture::kMeasureScript, timeoutMs, timedOut);
-    if (!reply) return std::nullopt;
-    return capture::parseMetrics(*reply);
+    auto r = engine::evaluate(view_, capture::measureScript(), World::Engine, timeoutMs, cancel_);
+    lastError_ = r.error;
+    if (timedOut) *timedOut = !r.answered;
+    long v[8];
+    for (unsigned i = 0; i < 8; ++i) {
+        const double d = r.value.at(i).number(NAN);
+        if (!std::isfinite(d)) return std::nullopt;
+        v[i] = std::lround(d);
+    }
+    return capture::BodyMetrics{v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7]};
 }
 
 PaintResult PagePainter::paint(int width, int height, std::uint32_t back, int timeoutMs, int stripHeight, int scale,
@@ -175,9 +153,9 @@ PaintResult PagePainter::paintOnce(int width, int height, std::uint32_t back, in
     auto pending = std::make_shared<Pending>();
     pending->pictures.resize(1);
     pending->errors.resize(1);
-    sendScript(view_, capture::paintBeginScript(), pending);
+    sendAlong(view_, capture::paintBeginScript(), pending);
     requestSnapshot(view_, pending, 0, transparent_);
-    sendScript(view_, capture::stripsEndScript(), pending);
+    sendAlong(view_, capture::stripsEndScript(), pending);
     PaintResult result;
     result.timedOut = !wait([&] { return pending->outstanding == 0; }, timeoutMs);
     if (result.timedOut) return result;
@@ -192,8 +170,12 @@ PaintResult PagePainter::paintOnce(int width, int height, std::uint32_t back, in
 PaintResult PagePainter::paintStrips(int width, int height, std::uint32_t back, int timeoutMs, int stripHeight,
                                      int scale) {
     PaintResult result;
-    const auto begun = evaluate(capture::stripsBeginScript(height), timeoutMs, &result.timedOut);
-    if (!begun) return result;
+    const auto begun = engine::evaluate(view_, capture::stripsBeginScript(height), World::Engine, timeoutMs, cancel_);
+    result.timedOut = !begun.answered;
+    if (!begun.value.present()) {
+        result.error = begun.error;
+        return result;
+    }
 
     // Every strip's layout and paint go out back to back: the page handles them in order.
     const auto strips = capture::planStrips(height, stripHeight);
@@ -201,10 +183,10 @@ PaintResult PagePainter::paintStrips(int width, int height, std::uint32_t back, 
     pending->pictures.resize(strips.size());
     pending->errors.resize(strips.size());
     for (std::size_t k = 0; k < strips.size(); ++k) {
-        sendScript(view_, capture::stripScript(strips[k]), pending);
+        sendAlong(view_, capture::stripScript(strips[k]), pending);
         requestSnapshot(view_, pending, k, transparent_);
     }
-    sendScript(view_, capture::stripsEndScript(), pending);
+    sendAlong(view_, capture::stripsEndScript(), pending);
     result.timedOut = !wait([&] { return pending->outstanding == 0; }, timeoutMs);
     if (result.timedOut) return result;
     // A strip the page did not lay out would be painted as some other part of it.

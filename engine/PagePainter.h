@@ -13,6 +13,7 @@
 
 #include "capture/Image.h"
 #include "capture/PageSize.h"
+#include "engine/Scripting.h"
 
 namespace engine {
 
@@ -31,7 +32,8 @@ public:
     // `cancel`, when given and set, ends every wait at once, as a time-out.
     explicit PagePainter(WebKitWebView* view, const std::atomic<bool>* cancel = nullptr) : view_(view), cancel_(cancel) {}
 
-    // The body's metrics; empty without a document or body, or when the page does not answer.
+    // The body's metrics, with every section that renders only when seen shown until the
+    // paint's end; empty without a document or body, or when the page does not answer.
     std::optional<capture::BodyMetrics> measure(int timeoutMs, bool* timedOut = nullptr);
     // Paints the whole page, measured in CSS pixels, into a picture `scale` times its
     // size (the view's device scale). `stripHeight` above 0 forces strips of that
@@ -40,8 +42,10 @@ public:
     // picture keeps its alpha.
     PaintResult paint(int width, int height, std::uint32_t back, int timeoutMs, int stripHeight = 0, int scale = 1,
                       bool transparent = false);
-    // Runs a script and waits for its value as text; empty on failure or time-out.
-    std::optional<std::string> evaluate(const std::string& script, int timeoutMs, bool* timedOut = nullptr);
+    // Runs a script (in the page's world unless said) and waits for its value as text;
+    // empty on failure or time-out.
+    std::optional<std::string> evaluate(const std::string& script, int timeoutMs, bool* timedOut = nullptr,
+                                        World world = World::Page);
 
     // The engine's reason for the last script that failed.
     const std::string& lastError() const { return lastError_; }

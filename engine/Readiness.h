@@ -10,11 +10,6 @@
 
 namespace engine {
 
-// Added to a capture view's pages before their own scripts run: it notes what they
-// wait for (intersection observers, scroll listeners), their short timers, their
-// requests and their changes to the document.
-extern const char* const kWatchScript;
-
 struct ReadyOptions {
     int ms = 10000;        // the limit of it all
     bool wake = true;      // scroll to what the page's scripts wait to see
@@ -31,11 +26,9 @@ struct Readiness {
     std::string firstMissing;
 };
 
-// Starts readying the page; `done` hears how it went, also when the page moved on or
-// its process ended. A measurement stops it where it is.
+// Starts readying the page, in the engine's script world, from what engine/Watch has
+// noted; `done` hears how it went, also when the page moved on or its process ended.
+// A measurement stops it where it is.
 void startReadiness(WebKitWebView*, const ReadyOptions&, std::function<void(const Readiness&)> done);
-
-// The reply of the readiness script, read.
-Readiness parseReadiness(const std::string& json);
 
 }  // namespace engine

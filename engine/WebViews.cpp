@@ -1,7 +1,8 @@
 #include "engine/WebViews.h"
 
 #include "engine/Identity.h"
-#include "engine/Readiness.h"
+#include "engine/Scripting.h"
+#include "engine/Watch.h"
 
 #include <glib.h>
 
@@ -194,17 +195,15 @@ WebKitWebView* newWebView(const ViewRole& role) {
     if (role.eagerLoading) {
         // Images and frames marked to load only when scrolled into view start loading
         // as soon as the document is parsed, so they are in place when the page has loaded.
-        WebKitUserScript* script = webkit_user_script_new(
+        WebKitUserScript* script = webkit_user_script_new_for_world(
             "document.querySelectorAll('img[loading=lazy],iframe[loading=lazy]')"
             ".forEach(function (e) { e.loading = 'eager'; });",
-            WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES, WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_END, nullptr, nullptr);
+            WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES, WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_END,
+            worldName(World::Engine), nullptr, nullptr);
         webkit_user_content_manager_add_script(webkit_web_view_get_user_content_manager(view), script);
         webkit_user_script_unref(script);
         // What the page's scripts wait for, noted from before they run.
-        script = webkit_user_script_new(kWatchScript, WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
-                                        WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
-        webkit_user_content_manager_add_script(webkit_web_view_get_user_content_manager(view), script);
-        webkit_user_script_unref(script);
+        watchPages(webkit_web_view_get_user_content_manager(view));
     }
     return view;
 }

@@ -33,7 +33,7 @@ TEST(WarmUpGui, PhotoHoldsWhatThePageShowsOnlyWhenScrolledTo) {
         return engine::PagePainter(view)
                    .evaluate("String(!window.__vemoWarm && scrollY === 0 && "
                              "getComputedStyle(document.getElementById('late')).backgroundColor === 'rgb(0, 192, 0)')",
-                             2000)
+                             2000, nullptr, engine::World::Engine)
                    .value_or("") == "true";
     }, 20000));
     app.road().photoCommand();

@@ -1,0 +1,84 @@
+// The engine's scripts against the page they run in, on the real engine: a page that
+// breaks what scripts use neither sees nor breaks the engine's. Pages served over
+// loopback; pixels read back from the files.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "tests/support/Command.h"
+#include "tests/support/GuiHarness.h"
+#include "tests/support/HttpServer.h"
+
+using support::Picture;
+
+namespace {
+
+constexpr std::uint32_t kGreen = 0x00ff00, kBlue = 0x0000ff, kYellow = 0xffff00, kCyan = 0x00ffff;
+
+struct Shot {
+    support::Outcome run;
+    std::optional<Picture> picture;
+};
+
+class PageScripts : public ::testing::Test {
+protected:
+    Shot shot(std::vector<std::string> args, const std::vector<std::string>& env = {}) {
+        args.insert(args.begin(), VEMO_SHOT);
+        args.push_back(out.path("p.png"));
+        std::filesystem::remove(out.path("p.png"));
+        Shot s{support::runCommand(args, env), std::nullopt};
+        if (std::filesystem::exists(out.path("p.png"))) s.picture = support::readPicture(out.path("p.png"));
+        return s;
+    }
+    support::HttpServer server;
+    support::TempDir out;
+};
+
+// A box at (100, 300), 250 x 120, a page taller than one engine picture, a block its
+// observer turns yellow when seen far below, and a strip at the top that turns red if
+// the page finds any global of the engine's. Then the page breaks what scripts use.
+const char* const kHostile =
+    "<!doctype html><body style='margin:0'><div id=spy style='height:50px;background:#0ff'></div>"
+    "<div style='height:250px'></div>"
+    "<div id=box style='margin-left:100px;width:250px;height:120px;background:#0f0'></div>"
+    "<div style='height:40000px;background:#00f'></div><div id=late style='height:300px;background:#f00'></div>"
+    "<div style='height:1000px'></div><script>"
+    "new IntersectionObserver(es => es.forEach(e => { if (e.isIntersecting) e.target.style.background = '#ff0'; }))"
+    ".observe(late);"
+    "const names = Object.getOwnPropertyNames, some = Array.prototype.some, raf = requestAnimationFrame;"
+    "const own = ['__vemoWatch', '__vemoWarm'], mine = n => /vemo/i.test(n) && own.indexOf(n) < 0;"
+    "(function look() { if (some.call(names(window), mine)) spy.style.background = '#f00'; raf(look); })();"
+    "JSON.stringify = () => '{}'; JSON.parse = () => ({}); Array.prototype.join = () => ''; Array.from = () => [];"
+    "Array.prototype.map = function () { return []; }; Array.prototype.some = () => false;"
+    "Element.prototype.getBoundingClientRect = () => ({ left: 0, top: 0, right: 1, bottom: 1, width: 1, height: 1 });"
+    "window.getComputedStyle = () => ({}); document.querySelector = () => null;"
+    "document.getElementsByTagName = () => []; Promise.race = () => new Promise(() => {});"
+    "Object.defineProperty(window, '__vemoWatch', { value: null }); window.__vemoWarm = { stop() {} };"
+    "</script>";
+
+TEST_F(PageScripts, APageThatBreaksWhatScriptsUseNeitherSeesNorBreaksTheEngine) {
+    server.serve("/hostile", kHostile);
+    const int height = 50 + 250 + 120 + 40000 + 300 + 1000;
+    auto s = shot({server.url("/hostile")});
+    ASSERT_EQ(s.run.status, 0) << s.run.err;
+    ASSERT_TRUE(s.picture);
+    // Measured and painted in strips, woken where its observer waits.
+    EXPECT_EQ(s.picture->width, 1280);
+    EXPECT_EQ(s.picture->height, height);
+    struct Point {
+        int x, y;
+        std::uint32_t colour;
+    };
+    const Point points[] = {{10, 25, kCyan}, {200, 360, kGreen}, {10, 20000, kBlue}, {10, 40570, kYellow}};
+    for (const auto& p : points) EXPECT_EQ(s.picture->at(p.x, p.y), p.colour) << p.x << "," << p.y;
+
+    // Its element box, as it is.
+    s = shot({"--selector=#box", server.url("/hostile")});
+    ASSERT_EQ(s.run.status, 0) << s.run.err;
+    EXPECT_EQ(s.picture->width, 250);
+    EXPECT_EQ(s.picture->height, 120);
+    EXPECT_EQ(s.picture->at(0, 0), kGreen);
+    EXPECT_EQ(s.picture->at(249, 119), kGreen);
+}
+
+}  // namespace
