@@ -83,6 +83,14 @@ if (selector) {
 return out;
 )JS";
 
+// Whether a caller's script is an expression or statements, told by compiling it as
+// the body of an async function either way, which runs nothing.
+const char* const kFormOf = R"JS(
+const AsyncFunction = (async () => {}).constructor;
+try { new AsyncFunction('return (\n' + source + '\n);'); return { form: 'expression' }; } catch (e) {}
+try { new AsyncFunction(source + '\n'); return { form: 'statements' }; } catch (e) { return { form: '', error: String(e) }; }
+)JS";
+
 const char* const kPutBack = R"JS(
 const st = window.__vemoAdjust;
 if (!st) return true;
@@ -137,9 +145,15 @@ Adjusted adjust(WebKitWebView* view, const Adjustments& a, int ms, const std::at
     }
     if (!a.script.empty()) {
         // An expression, its promise awaited; or statements, which may await and return.
-        auto r = callFunction(view, "return (\n" + a.script + "\n);", nullptr, World::Page, left(), cancel);
-        if (!r.value.present() && r.error.find("SyntaxError") != std::string::npos)
-            r = callFunction(view, a.script, nullptr, World::Page, left(), cancel);
+        // Which it is comes from compiling it without running it; it then runs once.
+        const auto form = callFunction(view, kFormOf, ScriptArgs().text("source", a.script).end(), World::Engine,
+                                       left(), cancel);
+        if (!form.value.isObject()) return failed(Adjusted::Problem::NotAnswered, form.error);
+        const auto kind = form.value["form"].text();
+        if (kind != "expression" && kind != "statements")
+            return failed(Adjusted::Problem::ScriptFailed, form.value["error"].text());
+        const std::string body = kind == "expression" ? "return (\n" + a.script + "\n);" : a.script + "\n";
+        const auto r = callFunction(view, body, nullptr, World::Page, left(), cancel);
         if (!r.answered) return failed(Adjusted::Problem::NotAnswered, r.error);
         if (!r.error.empty()) return failed(Adjusted::Problem::ScriptFailed, r.error);
     }

@@ -1,8 +1,9 @@
 // The engine's scripts against the page they run in, on the real engine: a page that
-// breaks what scripts use neither sees nor breaks the engine's. Pages served over
-// loopback; pixels read back from the files.
+// breaks what scripts use neither sees nor breaks the engine's; a caller's script runs
+// once. Pages served over loopback; pixels read back from the files.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 
 #include "tests/support/Command.h"
@@ -79,6 +80,40 @@ TEST_F(PageScripts, APageThatBreaksWhatScriptsUseNeitherSeesNorBreaksTheEngine) 
     EXPECT_EQ(s.picture->height, 120);
     EXPECT_EQ(s.picture->at(0, 0), kGreen);
     EXPECT_EQ(s.picture->at(249, 119), kGreen);
+}
+
+TEST_F(PageScripts, ACallersScriptRunsOnceWhateverItThrows) {
+    std::atomic<int> hits{0};
+    server.respond("/hit", [&](const std::string&) {
+        ++hits;
+        return std::string("200 OK\r\nContent-Type: text/plain\r\nContent-Length: 2\r\n\r\nok");
+    });
+    server.serve("/page", "<!doctype html><body style='margin:0'><div style='height:500px;background:#0f0'></div>");
+    const std::string hit = "const x = new XMLHttpRequest(); x.open('GET', '/hit', false); x.send();";
+    struct Case {
+        std::string script;
+        int status;
+        std::string says;
+        int hits;
+    };
+    const Case cases[] = {
+        // An expression that throws a SyntaxError as it runs, and one whose promise does.
+        {"(() => { " + hit + " return JSON.parse('{'); })()", 9, "SyntaxError", 1},
+        {"fetch('/hit').then(() => JSON.parse('{'))", 9, "SyntaxError", 1},
+        // Statements that do, and statements that await and succeed.
+        {hit + " JSON.parse('{');", 9, "SyntaxError", 1},
+        {"await fetch('/hit'); document.body.style.background = '#00f';", 0, "", 1},
+        // No script at all: nothing runs.
+        {"this is not a script", 9, "SyntaxError", 0},
+    };
+    for (const auto& c : cases) {
+        hits = 0;
+        const auto s = shot({"--script=" + c.script, server.url("/page")});
+        EXPECT_EQ(s.run.status, c.status) << c.script << ": " << s.run.err;
+        EXPECT_NE(s.run.err.find(c.says), std::string::npos) << c.script << ": " << s.run.err;
+        EXPECT_EQ(hits, c.hits) << c.script;
+        if (c.status == 0) EXPECT_EQ(s.picture->at(10, 600), kBlue) << c.script;
+    }
 }
 
 }  // namespace
