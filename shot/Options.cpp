@@ -3,6 +3,7 @@
 #include <getopt.h>
 
 #include <cerrno>
+#include <charconv>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -81,9 +82,15 @@ bool textOrFile(const char* arg, std::string& out, bool readFiles) {
 }
 
 bool clipOf(const char* arg, std::array<double, 4>& c) {
-    char tail = 0;
-    return std::sscanf(arg, "%lf,%lf,%lf,%lf%c", &c[0], &c[1], &c[2], &c[3], &tail) == 4 && c[0] >= 0 && c[1] >= 0 &&
-           c[2] > 0 && c[3] > 0 && c[0] + c[2] <= 1e6 && c[1] + c[3] <= 1e7;
+    // Numbers with a decimal point, whatever the locale's decimal mark.
+    const char *at = arg, *end = arg + std::strlen(arg);
+    for (std::size_t i = 0; i < c.size(); ++i) {
+        if (i > 0 && (at == end || *at++ != ',')) return false;
+        const auto [next, error] = std::from_chars(at, end, c[i]);
+        if (error != std::errc() || next == at) return false;
+        at = next;
+    }
+    return at == end && c[0] >= 0 && c[1] >= 0 && c[2] > 0 && c[3] > 0 && c[0] + c[2] <= 1e6 && c[1] + c[3] <= 1e7;
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The engine's scripts against the page they run in, on the real engine: a page that
 // breaks what scripts use neither sees nor breaks the engine's; a caller's script runs
-// once. Pages served over loopback; pixels read back from the files.
+// once; numbers pass between the program and the page whatever the locale. Pages
+// served over loopback; pixels read back from the files.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -113,6 +114,31 @@ TEST_F(PageScripts, ACallersScriptRunsOnceWhateverItThrows) {
         EXPECT_NE(s.run.err.find(c.says), std::string::npos) << c.script << ": " << s.run.err;
         EXPECT_EQ(hits, c.hits) << c.script;
         if (c.status == 0) EXPECT_EQ(s.picture->at(10, 600), kBlue) << c.script;
+    }
+}
+
+TEST_F(PageScripts, PartsAreCutWhereTheyAreUnderALocaleWithADecimalComma) {
+    const std::string locales = out.path("locales");
+    std::filesystem::create_directory(locales);
+    const auto made = support::runCommand({"/bin/sh", "-c", "exec localedef -i de_DE -f UTF-8 \"$0\"", locales + "/de_DE.UTF-8"});
+    if (!std::filesystem::exists(locales + "/de_DE.UTF-8")) GTEST_SKIP() << "no localedef here: " << made.err;
+    const std::vector<std::string> german = {"LOCPATH=" + locales, "LC_ALL=de_DE.UTF-8", "LANG=de_DE.UTF-8"};
+    // A box on fractions of a pixel: x 100.5 to 351, y 300.25 to 420.75.
+    server.serve("/box", "<!doctype html><body style='margin:0'><div style='height:300.25px'></div>"
+                         "<div id=box style='margin-left:100.5px;width:250.5px;height:120.5px;background:#0f0'></div>"
+                         "<div style='height:2000px'></div>");
+    struct Case {
+        std::string option;
+        int width, height;
+    };
+    const Case cases[] = {{"--selector=#box", 251, 121}, {"--clip=100.5,300.25,50,60", 51, 61}};
+    for (const auto& c : cases) {
+        const auto s = shot({c.option, server.url("/box")}, german);
+        ASSERT_EQ(s.run.status, 0) << c.option << ": " << s.run.err;
+        ASSERT_TRUE(s.picture) << c.option;
+        EXPECT_EQ(s.picture->width, c.width) << c.option;
+        EXPECT_EQ(s.picture->height, c.height) << c.option;
+        EXPECT_EQ(s.picture->at(c.width / 2, c.height / 2), kGreen) << c.option;
     }
 }
 
