@@ -23,7 +23,8 @@ window.__vemoPage || (window.__vemoPage = (function () {
     w.scrollTo(s.x, s.y);
     return true;
   }
-  // Sections that render only when seen are painted, in one paint as in strips.
+  // Sections that render only when seen are shown, from the measurement to the end of
+  // the paint: the page is measured and painted at its true size, every section in it.
   function show() {
     var st = w.__vemoStrips;
     if (st) return st;
@@ -44,6 +45,8 @@ window.__vemoPage || (window.__vemoPage = (function () {
     if (w.__vemoWarm) w.__vemoWarm.stop();
     var b = d.body, r = d.documentElement;
     if (!b) return null;
+    end();
+    show();
     var cw = b.clientWidth, ch = b.clientHeight;
     if (d.compatMode === 'BackCompat') {
       var s = getComputedStyle(b);

@@ -4,10 +4,11 @@
 // gets layout containment, which makes the document exactly as tall as the root's own
 // box; the root is shifted up by the strip's top and its box made to end at the
 // strip's end, so one whole-document paint holds the strip in its first rows.
-// Before the first strip the page is readied once: scrolled to the top, sections that
-// render only when seen made visible, sticky elements pinned where they sit in the
-// flow, and fixed elements and elements placed against the page pinned where a
-// whole-document paint shows them. Afterwards every style is put back.
+// Before the first strip the page is readied once: scrolled to the top, sticky
+// elements pinned where they sit in the flow, and fixed elements and elements placed
+// against the page pinned where a whole-document paint shows them. Sections that
+// render only when seen are shown from the measurement on, so that the page is
+// measured and painted at its true size. Afterwards every style is put back.
 #pragma once
 
 #include <string>
@@ -31,19 +32,19 @@ std::vector<Strip> planStrips(int height, int stripHeight = kStripHeight);
 // The scripts below run in the engine's own script world (engine/Scripting.h), and
 // reply with plain values.
 //
-// Stops a warm-up under way, and replies with the body's metrics, eight numbers in the
-// order of capture::BodyMetrics; null without a body. In a quirks mode document the
-// body's client size is the viewport's; its own is taken from its border box instead.
+// Stops a warm-up under way, shows the sections that render only when seen (until the
+// paint's end), and replies with the body's metrics, eight numbers in the order of
+// capture::BodyMetrics; null without a body.
 std::string measureScript();
 // Readies the page for strips; replies with the root element's top margin, or null
 // when there is no document.
 std::string stripsBeginScript(int pageHeight);
-// Readies the page for one whole-document paint as for strips (sections that render
-// only when seen are made visible); replies as stripsBeginScript does.
+// Readies the page for one whole-document paint (sections that render only when seen
+// shown, if the measurement has not); replies as stripsBeginScript does.
 std::string paintBeginScript();
 // Lays out strip `s`; replies with the document's height, which forces the layout.
 std::string stripScript(const Strip& s);
-// Puts back every style the strips changed and the scroll position.
+// Puts back every style the measurement and the strips changed, and the scroll position.
 std::string stripsEndScript();
 
 }  // namespace capture
