@@ -159,8 +159,10 @@ void Identities::presentAs(WebKitWebView* view, const Identity& identity, const 
         userAgent_ = identity.userAgent;
     }
     auto waiting = std::make_shared<int>(0);
-    // Headers: none are sent when none are asked for now or were before.
-    if ((!identity.headers.empty() || headersSent_) && extensionsReady()) {
+    // Headers: none are sent when none are asked for now or were before, nor to a process
+    // that does not answer (the load replaces it, and the new one starts with them).
+    if ((!identity.headers.empty() || headersSent_) && extensionsReady() &&
+        webkit_web_view_get_is_web_process_responsive(view)) {
         sendHeaders(view, waiting);
         headersSent_ = !identity.headers.empty();
     }
