@@ -122,6 +122,7 @@ void takeFacts(PageReport& p, const engine::ShotResult& r) {
     p.stillLoading = r.stillLoading;
     p.firstMissing = r.firstMissing;
     p.stillGrowing = r.stillGrowing;
+    p.refused = r.refused;
 }
 
 JsonNode* reportToJson(const PageReport& report) {

@@ -166,6 +166,7 @@ TEST_F(NetworkRules, NothingReachesARefusedAddressByAnyRouteOrSpelling) {
         const int refusals = c.refusals + (c.path == "/spellings" && six ? 1 : 0);
         EXPECT_GE(refusedIn(s.run.err), refusals) << c.path << ": " << s.run.err;
         EXPECT_GE(refusedIn(s.report), refusals) << c.path << ": " << s.report;
+        EXPECT_NE(s.report.find("\"refused\":" + std::to_string(refusedIn(s.report))), std::string::npos) << s.report;
     }
 }
 
