@@ -25,6 +25,7 @@ enum class LoadError {
     NeverSettles,       // the page kept navigating on by itself
     Stopped,            // it did not answer, and its process was ended
     Crashed,            // its process ended by itself
+    OutOfMemory,        // its process took more memory than a page may, and was ended
     NeedsLogin,         // the page asks for a user name and password, and none was given for it
     LoginRefused,       // the user name and password given were refused
     PrivateAddress,     // the network rules refuse the address; detail: host:port, the address and its
@@ -60,7 +61,7 @@ public:
     void finished();
     // `cancelled`: cut short by a newer navigation, which says nothing of the newer one.
     void failed(LoadError, const std::string& detail, bool cancelled);
-    void processEnded(bool endedByUs);
+    void processEnded(bool endedByUs, bool outOfMemory = false);
 
     State state() const { return state_; }
     const Failure& failure() const { return failure_; }

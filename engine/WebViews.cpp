@@ -140,7 +140,10 @@ void keepNothingOnDisk() {
 
 namespace {
 bool extensionsFound = false;
+int pageMemoryMB = 0;  // 0: the engine's own limit
 }  // namespace
+
+void limitPageMemory(int megabytes) { pageMemoryMB = megabytes; }
 
 bool extensionsReady() {
     sharedWebContext();
@@ -149,7 +152,18 @@ bool extensionsReady() {
 
 WebKitWebContext* sharedWebContext() {
     static WebKitWebContext* context = [] {
-        WebKitWebContext* c = webkit_web_context_new_ephemeral();
+        // A page that takes more memory than it may has its web process ended, and says so.
+        WebKitMemoryPressureSettings* memory = webkit_memory_pressure_settings_new();
+        if (pageMemoryMB > 0) {
+            webkit_memory_pressure_settings_set_memory_limit(memory, static_cast<guint>(pageMemoryMB));
+            webkit_memory_pressure_settings_set_poll_interval(memory, 0.5);
+            webkit_memory_pressure_settings_set_kill_threshold(memory, 1.0);
+        }
+        WebKitWebsiteDataManager* data = webkit_website_data_manager_new_ephemeral();
+        auto* c = WEBKIT_WEB_CONTEXT(g_object_new(WEBKIT_TYPE_WEB_CONTEXT, "website-data-manager", data,
+                                                  "memory-pressure-settings", memory, nullptr));
+        g_object_unref(data);
+        webkit_memory_pressure_settings_free(memory);
         // The extension that sends a capture's headers to the page's own origin.
         const std::string extensions = extensionsFolder();
         if (!extensions.empty() && g_file_test((extensions + "/libvemo-headers.so").c_str(), G_FILE_TEST_EXISTS)) {

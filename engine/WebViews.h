@@ -23,6 +23,10 @@ void setTransparent(WebKitWebView*, bool transparent);
 // so that the first web context need not wait for it.
 void startSandboxCheck();
 
+// Before the first web view: the most memory a page's web process may take, in
+// megabytes; past it the process is ended and its page fails with that reason.
+void limitPageMemory(int megabytes);
+
 // The web context every view shares: ephemeral, so nothing is written to disk, and
 // sandboxed where the system allows it (said on standard error where it does not).
 WebKitWebContext* sharedWebContext();

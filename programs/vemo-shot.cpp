@@ -18,6 +18,7 @@
 #include "shot/Messages.h"
 #include "shot/Options.h"
 #include "shot/Run.h"
+#include "service/BatchClient.h"
 #include "service/Service.h"
 #include "shot/Worker.h"
 
@@ -32,6 +33,13 @@ std::string localeDir() {
     const auto here = self.parent_path() / "locale";
     if (std::filesystem::is_directory(here, ec)) return here.string();
     return (self.parent_path().parent_path() / "share" / "locale").string();
+}
+
+// This program, to be started again as a worker.
+std::string selfPath(const char* argv0) {
+    std::error_code ec;
+    const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
+    return ec ? std::string(argv0) : self.string();
 }
 
 }  // namespace
@@ -87,9 +95,7 @@ int main(int argc, char** argv) {
     g_set_prgname("vemo-shot");
     if (options.serve) {
         // The service's engines are workers of their own, started from this program.
-        std::error_code ec;
-        const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
-        const int status = service::serve(options, ec ? std::string(argv[0]) : self.string());
+        const int status = service::serve(options, selfPath(argv[0]));
         display.reset();
         return status;
     }
@@ -105,10 +111,21 @@ int main(int argc, char** argv) {
             return G_SOURCE_CONTINUE;
         }, nullptr);
 
-    engine::ShotEngine shooter(interrupted);
+    std::unique_ptr<engine::ShotEngine> shooter;
+    auto local = [&]() -> engine::IShotEngine& {
+        if (!shooter) shooter = std::make_unique<engine::ShotEngine>(interrupted);
+        return *shooter;
+    };
     int status = shot::kExitOk;
-    if (options.worker) shot::serveAsWorker(shooter, answers, interrupted);
-    else status = shot::run(options, shooter, {std::cerr, ::isatty(2) != 0}, interrupted);
+    if (options.worker) {
+        shot::serveAsWorker(local(), answers, interrupted);
+    } else {
+        // A batch of several engines starts workers of this program.
+        const shot::Engines engines{local, {selfPath(argv[0]), "--worker", "--max-memory=" + std::to_string(options.maxMemoryMB)},
+                                    options.service.empty() ? std::function<void(shot::Ledger&)>{}
+                                                            : service::batchThroughService(options, interrupted)};
+        status = shot::run(options, engines, {std::cerr, ::isatty(2) != 0}, interrupted);
+    }
     // Every file is written and closed. The engine's processes end with their connection
     // to this one: taking the engine and the libraries down piece by piece would only
     // keep the caller waiting (about 50 ms).

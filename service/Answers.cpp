@@ -90,18 +90,25 @@ void Answers::release(SoupServerMessage* msg, guint status, const char* name, co
 }
 
 void Answers::answer(Held& h, const shot::WorkerAnswer& a) {
-    GMappedFile* mapped = a.file.empty() ? nullptr : g_mapped_file_new(a.file.c_str(), FALSE, nullptr);
-    if (!a.file.empty()) g_unlink(a.file.c_str());  // the mapping keeps it while it is sent
+    GMappedFile* mapped = a.report.file.empty() ? nullptr : g_mapped_file_new(a.report.file.c_str(), FALSE, nullptr);
+    if (!a.report.file.empty()) g_unlink(a.report.file.c_str());  // the mapping keeps it while it is sent
     if (!h.gone) {
         const auto http = httpFor(a.status);
         auto* headers = soup_server_message_get_response_headers(h.msg);
         if (http.status == 200 && mapped) {
-            soup_message_headers_replace(headers, "Vemo-Page-Width", std::to_string(a.width).c_str());
-            soup_message_headers_replace(headers, "Vemo-Page-Height", std::to_string(a.height).c_str());
-            soup_message_headers_replace(headers, "Vemo-Milliseconds", std::to_string(a.milliseconds).c_str());
+            soup_message_headers_replace(headers, "Vemo-Page-Width", std::to_string(a.report.width).c_str());
+            soup_message_headers_replace(headers, "Vemo-Page-Height", std::to_string(a.report.height).c_str());
+            soup_message_headers_replace(headers, "Vemo-Milliseconds", std::to_string(a.report.milliseconds).c_str());
             soup_message_headers_replace(headers, "Vemo-Status", a.status.c_str());
-            if (!a.message.empty()) {
-                gchar* escaped = g_uri_escape_string(a.message.c_str(), " ", TRUE);
+            // The page's whole report, as a batch's report line says it.
+            auto told = a.report;
+            told.file.clear();  // the service's own folder is nobody's business
+            const std::string report = shot::reportJson(told);
+            gchar* said = g_uri_escape_string(report.c_str(), nullptr, FALSE);
+            soup_message_headers_replace(headers, "Vemo-Report", said);
+            g_free(said);
+            if (!a.report.message.empty()) {
+                gchar* escaped = g_uri_escape_string(a.report.message.c_str(), " ", TRUE);
                 soup_message_headers_replace(headers, "Vemo-Message", escaped);
                 g_free(escaped);
             }
@@ -119,7 +126,7 @@ void Answers::answer(Held& h, const shot::WorkerAnswer& a) {
             const bool broken = http.status == 200;
             if (http.status == 503) soup_message_headers_replace(headers, "Retry-After", "5");
             error(h.msg, broken ? 500 : http.status, broken ? "internal" : http.name,
-                  broken ? shot::tr("the picture could not be read back") : a.message, h.began, h.host.c_str());
+                  broken ? shot::tr("the picture could not be read back") : a.report.message, h.began, h.host.c_str());
         }
         soup_server_message_unpause(h.msg);
     }

@@ -203,14 +203,16 @@ int serve(const shot::Options& o, const std::string& self) {
         static_cast<Stop*>(d)->service->drain();
         return G_SOURCE_CONTINUE;
     };
-    g_unix_signal_add(SIGTERM, onSignal, &stop);
-    g_unix_signal_add(SIGINT, onSignal, &stop);
-    g_timeout_add(50, [](gpointer d) -> gboolean {
+    const guint term = g_unix_signal_add(SIGTERM, onSignal, &stop);
+    const guint interrupt = g_unix_signal_add(SIGINT, onSignal, &stop);
+    const guint check = g_timeout_add(50, [](gpointer d) -> gboolean {
         auto* s = static_cast<Stop*>(d);
         if (s->service->drained()) g_main_loop_quit(s->loop);
         return G_SOURCE_CONTINUE;
     }, &stop);
     g_main_loop_run(loop);
+    // The engines' end is heard from the main loop: nothing of the loop may be left there.
+    for (guint source : {term, interrupt, check}) g_source_remove(source);
     g_main_loop_unref(loop);
     service.end();
     return shot::kExitOk;

@@ -43,7 +43,8 @@ WorkerAnswer failure(unsigned long id, const char* status, const std::string& me
     WorkerAnswer a;
     a.id = id;
     a.status = status;
-    a.message = message;
+    a.report.status = statusForName(status).value_or(Status::LoadFailed);
+    a.report.message = message;
     return a;
 }
 

@@ -1,6 +1,7 @@
 #include "shot/Options.h"
 
 #include <getopt.h>
+#include <glib.h>
 
 #include <cerrno>
 #include <charconv>
@@ -23,7 +24,7 @@ enum LongOnly { kWarmUp = 1000, kNoWarmUp, kReport, kList, kOutDir, kQuality, kF
                 kUser, kColorScheme, kTransparent, kMaxTimeout, kMaxMemory, kAllowPrivate,
                 kDenyPrivate, kAllowHost };
 
-enum BatchOnly { kResume = 1500, kIndex };
+enum BatchOnly { kResume = 1500, kIndex, kService };
 
 const option kLong[] = {
     {"width", required_argument, nullptr, 'w'},     {"height", required_argument, nullptr, 'h'},
@@ -48,6 +49,7 @@ const option kLong[] = {
     {"color-scheme", required_argument, nullptr, kColorScheme}, {"transparent", no_argument, nullptr, kTransparent},
     {"max-timeout", required_argument, nullptr, kMaxTimeout}, {"max-memory", required_argument, nullptr, kMaxMemory},
     {"allow-private", no_argument, nullptr, kAllowPrivate},
+    {"service", required_argument, nullptr, kService},
     {"deny-private", no_argument, nullptr, kDenyPrivate}, {"allow-host", required_argument, nullptr, kAllowHost},
     {"resume", no_argument, nullptr, kResume}, {"index", no_argument, nullptr, kIndex},
     {nullptr, 0, nullptr, 0},
@@ -142,7 +144,8 @@ Parsed parseOptions(const std::vector<std::string>& args, bool readFiles) {
     optind = 0;  // restart getopt, also for a second parse in one process
     opterr = 0;
     int c;
-    while ((c = getopt_long(static_cast<int>(copy.size()), argv.data(), "+:w:h:q", kLong, nullptr)) != -1) {
+    int at = -1;
+    while ((c = getopt_long(static_cast<int>(copy.size()), argv.data(), "+:w:h:q", kLong, &at)) != -1) {
         const char* arg = optarg;
         switch (c) {
             case 'w':
@@ -253,6 +256,11 @@ Parsed parseOptions(const std::vector<std::string>& args, bool readFiles) {
             case kReport: o.report = arg; break;
             case kResume: o.resume = true; break;
             case kIndex: o.index = true; break;
+            case kService:
+                if (!g_str_has_prefix(arg, "http://") && !g_str_has_prefix(arg, "https://"))
+                    return bad(format(tr("--service takes the address of a capture service (http://HOST:PORT), not '%s'"), arg));
+                o.service = arg;
+                break;
             case kList: o.list = arg; break;
             case kOutDir: o.outDir = arg; break;
             case 'H': o.help = true; return {o, {}};
@@ -262,6 +270,10 @@ Parsed parseOptions(const std::vector<std::string>& args, bool readFiles) {
             default:
                 return bad(format(tr("unknown option '%s'"), copy[static_cast<std::size_t>(optind - 1)].c_str()));
         }
+        // As given, for a service to read again (a text read from a file as its text).
+        const std::string name = at >= 0 ? kLong[at].name : c == 'w' ? "width" : c == 'h' ? "height" : "quiet";
+        o.given.emplace_back(name, c == kStyle ? o.style : c == kScript ? o.script : arg ? arg : "");
+        at = -1;
     }
     if (int(!o.selector.empty()) + int(o.clip.has_value()) + int(o.viewport) > 1)
         return bad(tr("--selector, --clip and --viewport each name the part to keep: give one"));

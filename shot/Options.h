@@ -70,6 +70,9 @@ struct Options {
     int maxTimeoutS = 60;   // the longest time limit a caller of the service may ask for
     int maxMemoryMB = 2048; // what one engine's page may take before it is stopped
     bool allowPrivate = false;  // the service's pages may reach private addresses, wherever it listens
+    std::string service;    // a batch sent to this capture service (http://HOST:PORT)
+    // Every option as it was given, by its long name: what a service is sent.
+    std::vector<std::pair<std::string, std::string>> given;
 };
 
 struct Parsed {

@@ -11,6 +11,7 @@
 #include <future>
 #include <iostream>
 #include <set>
+#include <thread>
 #include <vector>
 
 #include "capture/ImageFiles.h"
@@ -18,6 +19,8 @@
 #include "shot/Index.h"
 #include "shot/Ledger.h"
 #include "shot/Messages.h"
+#include "shot/PageFile.h"
+#include "shot/Parallel.h"
 
 namespace shot {
 
@@ -101,36 +104,16 @@ void photographAll(const Options& o, engine::IShotEngine& engine, Ledger& ledger
         const auto& page = ledger.pages()[i];
         ledger.begin(i);
         Outcome r{i, Clock::now(), {}, {}, {}};
-        {
-            const auto result = engine.photograph(requestFor(o, page.address));
-            r.shot = describe(result);
-            takeFacts(r.report, result);
-        }
-        r.report.width = r.shot.image ? r.shot.image->width() : 0;
-        r.report.height = r.shot.image ? r.shot.image->height() : 0;
+        const auto request = requestFor(o, page.address);
+        r.shot = shootPage(engine, request, r.report);
         settle();
-        if (written(r.shot.status) && r.shot.image) {
-            if (const auto limit = capture::formatRefuses(page.format, r.report.width, r.report.height)) {
-                r.shot.status = Status::TooLarge;
-                r.shot.message = format(tr("the picture is %d x %d px, and %s holds at most %s: write it as %s instead"),
-                                        r.report.width, r.report.height, capture::formatName(page.format),
-                                        limit->limit.c_str(), capture::formatName(limit->instead));
-            } else {
-                writing = std::async(std::launch::async, [r = std::move(r), &page, &o]() mutable {
-                    if (const auto error = capture::writeImageFile(*r.shot.image, page.path, page.format,
-                                                                   {o.quality, !o.qualityGiven})) {
-                        r.shot.status = Status::WriteFailed;
-                        r.shot.message = error.message();
-                    } else if (o.index) {
-                        // Made while the picture is in memory; a page without one shows none.
-                        writeThumbnail(*r.shot.image, page.path);
-                    }
-                    r.shot.image.reset();  // the picture's memory goes as soon as it is written
-                    r.ended = Clock::now();
-                    return std::move(r);
-                });
-                continue;
-            }
+        if (r.shot.image) {
+            writing = std::async(std::launch::async, [r = std::move(r), &page, request, &o]() mutable {
+                writePage(r.shot, page.path, request.picture, o.index);
+                r.ended = Clock::now();
+                return std::move(r);
+            });
+            continue;
         }
         r.shot.image.reset();
         finish(r);
@@ -200,7 +183,7 @@ engine::ShotRequest requestFor(const Options& o, const std::string& address) {
     return r;
 }
 
-int run(const Options& o, engine::IShotEngine& engine, Console con, const std::atomic<bool>& interrupted) {
+int run(const Options& o, const Engines& engines, Console con, const std::atomic<bool>& interrupted) {
     std::vector<BatchPage> pages;
     int status = kExitOk;
     if (!plan(o, con, pages, status)) return status;
@@ -210,8 +193,20 @@ int run(const Options& o, engine::IShotEngine& engine, Console con, const std::a
         if (std::ifstream report(o.report); report) before = writtenBefore(pages, report);
     Ledger ledger(o, con, std::move(pages), std::move(before));
     if (!ledger.openReport()) return kExitWriteFailed;
-    photographAll(o, engine, ledger, interrupted);
+    std::size_t toDo = 0;
+    for (std::size_t i = 0; i < ledger.pages().size(); ++i) toDo += !ledger.writtenBefore(i);
+    const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    const int wanted = std::min<long>(o.jobs > 0 ? o.jobs : cores, static_cast<long>(toDo));
+    if (engines.remote) engines.remote(ledger);
+    else if (!o.list.empty() && wanted > 1 && !engines.worker.empty())
+        photographWithWorkers(o, ledger, engines.worker, wanted, interrupted);
+    else
+        photographAll(o, engines.local(), ledger, interrupted);
     return ledger.end(interrupted);
+}
+
+int run(const Options& o, engine::IShotEngine& engine, Console con, const std::atomic<bool>& interrupted) {
+    return run(o, Engines{[&]() -> engine::IShotEngine& { return engine; }, {}, {}}, con, interrupted);
 }
 
 }  // namespace shot

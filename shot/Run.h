@@ -3,6 +3,8 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
+#include <vector>
 #include <memory>
 #include <string>
 
@@ -28,7 +30,19 @@ engine::ShotRequest requestFor(const Options&, const std::string& address);
 // What the engine made of a page, in the command's words.
 PageShot describe(const engine::ShotResult&);
 
+class Ledger;
+
+// The engines a run may use: this process's own (made when first asked for), workers
+// of this program (a batch of several pages, --jobs), or a service (--service).
+struct Engines {
+    std::function<engine::IShotEngine&()> local;
+    std::vector<std::string> worker;  // a worker's command line; empty: no workers
+    std::function<void(Ledger&)> remote;  // photographs the pages the ledger does not have yet
+};
+
 // Runs what the options ask for; the exit status.
+int run(const Options&, const Engines&, Console, const std::atomic<bool>& interrupted);
+// The same with one engine.
 int run(const Options&, engine::IShotEngine&, Console, const std::atomic<bool>& interrupted);
 
 }  // namespace shot

@@ -9,9 +9,9 @@
 #include <iostream>
 #include <memory>
 
-#include "capture/ImageFiles.h"
 #include "shot/Messages.h"
 #include "shot/RequestJson.h"
+#include "shot/PageFile.h"
 #include "shot/Run.h"
 
 namespace shot {
@@ -55,6 +55,8 @@ std::string taskLine(const WorkerTask& t) {
     json_builder_add_int_value(b, static_cast<gint64>(t.id));
     json_builder_set_member_name(b, "path");
     json_builder_add_string_value(b, t.path.c_str());
+    json_builder_set_member_name(b, "thumbnail");
+    json_builder_add_boolean_value(b, t.thumbnail);
     json_builder_set_member_name(b, "request");
     json_builder_add_value(b, requestToJson(t.request));
     json_builder_end_object(b);
@@ -73,6 +75,7 @@ std::optional<WorkerTask> parseTask(const std::string& line, std::string& why) {
     WorkerTask t;
     t.id = static_cast<unsigned long>(json_object_get_int_member(o, "id"));
     t.path = text(o, "path");
+    t.thumbnail = json_object_get_boolean_member_with_default(o, "thumbnail", FALSE);
     const auto request = requestFromJson(json_object_get_member(o, "request"), why);
     if (!request) return std::nullopt;
     t.request = *request;
@@ -82,18 +85,12 @@ std::optional<WorkerTask> parseTask(const std::string& line, std::string& why) {
 std::string answerLine(const WorkerAnswer& a) {
     JsonBuilder* b = json_builder_new();
     json_builder_begin_object(b);
-    auto add = [b](const char* name, auto value) {
-        json_builder_set_member_name(b, name);
-        if constexpr (std::is_same_v<decltype(value), std::string>) json_builder_add_string_value(b, value.c_str());
-        else json_builder_add_int_value(b, static_cast<gint64>(value));
-    };
-    add("id", a.id);
-    add("status", a.status);
-    add("width", a.width);
-    add("height", a.height);
-    add("milliseconds", a.milliseconds);
-    add("file", a.file);
-    add("message", a.message);
+    json_builder_set_member_name(b, "id");
+    json_builder_add_int_value(b, static_cast<gint64>(a.id));
+    json_builder_set_member_name(b, "status");
+    json_builder_add_string_value(b, a.status.c_str());
+    json_builder_set_member_name(b, "report");
+    json_builder_add_value(b, reportToJson(a.report));
     json_builder_end_object(b);
     Node root(json_builder_get_root(b));
     g_object_unref(b);
@@ -107,12 +104,12 @@ std::optional<WorkerAnswer> parseAnswer(const std::string& line) {
     WorkerAnswer a;
     a.id = static_cast<unsigned long>(json_object_get_int_member(o, "id"));
     a.status = text(o, "status");
-    a.width = static_cast<int>(json_object_get_int_member_with_default(o, "width", 0));
-    a.height = static_cast<int>(json_object_get_int_member_with_default(o, "height", 0));
-    a.milliseconds = static_cast<long>(json_object_get_int_member_with_default(o, "milliseconds", 0));
-    a.file = text(o, "file");
-    a.message = text(o, "message");
     if (a.status.empty()) return std::nullopt;
+    if (json_object_has_member(o, "report")) {
+        const auto report = reportFromJson(json_object_get_member(o, "report"));
+        if (!report) return std::nullopt;
+        a.report = *report;
+    }
     return a;
 }
 
@@ -148,32 +145,15 @@ void serveAsWorker(engine::IShotEngine& engine, int channel, const std::atomic<b
             continue;
         }
         a.id = task->id;
-        const auto kind = task->request.picture.format;
         engine.forgetVisits();
-        auto shot = describe(engine.photograph(task->request));
-        a.message = shot.message;
-        if (shot.image) {
-            a.width = shot.image->width();
-            a.height = shot.image->height();
-        }
-        if (shot.image && (shot.status == Status::Ok || shot.status == Status::Incomplete)) {
-            if (const auto limit = capture::formatRefuses(kind, a.width, a.height)) {
-                shot.status = Status::TooLarge;
-                a.message = format(tr("the picture is %d x %d px, and %s holds at most %s: ask for %s instead"), a.width,
-                                   a.height, capture::formatName(kind), limit->limit.c_str(),
-                                   capture::formatName(limit->instead));
-            } else if (const auto error = capture::writeImageFile(*shot.image, task->path, kind,
-                                                                  {task->request.picture.quality,
-                                                                   !task->request.picture.lossy})) {
-                shot.status = Status::WriteFailed;
-                a.message = error.message();
-            } else {
-                a.file = task->path;
-            }
-        }
-        shot.image.reset();
+        a.report.address = task->request.address;
+        auto shot = shootPage(engine, task->request, a.report);
+        writePage(shot, task->path, task->request.picture, task->thumbnail);
+        a.report.status = shot.status;
+        a.report.message = shot.message;
+        if (written(shot.status)) a.report.file = task->path;
         a.status = statusName(shot.status);
-        a.milliseconds = static_cast<long>(
+        a.report.milliseconds = static_cast<long>(
             std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - began).count());
         say(answerLine(a));
         // The engine keeps a login it gave for as long as it lives, and would give it

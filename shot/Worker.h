@@ -11,6 +11,7 @@
 #include <string>
 
 #include "engine/Shot.h"
+#include "shot/Report.h"
 
 namespace shot {
 
@@ -18,14 +19,16 @@ struct WorkerTask {
     unsigned long id = 0;
     engine::ShotRequest request;
     std::string path;  // the file to write, in the request's format
+    bool thumbnail = false;  // a thumbnail beside it, for a batch's contact sheet
 };
 
 struct WorkerAnswer {
     unsigned long id = 0;
-    std::string status;  // as the report says it
-    int width = 0, height = 0;
-    long milliseconds = 0;
-    std::string file, message;  // the file written (or nothing), and what is said of the page
+    // What became of the task: a page's status as the report says it, or the pool's
+    // own word for a task no engine answered ("unavailable", "internal", "timed-out",
+    // "interrupted").
+    std::string status;
+    PageReport report;  // the page's, as a batch's report says it (its file: the picture written)
 };
 
 std::string taskLine(const WorkerTask&);

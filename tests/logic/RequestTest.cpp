@@ -144,12 +144,17 @@ TEST(WorkerMessages, ARequestTravelsWholeAndAnswersKeepTheirIds) {
     EXPECT_TRUE(back->request == r) << shot::taskLine(task);
     EXPECT_FALSE(shot::parseTask("{\"id\":1,\"request\":{\"width\":\"wide\"}}", why));
 
-    const shot::WorkerAnswer a{9, "ok", 10, 20, 30, "/tmp/a\tb.png", "said\n"};
+    shot::WorkerAnswer a{9, "ok", {}};
+    a.report.file = "/tmp/a\tb.png";
+    a.report.message = "said\n";
+    a.report.title = "T";
+    a.report.httpStatus = 404;
     const auto heard = shot::parseAnswer(shot::answerLine(a));
     ASSERT_TRUE(heard);
     EXPECT_EQ(heard->id, 9u);
-    EXPECT_EQ(heard->file, a.file);
-    EXPECT_EQ(heard->message, a.message);
+    EXPECT_EQ(heard->report.file, a.report.file);
+    EXPECT_EQ(heard->report.message, a.report.message);
+    EXPECT_EQ(heard->report.httpStatus, 404);
     EXPECT_FALSE(shot::parseAnswer("GLib-WARNING: something"));
 }
 
@@ -172,7 +177,7 @@ protected:
         auto job = std::make_shared<shot::EngineJob>();
         std::optional<shot::WorkerAnswer> answer;
         job->done = [&](const shot::WorkerAnswer& a) { answer = a; };
-        if (pool.submit(job, 8) == shot::EnginePool::Submitted::Unavailable) return shot::WorkerAnswer{0, "refused"};
+        if (pool.submit(job, 8) == shot::EnginePool::Submitted::Unavailable) return shot::WorkerAnswer{0, "refused", {}};
         const gint64 until = g_get_monotonic_time() + ms * 1000L;
         while (!answer && g_get_monotonic_time() < until) g_main_context_iteration(nullptr, FALSE);
         return answer;
@@ -186,15 +191,15 @@ TEST_F(FakeWorkers, StrayLinesAndOtherIdsAreIgnoredAndAWorkerThatCannotStartIsRe
         "while read -r line; do\n"
         "  id=$(echo \"$line\" | sed -n 's/^{\"id\":\\([0-9]*\\).*/\\1/p')\n"
         "  echo 'stray output of a web process'\n"
-        "  echo \"{\\\"id\\\":$((id + 100)),\\\"status\\\":\\\"ok\\\",\\\"file\\\":\\\"wrong\\\"}\"\n"
-        "  echo \"{\\\"id\\\":$id,\\\"status\\\":\\\"ok\\\",\\\"file\\\":\\\"right-$id\\\"}\"\n"
+        "  echo \"{\\\"id\\\":$((id + 100)),\\\"status\\\":\\\"ok\\\",\\\"report\\\":{\\\"address\\\":\\\"a\\\",\\\"status\\\":\\\"ok\\\",\\\"file\\\":\\\"wrong\\\"}}\"\n"
+        "  echo \"{\\\"id\\\":$id,\\\"status\\\":\\\"ok\\\",\\\"report\\\":{\\\"address\\\":\\\"a\\\",\\\"status\\\":\\\"ok\\\",\\\"file\\\":\\\"right-$id\\\"}}\"\n"
         "done\n");
     shot::EnginePool pool({answers}, 1);
     for (int i = 0; i < 3; ++i) {
         const auto a = ask(pool);
         ASSERT_TRUE(a);
         EXPECT_EQ(a->status, "ok");
-        EXPECT_EQ(a->file, "right-" + std::to_string(a->id));
+        EXPECT_EQ(a->report.file, "right-" + std::to_string(a->id));
     }
 
     // A worker that ends before it is ready: tried again later, and meanwhile refused.

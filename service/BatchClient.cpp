@@ -1,0 +1,192 @@
+#include "service/BatchClient.h"
+
+#include <json-glib/json-glib.h>
+#include <libsoup/soup.h>
+
+#include <fstream>
+#include <map>
+#include <memory>
+#include <thread>
+
+#include "capture/AtomicFile.h"
+#include "service/Request.h"
+#include "shot/Messages.h"
+
+namespace service {
+
+using shot::format;
+using shot::tr;
+
+std::string fieldsFor(const shot::Options& o, const std::string& address, capture::Format kind) {
+    std::map<std::string, shot::OptionName> options;
+    for (const auto& n : shot::optionTable()) options[n.name] = n;
+    std::map<std::string, std::vector<std::string>> values;
+    for (const auto& [name, value] : o.given)
+        if (!commandOnly().count(name) && options.count(name)) values[name].push_back(value);
+    JsonBuilder* b = json_builder_new();
+    json_builder_begin_object(b);
+    json_builder_set_member_name(b, "url");
+    json_builder_add_string_value(b, address.c_str());
+    json_builder_set_member_name(b, "format");
+    json_builder_add_string_value(b, capture::formatExtension(kind) + 1);
+    for (const auto& [name, list] : values) {
+        const auto& option = options[name];
+        json_builder_set_member_name(b, name.c_str());
+        if (!option.takesValue) {
+            json_builder_add_boolean_value(b, TRUE);
+        } else if (option.repeatable) {
+            json_builder_begin_array(b);
+            for (const auto& v : list) json_builder_add_string_value(b, v.c_str());
+            json_builder_end_array(b);
+        } else {
+            json_builder_add_string_value(b, list.back().c_str());
+        }
+    }
+    json_builder_end_object(b);
+    JsonNode* root = json_builder_get_root(b);
+    gchar* text = json_to_string(root, FALSE);
+    std::string out = text;
+    g_free(text);
+    json_node_unref(root);
+    g_object_unref(b);
+    return out;
+}
+
+namespace {
+
+constexpr int kConnectionTries = 5;
+
+struct Client {
+    const shot::Options& o;
+    shot::Ledger& ledger;
+    const std::atomic<bool>& interrupted;
+    SoupSession* session;
+    std::string token;
+    std::size_t running = 0;
+};
+
+struct Asking {
+    Client* client;
+    std::size_t page;
+    int failedConnections = 0;
+};
+
+void ask(std::unique_ptr<Asking> a);
+
+// What the service said of a page that it did not photograph.
+shot::PageReport failure(const std::string& status, const std::string& message) {
+    shot::PageReport r;
+    r.status = shot::statusForName(status).value_or(shot::Status::LoadFailed);
+    r.message = message;
+    return r;
+}
+
+void answered(GObject* source, GAsyncResult* result, gpointer data) {
+    std::unique_ptr<Asking> a(static_cast<Asking*>(data));
+    Client& c = *a->client;
+    SoupMessage* msg = soup_session_get_async_result_message(SOUP_SESSION(source), result);
+    GError* e = nullptr;
+    GBytes* body = soup_session_send_and_read_finish(SOUP_SESSION(source), result, &e);
+    const auto& page = c.ledger.pages()[a->page];
+    auto later = [&](guint ms) {
+        g_timeout_add_full(G_PRIORITY_DEFAULT, ms, [](gpointer d) -> gboolean {
+            ask(std::unique_ptr<Asking>(static_cast<Asking*>(d)));
+            return G_SOURCE_REMOVE;
+        }, a.release(), nullptr);
+    };
+    shot::PageReport report;
+    if (!body) {
+        // A connection that failed is tried again, a little later each time.
+        if (++a->failedConnections < kConnectionTries && !c.interrupted) {
+            later(static_cast<guint>(250 << a->failedConnections));
+            g_error_free(e);
+            return;
+        }
+        report = failure("load-failed", format(tr("the service at %s did not answer: %s"), c.o.service.c_str(), e->message));
+        g_error_free(e);
+    } else {
+        const guint status = soup_message_get_status(msg);
+        auto* headers = soup_message_get_response_headers(msg);
+        gsize size = 0;
+        const auto* bytes = static_cast<const char*>(g_bytes_get_data(body, &size));
+        if (status == 503 && !c.interrupted) {
+            const char* retry = soup_message_headers_get_one(headers, "Retry-After");
+            const int seconds = retry ? std::max(1, std::min(60, std::atoi(retry))) : 1;
+            g_bytes_unref(body);
+            later(static_cast<guint>(seconds * 1000));
+            return;
+        }
+        if (status == 200) {
+            const char* said = soup_message_headers_get_one(headers, "Vemo-Report");
+            gchar* text = said ? g_uri_unescape_string(said, nullptr) : nullptr;
+            JsonNode* node = text ? json_from_string(text, nullptr) : nullptr;
+            if (auto r = node ? shot::reportFromJson(node) : std::nullopt) report = *r;
+            else report.status = shot::Status::Ok;
+            if (node) json_node_unref(node);
+            g_free(text);
+            // Written as a local picture is: complete, or not at all.
+            const auto error = capture::writeAtomically(page.path, [&](int fd) { return capture::writeAll(fd, bytes, size); });
+            if (error) report = failure("write-failed", error.message());
+            else report.file = page.path;
+        } else {
+            JsonNode* node = json_from_string(std::string(bytes ? bytes : "", size).c_str(), nullptr);
+            JsonObject* o = node && JSON_NODE_HOLDS_OBJECT(node) ? json_node_get_object(node) : nullptr;
+            report = failure(o ? json_object_get_string_member_with_default(o, "status", "load-failed") : "load-failed",
+                             o ? json_object_get_string_member_with_default(o, "message", "")
+                               : format(tr("the service answered %u"), status));
+            if (node) json_node_unref(node);
+        }
+        g_bytes_unref(body);
+    }
+    report.address = page.address;
+    --c.running;
+    c.ledger.finish(a->page, std::move(report));
+}
+
+void ask(std::unique_ptr<Asking> a) {
+    Client& c = *a->client;
+    const auto& page = c.ledger.pages()[a->page];
+    SoupMessage* msg = soup_message_new(SOUP_METHOD_POST, (c.o.service + "/shot").c_str());
+    const std::string fields = fieldsFor(c.o, page.address, page.format);
+    GBytes* body = g_bytes_new(fields.data(), fields.size());
+    soup_message_set_request_body_from_bytes(msg, "application/json", body);
+    g_bytes_unref(body);
+    if (!c.token.empty())
+        soup_message_headers_replace(soup_message_get_request_headers(msg), "Authorization", ("Bearer " + c.token).c_str());
+    soup_session_send_and_read_async(c.session, msg, G_PRIORITY_DEFAULT, nullptr, &answered, a.release());
+    g_object_unref(msg);
+}
+
+}  // namespace
+
+std::function<void(shot::Ledger&)> batchThroughService(const shot::Options& o, const std::atomic<bool>& interrupted) {
+    return [&o, &interrupted](shot::Ledger& ledger) {
+        const int jobs = o.jobs > 0 ? o.jobs : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+        Client c{o, ledger, interrupted, soup_session_new_with_options("timeout", 0, "max-conns-per-host", jobs, nullptr), {}};
+        if (!o.tokenFile.empty()) {
+            std::ifstream in(o.tokenFile);
+            std::getline(in, c.token);
+            while (!c.token.empty() && g_ascii_isspace(c.token.back())) c.token.pop_back();
+        }
+        std::size_t next = 0;
+        auto start = [&] {
+            while (!interrupted && c.running < static_cast<std::size_t>(jobs) && next < ledger.pages().size()) {
+                const std::size_t i = next++;
+                if (ledger.writtenBefore(i)) continue;
+                ledger.begin(i);
+                ++c.running;
+                ask(std::make_unique<Asking>(Asking{&c, i, 0}));
+            }
+        };
+        start();
+        const guint wake = g_timeout_add(50, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
+        while (c.running > 0) {
+            g_main_context_iteration(nullptr, TRUE);
+            start();
+        }
+        g_source_remove(wake);
+        g_object_unref(c.session);
+    };
+}
+
+}  // namespace service

@@ -1,0 +1,41 @@
+#include "shot/PageFile.h"
+
+#include "capture/ImageFiles.h"
+#include "shot/Index.h"
+#include "shot/Messages.h"
+
+namespace shot {
+
+PageShot shootPage(engine::IShotEngine& engine, const engine::ShotRequest& request, PageReport& report) {
+    const auto result = engine.photograph(request);
+    PageShot shot = describe(result);
+    takeFacts(report, result);
+    report.width = shot.image ? shot.image->width() : 0;
+    report.height = shot.image ? shot.image->height() : 0;
+    const auto kind = request.picture.format;
+    if (written(shot.status) && shot.image) {
+        if (const auto limit = capture::formatRefuses(kind, report.width, report.height)) {
+            shot.status = Status::TooLarge;
+            shot.message = format(tr("the picture is %d x %d px, and %s holds at most %s: write it as %s instead"),
+                                  report.width, report.height, capture::formatName(kind), limit->limit.c_str(),
+                                  capture::formatName(limit->instead));
+            shot.image.reset();
+        }
+    }
+    if (!written(shot.status)) shot.image.reset();
+    return shot;
+}
+
+void writePage(PageShot& shot, const std::string& path, const engine::PictureFile& picture, bool thumbnail) {
+    if (!shot.image) return;
+    if (const auto error = capture::writeImageFile(*shot.image, path, picture.format, {picture.quality, !picture.lossy})) {
+        shot.status = Status::WriteFailed;
+        shot.message = error.message();
+    } else if (thumbnail) {
+        // Made while the picture is in memory; a page without one shows none.
+        writeThumbnail(*shot.image, path);
+    }
+    shot.image.reset();  // the picture's memory goes as soon as it is written
+}
+
+}  // namespace shot

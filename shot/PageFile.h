@@ -1,0 +1,23 @@
+// One page photographed and its picture written: the engine asked, its outcome put in
+// the command's words and the report's facts, the picture checked against its format
+// and written (with a thumbnail beside it when asked). The command writes a picture
+// while its engine takes the next page; a worker writes it before it answers.
+#pragma once
+
+#include <string>
+
+#include "engine/Shot.h"
+#include "shot/Report.h"
+#include "shot/Run.h"
+
+namespace shot {
+
+// Photographs the page; `report` gets its facts and its picture's size. A picture its
+// format cannot hold is a failure (TooLarge) said with a format that holds it.
+PageShot shootPage(engine::IShotEngine&, const engine::ShotRequest&, PageReport& report);
+
+// Writes the picture of a page written (ok or incomplete) to `path`, with its thumbnail
+// when asked, and lets go of it; a failure to write becomes its status.
+void writePage(PageShot&, const std::string& path, const engine::PictureFile&, bool thumbnail);
+
+}  // namespace shot
