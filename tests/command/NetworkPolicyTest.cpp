@@ -10,6 +10,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <glib.h>
+
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -200,6 +202,42 @@ TEST_F(NetworkRules, APageWhoseOwnAddressIsRefusedFailsWithTheReason) {
     // Refused where asked for only: without --deny-private everything loads as before.
     EXPECT_EQ(shot({refused.url("/page")}).run.status, 0);
     EXPECT_EQ(shot({"--allow-host=nothing:", page.url("/fine")}).run.status, 2);
+}
+
+TEST_F(NetworkRules, WhatTheyAllowStillWorksThroughThem) {
+    // Through the rules' proxy: an image after a redirect, a fetch, and a WebSocket that
+    // opens and gets a message; each turns its block green.
+    page.respond("/hop", [&](const std::string&) {
+        return "302 Found\r\nLocation: " + page.url("/green.svg") + "\r\nContent-Length: 0\r\n\r\n";
+    });
+    page.serve("/green.svg", "<svg xmlns='http://www.w3.org/2000/svg' width='100' height='50'><rect width='100' "
+                             "height='50' fill='#0f0'/></svg>");
+    page.respond("/data", [](const std::string&) { return answer("text/plain", "ok"); });
+    page.respond("/ws", [](const std::string& head) {
+        const auto at = head.find("Sec-WebSocket-Key: ");
+        const std::string key = head.substr(at + 19, head.find("\r\n", at) - at - 19) + "258EAFA5-E914-47DA-95CA-C5AB0DC85B11";
+        guint8 digest[20];
+        gsize size = sizeof digest;
+        GChecksum* sha = g_checksum_new(G_CHECKSUM_SHA1);
+        g_checksum_update(sha, reinterpret_cast<const guchar*>(key.data()), static_cast<gssize>(key.size()));
+        g_checksum_get_digest(sha, digest, &size);
+        g_checksum_free(sha);
+        gchar* accept = g_base64_encode(digest, size);
+        const std::string answer = std::string("101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+                                               "Sec-WebSocket-Accept: ") + accept + "\r\n\r\n\x81\x02ok";
+        g_free(accept);
+        return answer;
+    });
+    const std::string ws = "ws://127.0.0.1:" + std::to_string(page.port()) + "/ws";
+    page.serve("/allowed", "<!doctype html><style>body { margin: 0 } img, div { display: block; width: 100px; height: 50px;"
+                           " background: #f00 }</style><img src='/hop'><div id=f></div><div id=w></div><script>"
+                           "fetch('/data').then(r => r.text()).then(t => { if (t == 'ok') f.style.background = '#0f0' });"
+                           "new WebSocket('" + ws + "').onmessage = e => { if (e.data == 'ok') w.style.background = '#0f0';"
+                           " document.body.insertAdjacentHTML('beforeend', '<p id=done>done</p>') };</script>");
+    const auto s = shot({"--deny-private", allowPage(), "--wait-for=#done", page.url("/allowed")});
+    ASSERT_EQ(s.run.status, 0) << s.run.err;
+    for (int b = 0; b < 3; ++b) EXPECT_EQ(s.picture->at(50, b * 50 + 25), kGreen) << "block " << b;
+    EXPECT_EQ(s.run.err, "");
 }
 
 }  // namespace
