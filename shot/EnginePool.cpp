@@ -18,6 +18,7 @@ struct EnginePool::Worker {
     // Its end is heard twice: its answers' channel closes once every answer is read,
     // and the process is reaped. The second of the two ends it here.
     bool eof = false, reaped = false;
+    bool retiring = false;  // it said its last answer: it ends by itself, and is replaced
     guint drain = 0;
 };
 
@@ -224,6 +225,10 @@ void EnginePool::finish(Worker& w, WorkerAnswer answer) {
     w.guard = 0;
     auto job = std::move(w.job);
     w.job.reset();
+    if (answer.last) {
+        w.retiring = true;
+        w.ready = false;
+    }
     if (job) {
         answer.id = job->task.id;
         job->done(answer);
@@ -290,8 +295,8 @@ void EnginePool::ended(Worker& w) {
     if (w.drain) g_source_remove(w.drain);
     w.drain = 0;
     ++w.generation;  // nothing more of this process is heard
-    const bool wasReady = w.ready;
-    w.ready = false;
+    const bool wasReady = w.ready || w.retiring;
+    w.ready = w.retiring = false;
     g_clear_object(&w.out);
     g_clear_object(&w.process);
     w.in = nullptr;

@@ -91,6 +91,8 @@ std::string answerLine(const WorkerAnswer& a) {
     json_builder_add_string_value(b, a.status.c_str());
     json_builder_set_member_name(b, "report");
     json_builder_add_value(b, reportToJson(a.report));
+    json_builder_set_member_name(b, "last");
+    json_builder_add_boolean_value(b, a.last);
     json_builder_end_object(b);
     Node root(json_builder_get_root(b));
     g_object_unref(b);
@@ -105,6 +107,7 @@ std::optional<WorkerAnswer> parseAnswer(const std::string& line) {
     a.id = static_cast<unsigned long>(json_object_get_int_member(o, "id"));
     a.status = text(o, "status");
     if (a.status.empty()) return std::nullopt;
+    a.last = json_object_get_boolean_member_with_default(o, "last", FALSE);
     if (json_object_has_member(o, "report")) {
         const auto report = reportFromJson(json_object_get_member(o, "report"));
         if (!report) return std::nullopt;
@@ -155,11 +158,12 @@ void serveAsWorker(engine::IShotEngine& engine, int channel, const std::atomic<b
         a.status = statusName(shot.status);
         a.report.milliseconds = static_cast<long>(
             std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - began).count());
-        say(answerLine(a));
         // The engine keeps a login it gave for as long as it lives, and would give it
         // to the next caller's page of that host unasked: a worker that gave one ends,
         // and a new one takes its place.
-        if (!task->request.identity.user.empty()) break;
+        a.last = !task->request.identity.user.empty();
+        say(answerLine(a));
+        if (a.last) break;
     }
     if (channel >= 0) ::close(channel);
 }

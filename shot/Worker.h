@@ -29,6 +29,7 @@ struct WorkerAnswer {
     // "interrupted").
     std::string status;
     PageReport report;  // the page's, as a batch's report says it (its file: the picture written)
+    bool last = false;  // the worker ends after this answer, and takes no more tasks
 };
 
 std::string taskLine(const WorkerTask&);

@@ -1,0 +1,93 @@
+// Batches photographed by several engines at once, and through a running service: the
+// same pictures as one engine gives, and a report with one whole line a page whatever
+// order the pages finish in.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+
+#include "shot/Report.h"
+#include "tests/support/Command.h"
+#include "tests/support/HttpServer.h"
+#include "tests/support/ServiceProcess.h"
+
+namespace {
+
+struct Batch {
+    support::Outcome run;
+    std::map<std::string, shot::PageReport> lines;  // by address
+    std::size_t count = 0;
+};
+
+class ParallelBatch : public ::testing::Test {
+protected:
+    ParallelBatch() {
+        const char* colours[] = {"#f00", "#0f0", "#00f", "#ff0", "#0ff", "#f0f"};
+        for (int i = 0; i < 6; ++i)
+            pages.serve("/p" + std::to_string(i), std::string("<!doctype html><title>page ") + std::to_string(i) +
+                                                      "</title><body style='margin:0;background:" + colours[i] +
+                                                      "'><div style='height:" + std::to_string(1500 + 100 * i) + "px'></div>");
+        std::ofstream list(dir.path("list"));
+        for (int i = 0; i < 6; ++i) list << pages.url("/p" + std::to_string(i)) << "\n";
+        list << pages.url("/missing") << "\n";  // a 404 page, photographed with its status
+        list << "http://127.0.0.1:25/\n";       // refused
+    }
+    Batch batch(const std::string& name, std::vector<std::string> more) {
+        std::vector<std::string> argv = {VEMO_SHOT, "-q", "--list", dir.path("list"), "--out-dir", dir.path(name),
+                                         "--report", dir.path(name + ".jsonl")};
+        argv.insert(argv.end(), more.begin(), more.end());
+        Batch b{support::runCommand(argv), {}, 0};
+        std::ifstream report(dir.path(name + ".jsonl"));
+        for (std::string line; std::getline(report, line); ++b.count)
+            if (auto r = shot::parseReport(line)) b.lines[r->address] = *r;
+        return b;
+    }
+    support::HttpServer pages;
+    support::TempDir dir;
+};
+
+void expectSameBatches(const Batch& a, const Batch& b, const std::string& what) {
+    ASSERT_EQ(a.count, 8u) << what;
+    ASSERT_EQ(b.count, 8u) << what;
+    for (const auto& [address, line] : a.lines) {
+        const auto& other = b.lines.at(address);
+        EXPECT_EQ(line.status, other.status) << what << " " << address;
+        EXPECT_EQ(line.title, other.title) << what << " " << address;
+        EXPECT_EQ(line.httpStatus, other.httpStatus) << what << " " << address;
+        EXPECT_EQ(line.finalAddress, other.finalAddress) << what << " " << address;
+        if (!shot::written(line.status)) continue;
+        const auto p = support::readPicture(line.file), q = support::readPicture(other.file);
+        ASSERT_TRUE(p && q) << what << " " << address;
+        EXPECT_EQ(p->width, q->width) << what;
+        EXPECT_EQ(p->height, q->height) << what;
+        EXPECT_TRUE(p->pixels == q->pixels) << what << " " << address;
+    }
+}
+
+TEST_F(ParallelBatch, TwoEnginesAndAServiceGiveWhatOneEngineGives) {
+    const auto one = batch("one", {"--jobs=1"});
+    EXPECT_EQ(one.run.status, 1) << one.run.err;  // one page refused
+    ASSERT_EQ(one.count, 8u) << one.run.err;
+    EXPECT_EQ(one.lines.at(pages.url("/p3")).title, "page 3");
+    EXPECT_EQ(one.lines.at(pages.url("/missing")).httpStatus, 404);
+    EXPECT_EQ(one.lines.at("http://127.0.0.1:25/").status, shot::Status::LoadFailed);
+    const auto p = support::readPicture(one.lines.at(pages.url("/p2")).file);
+    ASSERT_TRUE(p);
+    EXPECT_EQ(p->height, 1700);
+    EXPECT_EQ(p->at(5, 1690), 0x0000ffu);
+
+    const auto two = batch("two", {"--jobs=2"});
+    EXPECT_EQ(two.run.status, 1) << two.run.err;
+    expectSameBatches(one, two, "--jobs=2");
+
+    // A service with one engine and no queue turns most requests away at first: the batch
+    // asks again after each Retry-After.
+    support::ServiceProcess service({"--jobs=1", "--queue=0"});
+    const auto sent = batch("sent", {"--jobs=3", "--service=http://127.0.0.1:" + std::to_string(service.port())});
+    EXPECT_EQ(sent.run.status, 1) << sent.run.err;
+    expectSameBatches(one, sent, "--service");
+    EXPECT_NE(service.log().find("POST /shot 503"), std::string::npos) << "no request was turned away";
+}
+
+}  // namespace
