@@ -28,6 +28,7 @@ void visitReport(R& r, V& v) {
     v("stillLoading", r.stillLoading);
     v("firstMissing", r.firstMissing);
     v("refused", r.refused);
+    v("firstRefused", r.firstRefused);
     v("stillGrowing", r.stillGrowing);
 }
 
@@ -122,6 +123,8 @@ void takeFacts(PageReport& p, const engine::ShotResult& r) {
     p.stillLoading = r.stillLoading;
     p.firstMissing = r.firstMissing;
     p.stillGrowing = r.stillGrowing;
+    p.refused = r.refused;
+    p.firstRefused = r.firstRefused;
     p.refused = r.refused;
 }
 

@@ -31,7 +31,8 @@ struct PageReport {
     int httpStatus = 0;        // of the page's main document; 0 when none came (a file, a failure)
     int stillLoading = 0;      // images still loading when it was photographed
     std::string firstMissing;  // the first of them
-    int refused = 0;           // requests the engine refused to make
+    int refused = 0;           // requests the network rules refused
+    std::string firstRefused;  // the first of them
     bool stillGrowing = false; // the page kept growing as it was scrolled
 };
 

@@ -44,6 +44,7 @@ PageReport fullReport() {
     p.stillLoading = 2;
     p.firstMissing = "http://a.example/never.png";
     p.refused = 3;
+    p.firstRefused = "10.0.0.1:80";
     p.stillGrowing = true;
     return p;
 }
@@ -62,6 +63,7 @@ void expectSame(const PageReport& a, const PageReport& b) {
     EXPECT_EQ(a.stillLoading, b.stillLoading);
     EXPECT_EQ(a.firstMissing, b.firstMissing);
     EXPECT_EQ(a.refused, b.refused);
+    EXPECT_EQ(a.firstRefused, b.firstRefused);
     EXPECT_EQ(a.stillGrowing, b.stillGrowing);
 }
 
