@@ -95,18 +95,19 @@ void Answers::answer(Held& h, const shot::WorkerAnswer& a) {
     if (!h.gone) {
         const auto http = httpFor(a.status);
         auto* headers = soup_server_message_get_response_headers(h.msg);
+        // The page's whole report, as a batch's report line says it, with the picture or
+        // the error alike.
+        auto told = a.report;
+        told.file.clear();  // the service's own folder is nobody's business
+        const std::string report = shot::reportJson(told);
+        gchar* said = g_uri_escape_string(report.c_str(), nullptr, FALSE);
+        soup_message_headers_replace(headers, "Vemo-Report", said);
+        g_free(said);
         if (http.status == 200 && mapped) {
             soup_message_headers_replace(headers, "Vemo-Page-Width", std::to_string(a.report.width).c_str());
             soup_message_headers_replace(headers, "Vemo-Page-Height", std::to_string(a.report.height).c_str());
             soup_message_headers_replace(headers, "Vemo-Milliseconds", std::to_string(a.report.milliseconds).c_str());
             soup_message_headers_replace(headers, "Vemo-Status", a.status.c_str());
-            // The page's whole report, as a batch's report line says it.
-            auto told = a.report;
-            told.file.clear();  // the service's own folder is nobody's business
-            const std::string report = shot::reportJson(told);
-            gchar* said = g_uri_escape_string(report.c_str(), nullptr, FALSE);
-            soup_message_headers_replace(headers, "Vemo-Report", said);
-            g_free(said);
             if (!a.report.message.empty()) {
                 gchar* escaped = g_uri_escape_string(a.report.message.c_str(), " ", TRUE);
                 soup_message_headers_replace(headers, "Vemo-Message", escaped);

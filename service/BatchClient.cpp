@@ -116,14 +116,15 @@ void answered(GObject* source, GAsyncResult* result, gpointer data) {
             later(static_cast<guint>(seconds * 1000));
             return;
         }
+        // What the service says of the page, with its picture or its error alike.
+        const char* said = soup_message_headers_get_one(headers, "Vemo-Report");
+        gchar* text = said ? g_uri_unescape_string(said, nullptr) : nullptr;
+        JsonNode* told = text ? json_from_string(text, nullptr) : nullptr;
+        if (auto r = told ? shot::reportFromJson(told) : std::nullopt) report = *r;
+        if (told) json_node_unref(told);
+        g_free(text);
         if (status == 200) {
-            const char* said = soup_message_headers_get_one(headers, "Vemo-Report");
-            gchar* text = said ? g_uri_unescape_string(said, nullptr) : nullptr;
-            JsonNode* node = text ? json_from_string(text, nullptr) : nullptr;
-            if (auto r = node ? shot::reportFromJson(node) : std::nullopt) report = *r;
-            else report.status = shot::Status::Ok;
-            if (node) json_node_unref(node);
-            g_free(text);
+            if (!said) report.status = shot::Status::Ok;
             // Written as a local picture is: complete, or not at all.
             const auto error = capture::writeAtomically(page.path, [&](int fd) { return capture::writeAll(fd, bytes, size); });
             if (error) report = failure("write-failed", error.message());
@@ -131,9 +132,11 @@ void answered(GObject* source, GAsyncResult* result, gpointer data) {
         } else {
             JsonNode* node = json_from_string(std::string(bytes ? bytes : "", size).c_str(), nullptr);
             JsonObject* o = node && JSON_NODE_HOLDS_OBJECT(node) ? json_node_get_object(node) : nullptr;
-            report = failure(o ? json_object_get_string_member_with_default(o, "status", "load-failed") : "load-failed",
-                             o ? json_object_get_string_member_with_default(o, "message", "")
-                               : format(tr("the service answered %u"), status));
+            const auto answered = failure(o ? json_object_get_string_member_with_default(o, "status", "load-failed") : "load-failed",
+                                          o ? json_object_get_string_member_with_default(o, "message", "")
+                                            : format(tr("the service answered %u"), status));
+            if (!said) report = answered;
+            report.file.clear();
             if (node) json_node_unref(node);
         }
         g_bytes_unref(body);

@@ -33,7 +33,7 @@ const std::set<std::string>& commandOnly() {
         "cookies",
         // the program itself, and the service's settings
         "help", "version", "serve", "listen", "queue", "token-file", "allow-file", "worker", "max-timeout",
-        "max-memory", "allow-private", "deny-private", "allow-host", "max-connections"};
+        "max-memory", "allow-private", "deny-private", "allow-host", "max-connections", "client-timeout"};
     return kOnly;
 }
 

@@ -36,7 +36,8 @@ public:
         soup_server_add_handler(server_, "/shot", &Service::shot, this, nullptr);
         soup_server_add_handler(server_, "/health", &Service::health, this, nullptr);
         soup_server_add_handler(server_, "/metrics", &Service::metrics, this, nullptr);
-        listener_ = std::make_unique<Listener>(server_, ListenerLimits{});
+        listener_ = std::make_unique<Listener>(
+            server_, ListenerLimits{o.maxConnections, o.clientTimeoutS, 2 * o.clientTimeoutS, kLongestRequest});
         answers_ = std::make_unique<Answers>(metrics_);
     }
 
@@ -66,7 +67,7 @@ public:
         if (!listener_->listen(o_.listen, where, error)) return false;
         // Exposed beyond this machine, pages may reach public addresses only, unless
         // the operator allows more.
-        denyPrivate_ = !o_.allowPrivate && !listener_->local();
+        denyPrivate_ = o_.denyPrivate || (!o_.allowPrivate && !listener_->local());
         return true;
     }
 
@@ -148,7 +149,8 @@ private:
         }
     }
 
-    void applyPolicy(engine::ShotRequest&) const {}
+    // The operator's network rules, whatever the caller asked.
+    void applyPolicy(engine::ShotRequest& r) const { r.network = {denyPrivate_, o_.allowHosts}; }
 
     static void health(SoupServer*, SoupServerMessage* msg, const char*, GHashTable*, gpointer data) {
         // Open to load balancers without the token: it tells whether engines are up, nothing else.

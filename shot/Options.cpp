@@ -24,7 +24,7 @@ enum LongOnly { kWarmUp = 1000, kNoWarmUp, kReport, kList, kOutDir, kQuality, kF
                 kUser, kColorScheme, kTransparent, kMaxTimeout, kMaxMemory, kAllowPrivate,
                 kDenyPrivate, kAllowHost };
 
-enum BatchOnly { kResume = 1500, kIndex, kService };
+enum BatchOnly { kResume = 1500, kIndex, kService, kMaxConnections, kClientTimeout };
 
 const option kLong[] = {
     {"width", required_argument, nullptr, 'w'},     {"height", required_argument, nullptr, 'h'},
@@ -50,6 +50,8 @@ const option kLong[] = {
     {"max-timeout", required_argument, nullptr, kMaxTimeout}, {"max-memory", required_argument, nullptr, kMaxMemory},
     {"allow-private", no_argument, nullptr, kAllowPrivate},
     {"service", required_argument, nullptr, kService},
+    {"max-connections", required_argument, nullptr, kMaxConnections},
+    {"client-timeout", required_argument, nullptr, kClientTimeout},
     {"deny-private", no_argument, nullptr, kDenyPrivate}, {"allow-host", required_argument, nullptr, kAllowHost},
     {"resume", no_argument, nullptr, kResume}, {"index", no_argument, nullptr, kIndex},
     {nullptr, 0, nullptr, 0},
@@ -256,6 +258,12 @@ Parsed parseOptions(const std::vector<std::string>& args, bool readFiles) {
             case kReport: o.report = arg; break;
             case kResume: o.resume = true; break;
             case kIndex: o.index = true; break;
+            case kMaxConnections:
+                if (!number(arg, 1, 100000, o.maxConnections)) return bad(format(tr("--max-connections takes a number from 1 to 100000, not '%s'"), arg));
+                break;
+            case kClientTimeout:
+                if (!number(arg, 1, 3600, o.clientTimeoutS)) return bad(format(tr("--client-timeout takes seconds from 1 to 3600, not '%s'"), arg));
+                break;
             case kService:
                 if (!g_str_has_prefix(arg, "http://") && !g_str_has_prefix(arg, "https://"))
                     return bad(format(tr("--service takes the address of a capture service (http://HOST:PORT), not '%s'"), arg));

@@ -70,6 +70,8 @@ struct Options {
     int maxTimeoutS = 60;   // the longest time limit a caller of the service may ask for
     int maxMemoryMB = 2048; // what one engine's page may take before it is stopped
     bool allowPrivate = false;  // the service's pages may reach private addresses, wherever it listens
+    int maxConnections = 256;  // the service's connections at once
+    int clientTimeoutS = 15;   // for a client to send its request; twice that for an idle connection
     std::string service;    // a batch sent to this capture service (http://HOST:PORT)
     // Every option as it was given, by its long name: what a service is sent.
     std::vector<std::pair<std::string, std::string>> given;

@@ -37,6 +37,8 @@ void visitRequest(ShotRequest& r, V& v) {
     v("cookies", r.identity.cookies);
     v("user", r.identity.user);
     v("password", r.identity.password);
+    v("denyPrivate", r.network.denyPrivate);
+    v("allowHosts", r.network.allowHosts);
     v("format", r.picture.format);
     v("quality", r.picture.quality);
     v("lossy", r.picture.lossy);
@@ -80,6 +82,12 @@ struct Writer {
             json_builder_add_string_value(b, value.c_str());
             json_builder_end_array(b);
         }
+        json_builder_end_array(b);
+    }
+    void operator()(const char* n, const std::vector<std::string>& list) {
+        name(n);
+        json_builder_begin_array(b);
+        for (const auto& item : list) json_builder_add_string_value(b, item.c_str());
         json_builder_end_array(b);
     }
     void operator()(const char* n, const std::vector<Cookie>& cookies) {
@@ -160,6 +168,17 @@ struct Reader {
                 return;
             }
             pairs.emplace_back(json_array_get_string_element(pair, 0), json_array_get_string_element(pair, 1));
+        }
+    }
+    void operator()(const char* n, std::vector<std::string>& list) {
+        JsonArray* items = array(n);
+        for (guint i = 0; items && why.empty() && i < json_array_get_length(items); ++i) {
+            const char* item = JSON_NODE_HOLDS_VALUE(json_array_get_element(items, i)) ? json_array_get_string_element(items, i) : nullptr;
+            if (!item) {
+                why = std::string("the field '") + n + "' takes strings";
+                return;
+            }
+            list.emplace_back(item);
         }
     }
     void operator()(const char* n, std::vector<Cookie>& cookies) {

@@ -66,7 +66,7 @@ const Case kCases[] = {
     {"/blocks", {"--wait-for=#never", "--timeout=3"}, "png", 4, 504, "timed-out"},
     {"/blocks", {"--width=5"}, "png", 2, 400, "bad-request"},
     {"/who?login", {}, "png", 3, 422, "load-failed"},
-    {"/stalled-image", {"--timeout=3"}, "png", 7, 200, "incomplete"},
+    {"/stalled-image", {"--timeout=8"}, "png", 7, 200, "incomplete"},
     {"/tall", {}, "jpg", 5, 413, "too-large"},
 };
 

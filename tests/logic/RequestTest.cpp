@@ -135,6 +135,7 @@ TEST(WorkerMessages, ARequestTravelsWholeAndAnswersKeepTheirIds) {
     r.adjust = {"#w", ".h", ".r", "p{}", "1+1", false, "#s", std::array<double, 4>{0.5, 1, 2, 3}, true};
     r.identity = {"Ua", {{"X-A", "b: c"}}, {{"n", "v", "d.example", "/p", true, true, 123}}, "u", "p:w"};
     r.picture = {capture::Format::Webp, 42, true};
+    r.network = {true, {"a.example", "b.example:8080"}};
     const shot::WorkerTask task{7, r, "/tmp/x.webp"};
     std::string why;
     const auto back = shot::parseTask(shot::taskLine(task), why);
@@ -156,6 +157,9 @@ TEST(WorkerMessages, ARequestTravelsWholeAndAnswersKeepTheirIds) {
     EXPECT_EQ(heard->report.message, a.report.message);
     EXPECT_EQ(heard->report.httpStatus, 404);
     EXPECT_FALSE(shot::parseAnswer("GLib-WARNING: something"));
+    // What a worker says out of turn is logged, its control characters escaped.
+    EXPECT_EQ(shot::printable("a\x1b[31m\n"), "a\\x1b[31m\\x0a");
+    EXPECT_EQ(shot::printable(std::string(400, 'x')).size(), 303u);
 }
 
 // A worker of the shell: says it is ready, prints stray lines, and answers each task

@@ -19,6 +19,11 @@ HttpReply httpRequest(int port, const std::string& method, const std::string& ta
 // The same through a Unix socket.
 HttpReply httpRequest(const std::string& socketPath, const std::string& method, const std::string& target);
 
+// A connection to a loopback port (-1 when refused), and all it says until it closes or
+// `timeoutMs` pass: for clients that misbehave.
+int connectLoopback(int port);
+std::string readUntilClosed(int fd, int timeoutMs);
+
 // A loopback port nothing listens on now.
 int freePort();
 

@@ -11,9 +11,9 @@
 
 namespace support {
 
-ServiceProcess::ServiceProcess(std::vector<std::string> args, const std::string& program)
+ServiceProcess::ServiceProcess(std::vector<std::string> args, const std::string& host)
     : port_(freePort()), tag_(uniqueTag()) {
-    args.insert(args.begin(), {program, "--serve", "--listen=127.0.0.1:" + std::to_string(port_)});
+    args.insert(args.begin(), {VEMO_SHOT, "--serve", "--listen=" + host + ":" + std::to_string(port_)});
     std::filesystem::create_directories(dir.path("runtime"));
     std::filesystem::permissions(dir.path("runtime"), std::filesystem::perms::owner_all);
     pid_ = startCommand(args, {"VEMO_TEST_TAG=" + tag_, "XDG_RUNTIME_DIR=" + dir.path("runtime")}, dir.path("err.txt"));

@@ -17,7 +17,8 @@ namespace support {
 // The service, started with `args` (after --serve and --listen), ready once /health says so.
 class ServiceProcess {
 public:
-    explicit ServiceProcess(std::vector<std::string> args, const std::string& program = VEMO_SHOT);
+    // `host`: the address it listens on (requests go to loopback all the same).
+    explicit ServiceProcess(std::vector<std::string> args, const std::string& host = "127.0.0.1");
     ~ServiceProcess();
     HttpReply get(const std::string& target, int ms = 120000, std::vector<std::string> headers = {});
     HttpReply post(const std::string& json, std::vector<std::string> headers = {});

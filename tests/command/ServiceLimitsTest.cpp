@@ -1,0 +1,115 @@
+// What the operator bounds, each limit hit: connections, slow clients, bodies sent in
+// chunks, time limits; clients that leave; engines that are told to end; the log; and
+// the addresses pages may reach when the service listens beyond loopback.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <thread>
+
+#include "tests/support/Command.h"
+#include "tests/support/HttpServer.h"
+#include "tests/support/ServiceProcess.h"
+
+namespace {
+
+std::string solid(const char* colour) {
+    return std::string("<!doctype html><body style='margin:0;background:") + colour + "'><div style='height:600px'></div>";
+}
+
+void send(int fd, const std::string& text) { ::send(fd, text.data(), text.size(), MSG_NOSIGNAL); }
+
+TEST(ServiceLimits, ConnectionsSlowClientsChunkedBodiesAndTimeLimitsAreBounded) {
+    support::ServiceProcess s({"--jobs=1", "--max-connections=4", "--client-timeout=3", "--max-timeout=20"});
+    // Four connections held open: a fifth is closed at once, and served again once they go.
+    std::vector<int> held;
+    for (int i = 0; i < 4; ++i) held.push_back(support::connectLoopback(s.port()));
+    EXPECT_TRUE(support::eventually([&] {
+        const int fd = support::connectLoopback(s.port());
+        send(fd, "GET /health HTTP/1.1\r\nHost: x\r\n\r\n");
+        const bool closed = support::readUntilClosed(fd, 2000).empty();
+        ::close(fd);
+        return closed;
+    }));
+    // A slow client (its head never ends) is closed after --client-timeout.
+    send(held[0], "GET /health HTTP/1.1\r\nHo");
+    const auto began = std::chrono::steady_clock::now();
+    EXPECT_EQ(support::readUntilClosed(held[0], 10000), "");
+    EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(6));
+    for (int fd : held) ::close(fd);
+    EXPECT_TRUE(support::eventually([&] { return s.get("/health", 2000).status == 200; }));
+
+    // A body in chunks is refused as soon as it passes 64 KiB, before it ends.
+    const int chunked = support::connectLoopback(s.port());
+    send(chunked, "POST /shot HTTP/1.1\r\nHost: x\r\nContent-Type: application/json\r\nTransfer-Encoding: chunked\r\n\r\n");
+    const std::string chunk(8192, ' ');
+    for (int i = 0; i < 10; ++i) send(chunked, "2000\r\n" + chunk + "\r\n");
+    const auto refused = support::readUntilClosed(chunked, 10000);
+    ::close(chunked);
+    EXPECT_EQ(refused.rfind("HTTP/1.1 413", 0), 0u) << refused;
+
+    // A time limit over the operator's, or a wait as long as the limit, is refused.
+    EXPECT_EQ(s.get(support::shotOf("http://127.0.0.1:9/", "&timeout=21")).status, 400);
+    EXPECT_EQ(s.get(support::shotOf("http://127.0.0.1:9/", "&timeout=5&wait=5000")).status, 400);
+
+}
+
+TEST(ServiceLimits, ClientsThatLeaveTakeTheirCaptureAndIdleEnginesEndWhenTold) {
+    support::HttpServer pages;
+    pages.stall("/stalled");
+    pages.serve("/green", solid("#0f0"));
+    support::ServiceProcess s({"--jobs=1", "--max-timeout=60"});
+    auto leave = [&](const std::string& target) {
+        const int fd = support::connectLoopback(s.port());
+        send(fd, "GET " + target + " HTTP/1.1\r\nHost: x\r\n\r\n");
+        return fd;
+    };
+    // One client's page stalls for up to a minute, another's waits behind it: both leave.
+    const int first = leave(support::shotOf(pages.url("/stalled"), "&timeout=60"));
+    ASSERT_TRUE(support::eventually([&] { return s.get("/health").body.find("\"busy\":1") != std::string::npos; }));
+    const int second = leave(support::shotOf(pages.url("/green")));
+    ASSERT_TRUE(support::eventually([&] { return s.get("/health").body.find("\"queued\":1") != std::string::npos; }));
+    ::close(second);
+    EXPECT_TRUE(support::eventually([&] { return s.get("/health").body.find("\"queued\":0") != std::string::npos; },
+                                    std::chrono::seconds(5)));
+    ::close(first);
+    // The stalled page is stopped, not waited for: the next caller is served at once.
+    const auto began = std::chrono::steady_clock::now();
+    const auto r = s.get(support::shotOf(pages.url("/green")));
+    EXPECT_EQ(r.status, 200) << r.body;
+    EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(20));
+
+    // An idle engine ends at SIGTERM (and is replaced).
+    const auto workers = support::processesOf("vemo-shot", s.tag());
+    pid_t worker = 0;
+    for (pid_t p : workers)
+        if (p != s.pid()) worker = p;
+    ASSERT_NE(worker, 0);
+    ::kill(worker, SIGTERM);
+    EXPECT_TRUE(support::eventually([&] { return ::kill(worker, 0) != 0; }, std::chrono::seconds(10)));
+    EXPECT_TRUE(support::eventually([&] { return s.get(support::shotOf(pages.url("/green"))).status == 200; }));
+}
+
+TEST(ServiceLimits, BeyondLoopbackPagesReachPublicAddressesOnlyUnlessTheOperatorAllows) {
+    support::HttpServer pages;
+    pages.serve("/green", solid("#0f0"));
+    const std::string page = support::shotOf(pages.url("/green"));
+    {
+        support::ServiceProcess exposed({"--jobs=1"}, "0.0.0.0");
+        const auto r = exposed.get(page);
+        EXPECT_EQ(r.status, 422) << r.body;
+        EXPECT_NE(r.body.find("public addresses only"), std::string::npos) << r.body;
+        EXPECT_NE(exposed.log().find("public addresses only"), std::string::npos);
+    }
+    {
+        support::ServiceProcess allowed({"--jobs=1", "--allow-host=127.0.0.1:" + std::to_string(pages.port())}, "0.0.0.0");
+        EXPECT_EQ(allowed.get(page).status, 200);
+    }
+    support::ServiceProcess open({"--jobs=1", "--allow-private"}, "0.0.0.0");
+    EXPECT_EQ(open.get(page).status, 200);
+    // On loopback, a caller may not turn the rules off for itself.
+    EXPECT_EQ(open.get(page + "&allow-host=x").status, 400);
+}
+
+}  // namespace
