@@ -175,7 +175,8 @@ ShotResult ShotEngine::take(const ShotRequest& r, const Round& round, gint64 dea
         res.engineWords = painted.error;
         return res;
     }
-    auto res = outcome(round.incomplete ? O::Incomplete : O::Ok);
+    // A page still loading, or one that kept growing as it was scrolled, is written as it stood.
+    auto res = outcome(round.incomplete || round.ready.stillGrowing ? O::Incomplete : O::Ok);
     res.adjusted = adjusted;
     res.image = painted.image;
     if (adjusted.part) {
@@ -199,6 +200,14 @@ ShotResult ShotEngine::take(const ShotRequest& r, const Round& round, gint64 dea
 }
 
 void ShotEngine::forgetVisits() {
+    // The previous page goes first, its scripts and requests with it: nothing of it runs
+    // while its data is cleared, nor after. A page that will not go takes its process along.
+    page_->load("about:blank");
+    const auto& nav = page_->navigation();
+    if (!iterateUntil([&] { return nav.state() == Navigation::State::Loaded || nav.state() == Navigation::State::Failed; },
+                      5000, &interrupted_) ||
+        nav.state() != Navigation::State::Loaded)
+        hung();
     auto done = std::make_shared<bool>(false);
     WebKitWebsiteDataManager* data = webkit_web_context_get_website_data_manager(sharedWebContext());
     webkit_website_data_manager_clear(
@@ -209,7 +218,8 @@ void ShotEngine::forgetVisits() {
             **keep = true;
         },
         new std::shared_ptr<bool>(done));
-    iterateUntil([&] { return *done; }, 2000, &interrupted_);
+    // Awaited whole: the next page starts from nothing.
+    iterateUntil([&] { return *done; }, 30000, &interrupted_);
 }
 
 ShotResult ShotEngine::photograph(const ShotRequest& r) {

@@ -1,6 +1,10 @@
 #include "service/Answers.h"
 
+#include <glib-unix.h>
 #include <glib/gstdio.h>
+#include <sys/socket.h>
+
+#include <cerrno>
 
 #include "capture/ImageFiles.h"
 #include "service/Fields.h"
@@ -15,6 +19,14 @@ struct Answers::Held {
     gint64 began;
     bool gone = false;
     std::function<void()> released, left;
+    guint watch = 0;  // on the client's socket
+    bool finished = false;  // the server is done with it
+    void leave() {
+        if (gone) return;
+        gone = true;
+        // Its answer may come at once, and take this record with it.
+        if (auto then = left) then();
+    }
 };
 
 namespace {
@@ -35,25 +47,36 @@ Answers::Answers(Metrics& metrics) : metrics_(metrics) {}
 
 Answers::~Answers() {
     for (auto& [msg, held] : held_) {
+        if (held->watch) g_source_remove(held->watch);
         g_signal_handlers_disconnect_by_data(msg, held.get());
         g_object_unref(msg);
     }
 }
 
-void Answers::await(SoupServerMessage* msg, const std::shared_ptr<shot::EngineJob>& job, gint64 began,
-                    std::function<void()> released) {
+void Answers::await(SoupServerMessage* msg, GSocket* socket, const std::shared_ptr<shot::EngineJob>& job,
+                    gint64 began, std::function<void()> released) {
     const char* host = soup_server_message_get_remote_host(msg);
     auto held = std::make_unique<Held>(Held{msg, host ? host : "-", job->task.request.picture.format, began, false,
                                             std::move(released), {}});
     Held* h = held.get();
     g_object_ref(msg);
     g_signal_connect(msg, "finished", G_CALLBACK(+[](SoupServerMessage*, gpointer d) {
-                         auto* gone = static_cast<Held*>(d);
-                         if (gone->gone) return;
-                         gone->gone = true;
-                         // Its answer may come at once, and take this record with it.
-                         if (auto left = gone->left) left();
+                         static_cast<Held*>(d)->finished = true;
+                         static_cast<Held*>(d)->leave();
                      }), h);
+    // The server reads nothing more from the client while it waits: a client that
+    // closes its end is heard here.
+    if (socket)
+        h->watch = g_unix_fd_add(g_socket_get_fd(socket), static_cast<GIOCondition>(G_IO_IN | G_IO_HUP | G_IO_ERR),
+                                 [](gint fd, GIOCondition, gpointer d) -> gboolean {
+                                     auto* held = static_cast<Held*>(d);
+                                     char c;
+                                     const ssize_t n = ::recv(fd, &c, 1, MSG_PEEK | MSG_DONTWAIT);
+                                     if (n < 0 && (errno == EAGAIN || errno == EINTR)) return G_SOURCE_CONTINUE;
+                                     held->watch = 0;
+                                     if (n <= 0) held->leave();  // closed, or broken
+                                     return G_SOURCE_REMOVE;     // or its next request already: heard later
+                                 }, h);
     held_[msg] = std::move(held);
     soup_server_message_pause(msg);
     job->done = [this, msg](const shot::WorkerAnswer& a) {
@@ -68,6 +91,8 @@ void Answers::onLeft(SoupServerMessage* msg, std::function<void()> left) {
 
 void Answers::forget(Held& h) {
     SoupServerMessage* msg = h.msg;
+    if (h.watch) g_source_remove(h.watch);
+    h.watch = 0;
     g_signal_handlers_disconnect_by_data(msg, &h);
     auto keep = std::move(held_[msg]);
     held_.erase(msg);
@@ -80,6 +105,8 @@ void Answers::release(SoupServerMessage* msg, guint status, const char* name, co
     if (it == held_.end()) return;
     Held& h = *it->second;
     const gint64 began = h.began;
+    if (h.watch) g_source_remove(h.watch);
+    h.watch = 0;
     h.released = nullptr;
     g_signal_handlers_disconnect_by_data(msg, &h);
     soup_server_message_unpause(msg);
@@ -129,6 +156,11 @@ void Answers::answer(Held& h, const shot::WorkerAnswer& a) {
             error(h.msg, broken ? 500 : http.status, broken ? "internal" : http.name,
                   broken ? shot::tr("the picture could not be read back") : a.report.message, h.began, h.host.c_str());
         }
+        soup_server_message_unpause(h.msg);
+    } else if (!h.finished) {
+        // Its client left: the server lets go of the connection once it finds it closed.
+        soup_message_headers_replace(soup_server_message_get_response_headers(h.msg), "Connection", "close");
+        error(h.msg, 503, "unavailable", shot::tr("the client left"), h.began, h.host.c_str());
         soup_server_message_unpause(h.msg);
     }
     if (mapped) g_mapped_file_unref(mapped);

@@ -21,7 +21,9 @@ public:
     ~Answers();
 
     // Holds `msg` until `job` is done, then answers it; `released` is called then.
-    void await(SoupServerMessage*, const std::shared_ptr<shot::EngineJob>&, gint64 began, std::function<void()> released);
+    // `socket`, when known, is watched for the client leaving meanwhile.
+    void await(SoupServerMessage*, GSocket* socket, const std::shared_ptr<shot::EngineJob>&, gint64 began,
+               std::function<void()> released);
     // What to do when the client of a held request leaves before its answer.
     void onLeft(SoupServerMessage*, std::function<void()>);
     // Lets go of a held request whose job was never taken, answering it with an error.

@@ -159,6 +159,13 @@ void Listener::arm(Connection& c, int seconds) {
     }, &c);
 }
 
+GSocket* Listener::taken(SoupServerMessage* msg) {
+    Connection* c = connectionOf(msg);
+    if (!c) return nullptr;
+    arm(*c, 0);
+    return c->socket;
+}
+
 Listener::Connection* Listener::connectionOf(SoupServerMessage* msg) {
     const auto it = open_.find(soup_server_message_get_remote_address(msg));
     return it == open_.end() ? nullptr : it->second;

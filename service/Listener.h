@@ -32,6 +32,9 @@ public:
     // Whether every place it listens on is this machine's alone (loopback, a Unix socket).
     bool local() const { return local_; }
     int connections() const { return static_cast<int>(open_.size()); }
+    // A request read whole and taken by a handler: no time limit runs on its connection
+    // while it is answered. Its socket, to hear whether its client leaves meanwhile.
+    GSocket* taken(SoupServerMessage*);
     void close();
 
     struct Connection;

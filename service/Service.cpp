@@ -104,6 +104,7 @@ private:
     static void shot(SoupServer*, SoupServerMessage* msg, const char*, GHashTable*, gpointer data) {
         auto* self = static_cast<Service*>(data);
         const gint64 began = g_get_monotonic_time();
+        GSocket* socket = self->listener_->taken(msg);
         const char* method = soup_server_message_get_method(msg);
         if (soup_server_message_get_status(msg) == 413) return;  // refused with its headers
         if (method != SOUP_METHOD_GET && method != SOUP_METHOD_POST)
@@ -133,7 +134,7 @@ private:
         self->applyPolicy(job->task.request);
         job->task.path = self->dir_ + "/shot-" + std::to_string(++self->made_) +
                          capture::formatExtension(job->task.request.picture.format);
-        self->answers_->await(msg, job, began, [self] { --self->waiting_; });
+        self->answers_->await(msg, socket, job, began, [self] { --self->waiting_; });
         std::weak_ptr<shot::EngineJob> weak = job;
         self->answers_->onLeft(msg, [self, weak] {
             if (auto gone = weak.lock()) self->pool_->cancel(gone);  // out of the queue, or its engine stopped
@@ -155,6 +156,7 @@ private:
     static void health(SoupServer*, SoupServerMessage* msg, const char*, GHashTable*, gpointer data) {
         // Open to load balancers without the token: it tells whether engines are up, nothing else.
         auto* self = static_cast<Service*>(data);
+        self->listener_->taken(msg);
         const bool ready = !self->draining_ && self->pool_->ready();
         if (self->draining_)
             soup_message_headers_replace(soup_server_message_get_response_headers(msg), "Connection", "close");
@@ -166,6 +168,7 @@ private:
 
     static void metrics(SoupServer*, SoupServerMessage* msg, const char*, GHashTable*, gpointer data) {
         auto* self = static_cast<Service*>(data);
+        self->listener_->taken(msg);
         const gint64 began = g_get_monotonic_time();
         if (self->refuseUnauthorized(msg, began)) return;
         self->answers_->reply(msg, 200, "text/plain; version=0.0.4",
