@@ -11,6 +11,7 @@
 #include "capture/AtomicFile.h"
 #include "service/Request.h"
 #include "shot/Messages.h"
+#include "shot/RequestJson.h"
 
 namespace service {
 
@@ -43,13 +44,7 @@ std::string fieldsFor(const shot::Options& o, const std::string& address, captur
         }
     }
     json_builder_end_object(b);
-    JsonNode* root = json_builder_get_root(b);
-    gchar* text = json_to_string(root, FALSE);
-    std::string out = text;
-    g_free(text);
-    json_node_unref(root);
-    g_object_unref(b);
-    return out;
+    return shot::builtText(b);
 }
 
 namespace {

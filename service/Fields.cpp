@@ -7,6 +7,7 @@
 #include <map>
 
 #include "shot/Messages.h"
+#include "shot/RequestJson.h"
 
 namespace service {
 
@@ -33,13 +34,7 @@ std::string errorBody(const std::string& status, const std::string& message) {
     json_builder_set_member_name(b, "message");
     json_builder_add_string_value(b, message.c_str());
     json_builder_end_object(b);
-    JsonNode* root = json_builder_get_root(b);
-    gchar* text = json_to_string(root, FALSE);
-    std::string out = text;
-    g_free(text);
-    json_node_unref(root);
-    g_object_unref(b);
-    return out;
+    return shot::builtText(b);
 }
 
 bool sameSecret(const std::string& a, const std::string& b) {

@@ -3,6 +3,8 @@
 #include <climits>
 #include <memory>
 
+#include "shot/RequestJson.h"
+
 namespace shot {
 
 namespace {
@@ -125,7 +127,6 @@ void takeFacts(PageReport& p, const engine::ShotResult& r) {
     p.stillGrowing = r.stillGrowing;
     p.refused = r.refused;
     p.firstRefused = r.firstRefused;
-    p.refused = r.refused;
 }
 
 JsonNode* reportToJson(const PageReport& report) {
@@ -150,12 +151,7 @@ std::optional<PageReport> reportFromJson(JsonNode* node) {
 
 std::string reportJson(const PageReport& report) {
     JsonNode* root = reportToJson(report);
-    JsonGenerator* g = json_generator_new();
-    json_generator_set_root(g, root);
-    gchar* text = json_generator_to_data(g, nullptr);
-    std::string line = text;
-    g_free(text);
-    g_object_unref(g);
+    std::string line = jsonText(root);
     json_node_unref(root);
     return line;
 }

@@ -234,6 +234,14 @@ std::string jsonText(JsonNode* node) {
     return out;
 }
 
+std::string builtText(JsonBuilder* b) {
+    JsonNode* root = json_builder_get_root(b);
+    std::string out = jsonText(root);
+    json_node_unref(root);
+    g_object_unref(b);
+    return out;
+}
+
 JsonNode* parseJson(const std::string& text) {
     JsonParser* p = json_parser_new_immutable();
     JsonNode* root = nullptr;

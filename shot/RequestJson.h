@@ -19,6 +19,8 @@ std::optional<engine::ShotRequest> requestFromJson(JsonNode*, std::string& why);
 // A JSON node as one line of text, and a line read back into a node (nullptr when it is
 // not JSON); the caller owns what it gets.
 std::string jsonText(JsonNode*);
+// The text of what a builder built; the builder is let go.
+std::string builtText(JsonBuilder*);
 JsonNode* parseJson(const std::string& text);
 
 }  // namespace shot

@@ -60,9 +60,7 @@ std::string taskLine(const WorkerTask& t) {
     json_builder_set_member_name(b, "request");
     json_builder_add_value(b, requestToJson(t.request));
     json_builder_end_object(b);
-    Node root(json_builder_get_root(b));
-    g_object_unref(b);
-    return jsonText(root.node) + "\n";
+    return builtText(b) + "\n";
 }
 
 std::optional<WorkerTask> parseTask(const std::string& line, std::string& why) {
@@ -94,9 +92,7 @@ std::string answerLine(const WorkerAnswer& a) {
     json_builder_set_member_name(b, "last");
     json_builder_add_boolean_value(b, a.last);
     json_builder_end_object(b);
-    Node root(json_builder_get_root(b));
-    g_object_unref(b);
-    return jsonText(root.node) + "\n";
+    return builtText(b) + "\n";
 }
 
 std::optional<WorkerAnswer> parseAnswer(const std::string& line) {
