@@ -37,8 +37,8 @@ const std::set<std::string>& commandOnly() {
     return kOnly;
 }
 
-Asked requestFromFields(const Fields& fields, const Limits& limits) {
-    auto refuse = [](std::string why) { return Asked{std::nullopt, std::move(why)}; };
+RequestRead requestFromFields(const Fields& fields, const Limits& limits) {
+    auto refuse = [](std::string why) { return RequestRead{std::nullopt, std::move(why)}; };
     std::map<std::string, shot::OptionName> options;
     for (const auto& o : shot::optionTable()) options[o.name] = o;
     std::vector<std::string> args = {"vemo-shot"};

@@ -27,14 +27,14 @@ struct Limits {
     bool allowFile = false;  // file: addresses
 };
 
-struct Asked {
+struct RequestRead {
     std::optional<engine::ShotRequest> request;
     std::string error;  // why the request is refused, when it is
 };
 
 // `fields`: url, format (png|jpg|jpeg|bmp|webp), and the command's options by their
 // long names without dashes (switches take true or false, 1 or 0).
-Asked requestFromFields(const Fields&, const Limits&);
+RequestRead requestFromFields(const Fields&, const Limits&);
 
 // The command's options that are not fields: batches, files on the service's machine,
 // and the service's own settings, which are the operator's.

@@ -14,6 +14,7 @@
 #include "service/Request.h"
 #include "shot/EnginePool.h"
 #include "shot/Messages.h"
+#include "shot/RequestJson.h"
 
 namespace service {
 
@@ -160,10 +161,18 @@ private:
         const bool ready = !self->draining_ && self->pool_->ready();
         if (self->draining_)
             soup_message_headers_replace(soup_server_message_get_response_headers(msg), "Connection", "close");
-        self->answers_->reply(msg, ready ? 200 : 503, "application/json",
-                              format("{\"status\":\"%s\",\"engines\":%zu,\"busy\":%zu,\"queued\":%zu}",
-                                     ready ? "ready" : "unavailable", self->pool_->alive(), self->pool_->busy(),
-                                     self->pool_->queued()), nullptr, g_get_monotonic_time());
+        JsonBuilder* b = json_builder_new();
+        json_builder_begin_object(b);
+        json_builder_set_member_name(b, "status");
+        json_builder_add_string_value(b, ready ? "ready" : "unavailable");
+        for (const auto& [name, count] : {std::pair{"engines", self->pool_->alive()}, std::pair{"busy", self->pool_->busy()},
+                                          std::pair{"queued", self->pool_->queued()}}) {
+            json_builder_set_member_name(b, name);
+            json_builder_add_int_value(b, static_cast<gint64>(count));
+        }
+        json_builder_end_object(b);
+        self->answers_->reply(msg, ready ? 200 : 503, "application/json", shot::builtText(b), nullptr,
+                              g_get_monotonic_time());
     }
 
     static void metrics(SoupServer*, SoupServerMessage* msg, const char*, GHashTable*, gpointer data) {

@@ -55,7 +55,7 @@ void visitCookie(Cookie& c, V& v) {
     v("expires", c.expires);
 }
 
-struct Writer {
+struct RequestWriter {
     JsonBuilder* b;
     void name(const char* n) { json_builder_set_member_name(b, n); }
     void operator()(const char* n, const std::string& s) { name(n), json_builder_add_string_value(b, s.c_str()); }
@@ -102,7 +102,7 @@ struct Writer {
     }
 };
 
-struct Reader {
+struct RequestReader {
     JsonObject* o;
     std::string& why;
     JsonNode* member(const char* n, GType type) {
@@ -190,7 +190,7 @@ struct Reader {
                 return;
             }
             Cookie c;
-            Reader inner{json_node_get_object(e), why};
+            RequestReader inner{json_node_get_object(e), why};
             visitCookie(c, inner);
             cookies.push_back(c);
         }
@@ -203,7 +203,7 @@ JsonNode* requestToJson(const ShotRequest& request) {
     auto copy = request;
     JsonBuilder* b = json_builder_new();
     json_builder_begin_object(b);
-    Writer w{b};
+    RequestWriter w{b};
     visitRequest(copy, w);
     json_builder_end_object(b);
     JsonNode* root = json_builder_get_root(b);
@@ -218,7 +218,7 @@ std::optional<ShotRequest> requestFromJson(JsonNode* node, std::string& why) {
         return std::nullopt;
     }
     ShotRequest r;
-    Reader reader{json_node_get_object(node), why};
+    RequestReader reader{json_node_get_object(node), why};
     visitRequest(r, reader);
     if (!why.empty()) return std::nullopt;
     return r;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -205,19 +206,45 @@ TEST_F(SettledPage, PagesThatNeverFinishAreTakenAsTheyStandAndSaidSo) {
     std::getline(report, line);
     EXPECT_NE(line.find("\"status\":\"incomplete\""), std::string::npos) << line;
 
-    // A page that grows whenever its end is seen: stopped at its limit, and said.
-    server.serve("/endless", "<!doctype html><body style='margin:0'><div id=list></div><div id=s style='height:10px'></div>"
-                             "<script>let n = 0; function more() { const d = document.createElement('div');"
+}
+
+TEST_F(SettledPage, EndlessPagesAreWrittenAsFarAsTheyGrewWithinTheTimeLimit) {
+    // Pages that grow by 1000 px blocks, green and blue, whenever their end is seen: by an
+    // observer of an element below the blocks, or by a scroll listener.
+    const std::string more = "<script>let n = 0; function more() { const d = document.createElement('div');"
                              "d.style.cssText = 'height:1000px;background:' + (n++ % 2 ? '#00f' : '#0f0');"
-                             "list.appendChild(d); } more();"
-                             "new IntersectionObserver(es => { if (es[0].isIntersecting) setTimeout(more, 50); }).observe(s);"
-                             "</script>");
-    s = shot(server.url("/endless"), {"--timeout=8"}, "endless.png");
-    EXPECT_EQ(s.run.status, 0) << s.run.err;
-    ASSERT_TRUE(s.picture);
-    ASSERT_GT(s.picture->height, 3000) << s.run.err;  // it grew as it was scrolled, and stopped
-    EXPECT_EQ(s.picture->at(10, 2500), kGreen);
-    EXPECT_NE(s.run.err.find("the page kept growing"), std::string::npos) << s.run.err;
+                             "list.appendChild(d); } more(); more();";
+    server.serve("/observed", "<!doctype html><body style='margin:0'><div id=list></div><div id=s style='height:10px'></div>" +
+                                  more + "new IntersectionObserver(es => { if (es[0].isIntersecting) setTimeout(more, 50); })"
+                                         ".observe(s);</script>");
+    server.serve("/scrolled", "<!doctype html><body style='margin:0'><div id=list></div>" + more +
+                                  "addEventListener('scroll', () => { if (scrollY + innerHeight > "
+                                  "document.body.scrollHeight - 500) setTimeout(more, 30); });</script>");
+    struct Case {
+        std::string path;
+        std::vector<std::string> args;
+        int limitS;
+    };
+    const Case cases[] = {
+        {"/observed", {}, 30}, {"/observed", {"--timeout=20"}, 20}, {"/scrolled", {"--timeout=8"}, 8},
+    };
+    for (const auto& c : cases) {
+        const auto started = std::chrono::steady_clock::now();
+        const auto s = shot(server.url(c.path), c.args, "endless.png");
+        const auto took = std::chrono::steady_clock::now() - started;
+        const std::string what = c.path + (c.args.empty() ? "" : " " + c.args[0]);
+        // Written as it stood, within the limit (and the command's start and the file's
+        // writing), with its own status, and said.
+        EXPECT_EQ(s.run.status, 7) << what << ": " << s.run.err;
+        EXPECT_LT(took, std::chrono::seconds(c.limitS + 10)) << what;
+        EXPECT_NE(s.run.err.find("the page kept growing"), std::string::npos) << what << ": " << s.run.err;
+        ASSERT_TRUE(s.picture) << what;
+        // It grew as it was scrolled, up to the height a page is followed to at most.
+        EXPECT_GT(s.picture->height, 4000) << what;
+        EXPECT_LE(s.picture->height, 52000) << what;
+        for (int y = 500; y < s.picture->height - 1000; y += 7000)
+            EXPECT_EQ(s.picture->at(10, y), (y / 1000) % 2 ? kBlue : kGreen) << what << " at " << y;
+    }
 }
 
 TEST_F(SettledPage, OnePaintAndStripsShowHiddenSectionsAndFixedElementsAlike) {
