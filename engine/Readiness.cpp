@@ -14,7 +14,7 @@ const until = Date.now() + ms;
 const left = () => Math.max(0, until - Date.now());
 const sleep = t => new Promise(r => later(r, t));
 const frame = () => Promise.race([new Promise(r => requestAnimationFrame(() => requestAnimationFrame(r))), sleep(100)]);
-let stopped = false;
+let stopped = false, stopWatching = () => {};
 const self = { stop() { stopped = true; } };
 window.__vemoWarm = self;
 const out = { growing: false, leaving: false, refresh: -1, missing: 0, first: '' };
@@ -39,6 +39,20 @@ try {
   const hasTargets = w && w.targets.size > 0;
   if (wake && se && (listens || hasTargets) && !stopped) {
     const x = window.scrollX, screen = Math.max(1, window.innerHeight);
+    // A page that grows as it is scrolled is followed until it is this tall (or, when
+    // it was nearly as tall to begin with, ten screens taller).
+    const tallest = Math.max(growUpTo, se.scrollHeight + 10 * screen);
+    const tooTall = () => se.scrollHeight > tallest;
+    // Where the page's observers last saw their targets, as an observer of the engine's
+    // sees them: theirs and it are told in the same rendering step.
+    const inView = new Map(), io = new IntersectionObserver(es => es.forEach(e => inView.set(e.target, e.isIntersecting)));
+    stopWatching = () => io.disconnect();
+    const follow = () => w.targets.forEach(t => { if (!inView.has(t)) { inView.set(t, false); io.observe(t); } });
+    const onScreen = t => { const r = t.getBoundingClientRect(); return r.bottom >= 0 && r.top <= window.innerHeight; };
+    // A target seen on the screen that the page has since moved off it (an endless
+    // page's last item, below what it added) is first seen gone, or the page never
+    // hears that it is seen again.
+    const leftBehind = () => { for (const [t, v] of inView) if (v && t.isConnected && !onScreen(t)) return true; return false; };
     const visited = [];
     const seen = y => visited.some(v => y >= v && y < v + screen);
     // How long the page takes to answer being scrolled (its observers, then its changes),
@@ -50,20 +64,27 @@ try {
       while (!stopped && (busy() || Date.now() < least) && Date.now() < q) { await frame(); heard(); }
     };
     const visit = async y => {
+      const q = Date.now() + Math.min(1000, left());
+      while (!stopped && leftBehind() && Date.now() < q) await frame();
       window.scrollTo(x, y); visited.push(window.scrollY); visitedAt = performance.now(); await frame(); heard();
     };
     if (listens) {
       let y = 0;
       for (;;) {
-        for (; y < se.scrollHeight && left() > 0 && !stopped; y += Math.floor(screen * 0.9)) await visit(y);
+        const before = se.scrollHeight;
+        for (; y < se.scrollHeight && y <= tallest && left() > 0 && !stopped; y += Math.floor(screen * 0.9)) await visit(y);
         await answerWait();
-        if (stopped || y >= se.scrollHeight) break;
-        if (left() === 0) { out.growing = true; break; }
+        if (stopped) break;
+        // Seen to its end, where it no longer grows; or stopped at a limit short of it.
+        const grew = se.scrollHeight > before || (left() === 0 && busy());
+        if (y >= se.scrollHeight && !grew) break;
+        if (left() === 0 || y > tallest) { out.growing = true; break; }
       }
     } else {
       const unseen = () => {
         const ys = [];
         w.ask();
+        follow();
         w.targets.forEach(t => {
           if (!t.isConnected) return;
           const r = t.getBoundingClientRect();
@@ -83,7 +104,7 @@ try {
           if (!ys.length && !stopped && left() === 0 && busy()) { out.growing = true; break; }
         }
         if (!ys.length || stopped) break;
-        if (left() === 0) { out.growing = true; break; }
+        if (left() === 0 || tooTall()) { out.growing = true; break; }
         for (const y of ys) {
           if (stopped || left() === 0) break;
           if (!seen(y + screen / 2)) await visit(y);
@@ -115,6 +136,7 @@ try {
   out.first = missing.length ? (missing[0].currentSrc || missing[0].src) : '';
   return out;
 } finally {
+  stopWatching();
   if (window.__vemoWarm === self) delete window.__vemoWarm;
 })JS";
 
@@ -134,7 +156,7 @@ Readiness readinessOf(const ScriptValue& v) {
 
 void startReadiness(WebKitWebView* view, const ReadyOptions& o, std::function<void(const Readiness&)> done) {
     ScriptArgs args;
-    args.number("ms", o.ms).flag("wake", o.wake).flag("rest", o.rest).number("quietMs", o.quietMs);
+    args.number("ms", o.ms).flag("wake", o.wake).flag("rest", o.rest).number("quietMs", o.quietMs).number("growUpTo", o.growUpTo);
     sendFunction(view, kReadyScript, args.end(), World::Engine,
                  [done = std::move(done)](ScriptReply&& r) {
                      if (done) done(readinessOf(r.value));

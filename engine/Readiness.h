@@ -8,6 +8,8 @@
 #include <functional>
 #include <string>
 
+#include "engine/Shot.h"
+
 namespace engine {
 
 struct ReadyOptions {
@@ -15,6 +17,7 @@ struct ReadyOptions {
     bool wake = true;      // scroll to what the page's scripts wait to see
     bool rest = true;      // finite animations at their end, endless ones held as they stand
     int quietMs = 1500;    // the longest wait for a quiet page
+    int growUpTo = kGrowUpTo;  // CSS px: how tall a page that grows as it is scrolled is followed
 };
 
 struct Readiness {

@@ -47,6 +47,11 @@ struct PictureFile {
     bool operator==(const PictureFile&) const = default;
 };
 
+// How tall a page that keeps growing as it is scrolled (an endless feed) may grow
+// while its warm-up wakes it, in CSS pixels: a picture that a JPEG and the memory of
+// most machines hold, at twice the scale too.
+inline constexpr int kGrowUpTo = 50000;
+
 struct ShotRequest {
     std::string address;
     int width = 1280, height = 1024, scale = 1;
@@ -80,7 +85,7 @@ struct ShotResult {
     std::shared_ptr<const capture::Image> image;
     long width = 0, height = 0;  // the picture's, or the page's when too large
     std::optional<capture::HoldLimit> limit;
-    bool stillGrowing = false;  // the page kept growing when its warm-up stopped
+    bool stillGrowing = false;  // the page kept growing when its warm-up stopped (then Incomplete)
     int stillLoading = 0;       // images still loading, when incomplete
     std::string firstMissing;
     Adjusted adjusted;          // what the changes before the photo came to

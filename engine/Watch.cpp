@@ -26,9 +26,10 @@ const char* const kHook = R"JS(
     };
   }
   EventTarget.prototype.addEventListener = function (type) {
+    var on = this == null ? w : this;  // a bare addEventListener(...) is the window's
     if ((type === 'scroll' || type === 'wheel') &&
-        (this === w || this === d || this === apply(rootOf, d, []) || this === apply(bodyOf, d, []))) ++scrolls;
-    return apply(add, this, arguments);
+        (on === w || on === d || on === apply(rootOf, d, []) || on === apply(bodyOf, d, []))) ++scrolls;
+    return apply(add, on, arguments);
   };
   var st = w.setTimeout, ct = w.clearTimeout;
   var ended = function (id) { if (timers[id]) { delete timers[id]; --short; } };

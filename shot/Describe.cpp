@@ -72,7 +72,8 @@ PageShot describe(const engine::ShotResult& r) {
         case O::Ok:
         case O::Incomplete: {
             PageShot s{r.outcome == O::Ok ? Status::Ok : Status::Incomplete, {}, r.image};
-            if (r.outcome == O::Incomplete)
+            // A page that kept growing is said so below, unless images were missing too.
+            if (r.outcome == O::Incomplete && (!r.stillGrowing || r.stillLoading > 0))
                 s.message = r.stillLoading > 0
                                 ? format(tr("photographed at the time limit while %d images were still loading (%s)"),
                                          r.stillLoading, r.firstMissing.c_str())
@@ -84,8 +85,9 @@ PageShot describe(const engine::ShotResult& r) {
             }
             if (r.stillGrowing) {
                 if (!s.message.empty()) s.message += "; ";
-                s.message += tr("the page kept growing as it was scrolled: the picture holds what had loaded by the "
-                                "time limit");
+                s.message += format(tr("the page kept growing as it was scrolled: the picture holds it as far as it "
+                                       "grew within the time limit and %d px"),
+                                    engine::kGrowUpTo);
             }
             if (r.refused > 0) {
                 if (!s.message.empty()) s.message += "; ";
