@@ -19,6 +19,7 @@
 #include "shot/Options.h"
 #include "shot/Run.h"
 #include "service/BatchClient.h"
+#include "service/Request.h"
 #include "service/Service.h"
 #include "shot/Worker.h"
 
@@ -60,6 +61,11 @@ int main(int argc, char** argv) {
         std::cout << shot::usageText("vemo-shot");
         return shot::kExitOk;
     }
+    if (!options.service.empty())
+        if (const auto problem = service::sentProblem(options); !problem.empty()) {
+            std::cerr << "vemo-shot: " << problem << "\n";
+            return shot::kExitUsage;
+        }
     if (options.version) {
         std::cout << "vemo-shot " << VEMO_VERSION << "\n";
         return shot::kExitOk;

@@ -182,11 +182,9 @@ void Listener::requestStarted(SoupServer*, SoupServerMessage* msg, gpointer data
         auto* h = soup_server_message_get_request_headers(m);
         auto* l = static_cast<Listener*>(d);
         if (soup_message_headers_get_encoding(h) == SOUP_ENCODING_CONTENT_LENGTH &&
-            soup_message_headers_get_content_length(h) > static_cast<goffset>(l->limits_.longestBody)) {
-            soup_server_message_set_status(m, 413, nullptr);
-            const std::string body = errorBody("too-large", tr("the request body is too large"));
-            soup_server_message_set_response(m, "application/json", SOUP_MEMORY_COPY, body.data(), body.size());
-        }
+            soup_message_headers_get_content_length(h) > static_cast<goffset>(l->limits_.longestBody))
+            if (Connection* conn = l->connectionOf(m))
+                refuse(conn->socket, 413, "Payload Too Large", tr("the request body is too large"));
     }), self);
     g_signal_connect(msg, "got-chunk", G_CALLBACK(+[](SoupServerMessage* m, GBytes* chunk, gpointer d) {
         auto* l = static_cast<Listener*>(d);

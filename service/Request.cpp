@@ -19,11 +19,22 @@ std::string lower(std::string s) {
     return s;
 }
 
-bool hasControl(const std::string& s) {
-    return std::any_of(s.begin(), s.end(), [](unsigned char c) { return c < 0x20 || c == 0x7f; });
+// Control characters; a style sheet and a script may have lines and tabs.
+bool hasControl(const std::string& s, bool text) {
+    return std::any_of(s.begin(), s.end(), [text](unsigned char c) {
+        return (c < 0x20 && !(text && (c == '\n' || c == '\t' || c == '\r'))) || c == 0x7f;
+    });
 }
 
 }  // namespace
+
+std::string sentProblem(const shot::Options& o) {
+    for (const auto& [name, value] : o.given)
+        if (name == "cookies" || name == "deny-private" || name == "allow-host")
+            return format(tr("--%s cannot go to a service: its network rules are its operator's, and it reads no file "
+                             "of this machine"), name.c_str());
+    return {};
+}
 
 const std::set<std::string>& commandOnly() {
     static const std::set<std::string> kOnly = {
@@ -50,7 +61,7 @@ RequestRead requestFromFields(const Fields& fields, const Limits& limits) {
             total += name.size() + value.size();
             if (value.size() > kLongestField || total > kLongestRequest)
                 return refuse(format(tr("the field '%s' is too long"), name.c_str()));
-            if (hasControl(value)) return refuse(format(tr("the field '%s' holds control characters"), name.c_str()));
+            if (hasControl(value, name == "style" || name == "script")) return refuse(format(tr("the field '%s' holds control characters"), name.c_str()));
         }
         const auto known = options.find(name);
         const bool served = name == "url" || name == "format" || (known != options.end() && !commandOnly().count(name));

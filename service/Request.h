@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/Shot.h"
+#include "shot/Options.h"
 
 namespace service {
 
@@ -35,6 +36,10 @@ struct RequestRead {
 // `fields`: url, format (png|jpg|jpeg|bmp|webp), and the command's options by their
 // long names without dashes (switches take true or false, 1 or 0).
 RequestRead requestFromFields(const Fields&, const Limits&);
+
+// Why a batch cannot be sent to a service with these options (empty when it can):
+// the service's network rules are its operator's, and it reads no file of the caller's.
+std::string sentProblem(const shot::Options&);
 
 // The command's options that are not fields: batches, files on the service's machine,
 // and the service's own settings, which are the operator's.

@@ -67,6 +67,7 @@ std::string usageText(const std::string& program) {
                      "                         own (default: one per core)\n"
                      "      --service=URL      send the batch to a capture service (or a load balancer in\n"
                      "                         front of several), --jobs requests at once\n"
+                     "                         (--token-file: the service's token)\n"
                      "  -q, --quiet            no progress; only failures and the summary\n"
                      "\nThe service (GET /shot?url=...&format=png, or POST /shot with the same fields\n"
                      "as JSON; GET /health and /metrics):\n"

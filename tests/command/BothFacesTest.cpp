@@ -54,7 +54,7 @@ const Case kCases[] = {
     {"/blocks", {"--expand", "--hide=.banner", "--hide=#next"}, "webp"},
     {"/blocks", {"--remove=.banner", "--remove=#box", "--quality=70"}, "webp"},
     {"/blocks", {"--style=#next { background: #f0f !important }", "--quality=80"}, "jpg"},
-    {"/blocks", {"--script=document.body.style.background = '#0ff'", "--wait-for=#soon"}},
+    {"/blocks", {"--script=const c = '#0ff';\n\tdocument.body.style.background = c;", "--wait-for=#soon"}},
     {"/blocks", {"--color-scheme=dark", "--selector=#box"}},
     {"/blocks", {"--transparent", "--viewport"}, "webp"},
     {"/who", {"--user-agent=Faces/1", "--viewport"}},
@@ -99,7 +99,8 @@ std::string queryOf(const std::string& url, const Case& c) {
 
 std::string jsonString(const std::string& s) {
     std::string out = "\"";
-    for (char ch : s) out += ch == '"' || ch == '\\' ? std::string("\\") + ch : std::string(1, ch);
+    for (char ch : s)
+        out += ch == '"' || ch == '\\' ? std::string("\\") + ch : ch == '\n' ? "\\n" : ch == '\t' ? "\\t" : std::string(1, ch);
     return out + "\"";
 }
 

@@ -88,6 +88,12 @@ TEST_F(ParallelBatch, TwoEnginesAndAServiceGiveWhatOneEngineGives) {
     EXPECT_EQ(sent.run.status, 1) << sent.run.err;
     expectSameBatches(one, sent, "--service");
     EXPECT_NE(service.log().find("POST /shot 503"), std::string::npos) << "no request was turned away";
+    // What a service cannot take is refused before anything is sent, not dropped.
+    for (const char* own : {"--deny-private", "--allow-host=a.example", "--cookies=/dev/null"}) {
+        const auto refused = batch("refused", {own, "--service=http://127.0.0.1:" + std::to_string(service.port())});
+        EXPECT_EQ(refused.run.status, 2) << own << refused.run.err;
+        EXPECT_EQ(refused.count, 0u) << own;
+    }
 }
 
 }  // namespace

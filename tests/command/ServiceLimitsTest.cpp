@@ -49,6 +49,13 @@ TEST(ServiceLimits, ConnectionsSlowClientsChunkedBodiesAndTimeLimitsAreBounded) 
     ::close(chunked);
     EXPECT_EQ(refused.rfind("HTTP/1.1 413", 0), 0u) << refused;
 
+    // A body said to be larger than 64 KiB is refused before it comes.
+    const int declared = support::connectLoopback(s.port());
+    send(declared, "POST /shot HTTP/1.1\r\nHost: x\r\nContent-Type: application/json\r\nContent-Length: 100000\r\n\r\n");
+    const auto said = support::readUntilClosed(declared, 5000);
+    ::close(declared);
+    EXPECT_EQ(said.rfind("HTTP/1.1 413", 0), 0u) << said;
+
     // A time limit over the operator's, or a wait as long as the limit, is refused.
     EXPECT_EQ(s.get(support::shotOf("http://127.0.0.1:9/", "&timeout=21")).status, 400);
     EXPECT_EQ(s.get(support::shotOf("http://127.0.0.1:9/", "&timeout=5&wait=5000")).status, 400);

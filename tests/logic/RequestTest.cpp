@@ -119,6 +119,9 @@ TEST(ServiceFields, QueriesAndJsonGiveTheSameFieldsAndBadOnesAreRefused) {
         EXPECT_FALSE(r.request) << says;
         EXPECT_NE(r.error.find(says), std::string::npos) << r.error;
     }
+    // A script and a style sheet may have lines and tabs; nothing else may.
+    EXPECT_TRUE(service::requestFromFields({{"url", {"http://a/"}}, {"script", {"a();\n\tb();"}}}, {}).request);
+    EXPECT_FALSE(service::requestFromFields({{"url", {"http://a/"}}, {"selector", {"a\nb"}}}, {}).request);
     // Without a timeout of its own, a request gets the operator's limit where it is lower.
     EXPECT_EQ(service::requestFromFields({{"url", {"http://a/"}}}, {10, false}).request->timeoutMs, 10000);
     EXPECT_TRUE(service::requestFromFields({{"url", {"file:///tmp/a.html"}}}, {60, true}).request);
