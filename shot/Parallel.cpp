@@ -22,6 +22,7 @@ void photographWithWorkers(const Options& o, Ledger& ledger, const std::vector<s
             job->task.request = requestFor(o, page.address);
             job->task.path = page.path;
             job->task.thumbnail = o.index;
+            job->task.fresh = false;  // one caller's pages, as one engine takes them
             job->done = [&ledger, &running, i](const WorkerAnswer& a) {
                 --running;
                 PageReport report = a.report;

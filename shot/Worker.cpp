@@ -57,6 +57,8 @@ std::string taskLine(const WorkerTask& t) {
     json_builder_add_string_value(b, t.path.c_str());
     json_builder_set_member_name(b, "thumbnail");
     json_builder_add_boolean_value(b, t.thumbnail);
+    json_builder_set_member_name(b, "fresh");
+    json_builder_add_boolean_value(b, t.fresh);
     json_builder_set_member_name(b, "request");
     json_builder_add_value(b, requestToJson(t.request));
     json_builder_end_object(b);
@@ -74,6 +76,7 @@ std::optional<WorkerTask> parseTask(const std::string& line, std::string& why) {
     t.id = static_cast<unsigned long>(json_object_get_int_member(o, "id"));
     t.path = text(o, "path");
     t.thumbnail = json_object_get_boolean_member_with_default(o, "thumbnail", FALSE);
+    t.fresh = json_object_get_boolean_member_with_default(o, "fresh", TRUE);
     const auto request = requestFromJson(json_object_get_member(o, "request"), why);
     if (!request) return std::nullopt;
     t.request = *request;
@@ -144,7 +147,7 @@ void serveAsWorker(engine::IShotEngine& engine, int channel, const std::atomic<b
             continue;
         }
         a.id = task->id;
-        engine.forgetVisits();
+        if (task->fresh) engine.forgetVisits();
         a.report.address = task->request.address;
         auto shot = shootPage(engine, task->request, a.report);
         writePage(shot, task->path, task->request.picture, task->thumbnail);

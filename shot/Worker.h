@@ -20,6 +20,9 @@ struct WorkerTask {
     engine::ShotRequest request;
     std::string path;  // the file to write, in the request's format
     bool thumbnail = false;  // a thumbnail beside it, for a batch's contact sheet
+    // The engine forgets what earlier pages left first (another caller's); the pages of
+    // one batch, asked for by one caller, need not.
+    bool fresh = true;
 };
 
 struct WorkerAnswer {

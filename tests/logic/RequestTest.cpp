@@ -139,12 +139,14 @@ TEST(WorkerMessages, ARequestTravelsWholeAndAnswersKeepTheirIds) {
     r.identity = {"Ua", {{"X-A", "b: c"}}, {{"n", "v", "d.example", "/p", true, true, 123}}, "u", "p:w"};
     r.picture = {capture::Format::Webp, 42, true};
     r.network = {true, {"a.example", "b.example:8080"}};
-    const shot::WorkerTask task{7, r, "/tmp/x.webp"};
+    const shot::WorkerTask task{7, r, "/tmp/x.webp", true, false};
     std::string why;
     const auto back = shot::parseTask(shot::taskLine(task), why);
     ASSERT_TRUE(back) << why;
     EXPECT_EQ(back->id, 7u);
     EXPECT_EQ(back->path, "/tmp/x.webp");
+    EXPECT_TRUE(back->thumbnail);
+    EXPECT_FALSE(back->fresh);
     EXPECT_TRUE(back->request == r) << shot::taskLine(task);
     EXPECT_FALSE(shot::parseTask("{\"id\":1,\"request\":{\"width\":\"wide\"}}", why));
 
