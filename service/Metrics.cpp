@@ -1,5 +1,6 @@
 #include "service/Metrics.h"
 
+#include <charconv>
 #include <cstdio>
 #include <sstream>
 
@@ -30,8 +31,10 @@ std::string Metrics::text(std::size_t queued, std::size_t busy, std::size_t engi
       << "# HELP vemo_request_seconds Time from a capture request to its answer.\n"
       << "# TYPE vemo_request_seconds histogram\n";
     for (std::size_t i = 0; i < kBounds.size(); ++i) {
+        // Written the same under every locale.
         char le[32];
-        std::snprintf(le, sizeof le, "%g", kBounds[i]);
+        const auto end = std::to_chars(le, le + sizeof le - 1, kBounds[i]).ptr;
+        *end = '\0';
         m << "vemo_request_seconds_bucket{le=\"" << le << "\"} " << buckets_[i] << "\n";
     }
     m << "vemo_request_seconds_bucket{le=\"+Inf\"} " << count_ << "\n"

@@ -6,10 +6,13 @@
 #include <unistd.h>
 
 #include <clocale>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
 #include "service/Fields.h"
+#include "service/Metrics.h"
 #include "service/Request.h"
 #include "shot/EnginePool.h"
 #include "shot/Options.h"
@@ -90,11 +93,24 @@ TEST(ServiceFields, QueriesAndJsonGiveTheSameFieldsAndBadOnesAreRefused) {
     const std::string clip = R"({"url":"http://a/","clip":[1.5,2,3,4]})";
     const char* was = std::setlocale(LC_NUMERIC, nullptr);
     const std::string before = was ? was : "C";
-    std::setlocale(LC_NUMERIC, "de_DE.UTF-8");
+    // A locale with a decimal comma, made here where the system has none.
+    const auto locales = std::filesystem::temp_directory_path() / ("locales-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(locales);
+    const std::string make = "localedef -i de_DE -f UTF-8 " + (locales / "de_DE.UTF-8").string() + " >/dev/null 2>&1";
+    if (std::system(make.c_str()) != 0) GTEST_SKIP() << "localedef cannot make a locale here";
+    ::setenv("LOCPATH", locales.c_str(), 1);
+    ASSERT_TRUE(std::setlocale(LC_NUMERIC, "de_DE.UTF-8"));
+    char comma[8];
+    std::snprintf(comma, sizeof comma, "%g", 0.5);
+    EXPECT_STREQ(comma, "0,5");
     Fields numbers;
     ASSERT_TRUE(service::jsonFields(clip.data(), clip.size(), numbers, why)) << why;
+    const std::string metrics = service::Metrics().text(0, 0, 1);
     std::setlocale(LC_NUMERIC, before.c_str());
     EXPECT_EQ(numbers["clip"], std::vector<std::string>{"1.5,2,3,4"});
+    EXPECT_NE(metrics.find("le=\"0.25\""), std::string::npos) << metrics;
+    ::unsetenv("LOCPATH");
+    std::filesystem::remove_all(locales);
 
     const std::pair<Fields, std::string> refused[] = {
         {{}, "url="},
