@@ -165,7 +165,6 @@ TEST(ServiceFleet, ThreeHundredRequestsOfChaosAreEachAnsweredRightAndLeaveNothin
                     // A web process killed while it loads a slow page.
                     std::thread killer([&] {
                         support::eventually([&] { return !support::processesOf("WebKitWebProces", s.tag()).empty(); });
-                        std::this_thread::sleep_for(std::chrono::milliseconds(500));
                         ++kills;
                         for (pid_t pid : support::processesOf("WebKitWebProces", s.tag())) ::kill(pid, SIGKILL);
                     });

@@ -35,8 +35,8 @@ TEST(ServiceLimits, ConnectionsSlowClientsChunkedBodiesAndTimeLimitsAreBounded) 
     // A slow client (its head never ends) is closed after --client-timeout.
     send(held[0], "GET /health HTTP/1.1\r\nHo");
     const auto began = std::chrono::steady_clock::now();
-    EXPECT_EQ(support::readUntilClosed(held[0], 10000), "");
-    EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(6));
+    EXPECT_EQ(support::readUntilClosed(held[0], 60000), "");
+    EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(30)) << "the slow client was not cut";
     for (int fd : held) ::close(fd);
     EXPECT_TRUE(support::eventually([&] { return s.get("/health", 2000).status == 200; }));
 
@@ -78,14 +78,13 @@ TEST(ServiceLimits, ClientsThatLeaveTakeTheirCaptureAndIdleEnginesEndWhenTold) {
     const int second = leave(support::shotOf(pages.url("/green")));
     ASSERT_TRUE(support::eventually([&] { return s.get("/health").body.find("\"queued\":1") != std::string::npos; }));
     ::close(second);
-    EXPECT_TRUE(support::eventually([&] { return s.get("/health").body.find("\"queued\":0") != std::string::npos; },
-                                    std::chrono::seconds(5)));
+    EXPECT_TRUE(support::eventually([&] { return s.get("/health").body.find("\"queued\":0") != std::string::npos; }));
     ::close(first);
     // The stalled page is stopped, not waited for: the next caller is served at once.
     const auto began = std::chrono::steady_clock::now();
     const auto r = s.get(support::shotOf(pages.url("/green")));
     EXPECT_EQ(r.status, 200) << r.body;
-    EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(20));
+    EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(45)) << "the stalled page was waited for";
 
     // An idle engine ends at SIGTERM (and is replaced).
     const auto workers = support::processesOf("vemo-shot", s.tag());
@@ -94,7 +93,7 @@ TEST(ServiceLimits, ClientsThatLeaveTakeTheirCaptureAndIdleEnginesEndWhenTold) {
         if (p != s.pid()) worker = p;
     ASSERT_NE(worker, 0);
     ::kill(worker, SIGTERM);
-    EXPECT_TRUE(support::eventually([&] { return ::kill(worker, 0) != 0; }, std::chrono::seconds(10)));
+    EXPECT_TRUE(support::eventually([&] { return ::kill(worker, 0) != 0; }));
     EXPECT_TRUE(support::eventually([&] { return s.get(support::shotOf(pages.url("/green"))).status == 200; }));
 }
 
