@@ -3,6 +3,10 @@
 #include <isa-l/crc.h>
 #include <isa-l/igzip_lib.h>
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
+
 #include <algorithm>
 #include <cstring>
 #include <tuple>
@@ -48,19 +52,62 @@ private:
     std::vector<std::uint8_t> bytes_;
 };
 
+// Red, green and blue of opaque pixels stored as 0xAARRGGBB.
+void opaqueRow(const std::uint32_t* src, int width, std::uint8_t* out) {
+    for (int x = 0; x < width; ++x) {
+        const std::uint32_t p = src[x];
+        out[0] = static_cast<std::uint8_t>(p >> 16);
+        out[1] = static_cast<std::uint8_t>(p >> 8);
+        out[2] = static_cast<std::uint8_t>(p);
+        out += 3;
+    }
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+// Four pixels a step: their 16 bytes shuffled into 12. Each store writes 4 bytes past
+// them, which the next step (or the scalar tail) writes over, so it stops one pixel
+// short of the row's end and never writes outside the row.
+__attribute__((target("ssse3"))) void opaqueRowSsse3(const std::uint32_t* src, int width, std::uint8_t* out) {
+    const __m128i order = _mm_setr_epi8(2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1);
+    int x = 0;
+    for (; x + 5 <= width; x += 4, out += 12) {
+        const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + x));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_shuffle_epi8(p, order));
+    }
+    opaqueRow(src + x, width - x, out);
+}
+
+bool hasSsse3() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("ssse3");
+}
+#endif
+
 // Rows as the file holds them: a filter byte (none) and red, green, blue per pixel,
 // and alpha (straight) where the picture has it.
 void convertRows(RowReader& rows, int width, int first, int count, bool alpha, std::uint8_t* out) {
+#if defined(__x86_64__) || defined(__i386__)
+    static const bool ssse3 = hasSsse3();
+#endif
     for (int i = 0; i < count; ++i) {
         const std::uint32_t* src = rows.at(first + i);
         *out++ = 0;
+        if (!alpha) {
+#if defined(__x86_64__) || defined(__i386__)
+            if (ssse3) opaqueRowSsse3(src, width, out);
+            else
+#endif
+                opaqueRow(src, width, out);
+            out += static_cast<std::size_t>(width) * 3;
+            continue;
+        }
         for (int x = 0; x < width; ++x) {
-            const std::uint32_t p = alpha ? unpremultiply(src[x]) : src[x];
+            const std::uint32_t p = unpremultiply(src[x]);
             out[0] = static_cast<std::uint8_t>(p >> 16);
             out[1] = static_cast<std::uint8_t>(p >> 8);
             out[2] = static_cast<std::uint8_t>(p);
-            if (alpha) out[3] = static_cast<std::uint8_t>(p >> 24);
-            out += alpha ? 4 : 3;
+            out[3] = static_cast<std::uint8_t>(p >> 24);
+            out += 4;
         }
     }
 }

@@ -41,7 +41,8 @@ capture::Image bandedPicture(int width, int height, std::vector<std::shared_ptr<
 TEST(PngFile, PicturesOfAnyShapeComeBackPixelForPixel) {
     const fs::path dir = fs::temp_directory_path() / ("vemo-png-" + std::to_string(::getpid()));
     fs::create_directories(dir);
-    for (const int width : {1, 3, 1001}) {
+    // Widths around the four pixels converted at a time, and their tails.
+    for (const int width : {1, 3, 4, 5, 9, 1001}) {
         const int height = 9000 - width;
         std::vector<std::shared_ptr<void>> keep;
         const auto image = bandedPicture(width, height, keep);
