@@ -58,6 +58,7 @@ struct Client {
     SoupSession* session;
     std::string token;
     std::size_t running = 0;
+    GCancellable* cancel = g_cancellable_new();  // cancelled when the batch is interrupted
 };
 
 struct Asking {
@@ -90,7 +91,11 @@ void answered(GObject* source, GAsyncResult* result, gpointer data) {
         }, a.release(), nullptr);
     };
     shot::PageReport report;
-    if (!body) {
+    if (!body && g_error_matches(e, G_IO_ERROR, G_IO_ERROR_CANCELLED)) {
+        // The batch was interrupted: the service hears its caller leave, and stops the page.
+        report = failure("interrupted", tr("interrupted"));
+        g_error_free(e);
+    } else if (!body) {
         // A connection that failed is tried again, a little later each time.
         if (++a->failedConnections < kConnectionTries && !c.interrupted) {
             later(static_cast<guint>(250 << a->failedConnections));
@@ -144,6 +149,13 @@ void answered(GObject* source, GAsyncResult* result, gpointer data) {
 void ask(std::unique_ptr<Asking> a) {
     Client& c = *a->client;
     const auto& page = c.ledger.pages()[a->page];
+    if (g_cancellable_is_cancelled(c.cancel)) {  // a page that waited to be asked again
+        auto report = failure("interrupted", tr("interrupted"));
+        report.address = page.address;
+        --c.running;
+        c.ledger.finish(a->page, std::move(report));
+        return;
+    }
     SoupMessage* msg = soup_message_new(SOUP_METHOD_POST, (c.o.service + "/shot").c_str());
     const std::string fields = fieldsFor(c.o, page.address, page.format);
     GBytes* body = g_bytes_new(fields.data(), fields.size());
@@ -151,7 +163,7 @@ void ask(std::unique_ptr<Asking> a) {
     g_bytes_unref(body);
     if (!c.token.empty())
         soup_message_headers_replace(soup_message_get_request_headers(msg), "Authorization", ("Bearer " + c.token).c_str());
-    soup_session_send_and_read_async(c.session, msg, G_PRIORITY_DEFAULT, nullptr, &answered, a.release());
+    soup_session_send_and_read_async(c.session, msg, G_PRIORITY_DEFAULT, c.cancel, &answered, a.release());
     g_object_unref(msg);
 }
 
@@ -180,9 +192,12 @@ std::function<void(shot::Ledger&)> batchThroughService(const shot::Options& o, c
         const guint wake = g_timeout_add(50, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
         while (c.running > 0) {
             g_main_context_iteration(nullptr, TRUE);
+            // Interrupted, the pages under way stop at once, as local ones do.
+            if (interrupted) g_cancellable_cancel(c.cancel);
             start();
         }
         g_source_remove(wake);
+        g_object_unref(c.cancel);
         g_object_unref(c.session);
     };
 }

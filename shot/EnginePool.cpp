@@ -1,6 +1,7 @@
 #include "shot/EnginePool.h"
 
 #include <algorithm>
+#include <csignal>
 
 #include "shot/EnginePoolState.h"
 
@@ -107,7 +108,7 @@ void EnginePool::dispatch(Group& g) {
         return;
     }
     for (auto& w : g.workers) {
-        if (g.queue.empty() || stopping_) return;
+        if (g.queue.empty() || stopping_ || interrupted_) return;
         if (w->job || !w->ready) continue;
         w->job = g.queue.front();
         g.queue.pop_front();
@@ -153,6 +154,17 @@ void EnginePool::finish(Worker& w, WorkerAnswer answer) {
     dispatch(*w.group);
 }
 
+
+void EnginePool::interrupt() {
+    interrupted_ = true;
+    failQueued("interrupted", "interrupted");
+    for (auto& [scale, g] : groups_)
+        for (auto& w : g->workers) {
+            if (w->retry) g_source_remove(w->retry);
+            w->retry = 0;
+            if (w->process) g_subprocess_send_signal(w->process, SIGTERM);
+        }
+}
 
 void EnginePool::stop(int ms) {
     if (stopping_ && ms > 0) return;

@@ -41,6 +41,10 @@ public:
     void failQueued(const std::string& status, const std::string& message);
     // Ends every worker: their input is closed, and those still there after `ms` are killed.
     void stop(int ms);
+    // Asks every worker to end at once (SIGTERM): a busy one stops its page, writes
+    // nothing (a file under way is finished first) and answers; none is started again,
+    // and jobs still waiting are answered "interrupted".
+    void interrupt();
 
     bool ready() const;  // an engine of the first scale is up
     std::size_t queued() const;
@@ -66,6 +70,7 @@ private:
     std::map<int, std::unique_ptr<Group>> groups_;
     unsigned long nextId_ = 1;
     bool stopping_ = false;
+    bool interrupted_ = false;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 

@@ -26,7 +26,7 @@ std::string printable(const std::string& text, std::size_t longest) {
 
 void EnginePool::spawn(Worker& w) {
     w.retry = 0;
-    if (stopping_) return;
+    if (stopping_ || interrupted_) return;
     std::vector<std::string> args = command_;
     args.push_back("--scale=" + std::to_string(w.group->scale));
     std::vector<const gchar*> argv;
@@ -115,7 +115,7 @@ void EnginePool::ended(Worker& w) {
     g_clear_object(&w.out);
     g_clear_object(&w.process);
     w.in = nullptr;
-    if (stopping_) {
+    if (stopping_ || interrupted_) {
         if (w.job) finish(w, failure(0, "interrupted", "the engines are stopping"));
         return;
     }

@@ -37,8 +37,14 @@ void photographWithWorkers(const Options& o, Ledger& ledger, const std::vector<s
     start();
     // Answers come on the main loop; each makes room for the next page.
     const guint wake = g_timeout_add(50, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
+    // Interrupted, the pages under way stop at once, as one engine's page does.
+    bool told = false;
     while (running > 0) {
         g_main_context_iteration(nullptr, TRUE);
+        if (interrupted && !told) {
+            told = true;
+            pool.interrupt();
+        }
         start();
     }
     g_source_remove(wake);

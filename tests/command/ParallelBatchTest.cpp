@@ -2,7 +2,9 @@
 // same pictures as one engine gives, and a report with one whole line a page whatever
 // order the pages finish in.
 #include <gtest/gtest.h>
+#include <signal.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -94,6 +96,44 @@ TEST_F(ParallelBatch, TwoEnginesAndAServiceGiveWhatOneEngineGives) {
         EXPECT_EQ(refused.run.status, 2) << own << refused.run.err;
         EXPECT_EQ(refused.count, 0u) << own;
     }
+}
+
+// Stopped with SIGTERM (as a supervisor stops it) while its pages are held by the page's
+// own wait, every kind of batch stops them at once: it does not wait for them to end.
+TEST_F(ParallelBatch, InterruptedEveryKindOfBatchStopsThePagesUnderWayAtOnce) {
+    support::ServiceProcess service({"--jobs=2"});
+    const std::vector<std::pair<std::string, std::string>> faces = {
+        {"one engine", "--jobs=1"},
+        {"two engines", "--jobs=2"},
+        {"a service", "--service=http://127.0.0.1:" + std::to_string(service.port())}};
+    std::ofstream(dir.path("held")) << pages.url("/p0") << "\n" << pages.url("/p1") << "\n";
+    for (const auto& [face, how] : faces) {
+        const std::string out = dir.path("held-" + how.substr(2, 6));
+        const auto asked = pages.requested().size();
+        const pid_t pid = support::startCommand({VEMO_SHOT, "--wait=50000", "--timeout=60", how, "--list", dir.path("held"),
+                                                 "--out-dir", out, "--report", out + ".jsonl"},
+                                                {}, dir.path("err.txt"));
+        // Under way: its engines have asked for the pages they now hold.
+        ASSERT_TRUE(support::eventually([&] { return pages.requested().size() >= asked + (how == "--jobs=1" ? 1 : 2); }))
+            << face;
+        const auto stopped = std::chrono::steady_clock::now();
+        ::kill(pid, SIGTERM);
+        EXPECT_EQ(support::waitCommand(pid), 130) << face;
+        // At once, against pages held for 50 s (the bound leaves room for a loaded machine).
+        EXPECT_LT(std::chrono::steady_clock::now() - stopped, std::chrono::seconds(15)) << face;
+        std::error_code ec;
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(out, ec), std::filesystem::directory_iterator()), 0)
+            << face << ": a page held to the end was written, or a part of one left";
+        std::ifstream report(out + ".jsonl");
+        std::size_t interrupted = 0;
+        for (std::string line; std::getline(report, line);)
+            if (auto r = shot::parseReport(line)) interrupted += r->status == shot::Status::Interrupted;
+        EXPECT_GE(interrupted, 1u) << face;
+    }
+    // The service's engines were freed with their callers.
+    EXPECT_TRUE(support::eventually([&] {
+        return service.get("/metrics").body.find("\nvemo_engines_busy 0") != std::string::npos;
+    }));
 }
 
 }  // namespace
