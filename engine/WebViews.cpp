@@ -62,6 +62,14 @@ bool sandboxWorks() {
     return status != -1 && g_spawn_check_wait_status(status, nullptr);
 }
 
+// The engine takes a /.flatpak-info at the root to mean it runs inside Flatpak and leaves
+// its pages to Flatpak's sandbox, starting its web processes without bubblewrap. Outside
+// Flatpak (the engine itself leaves one there when, run as root, it is handed a session
+// bus) that is no sandbox at all.
+bool flatpakInfoOutsideFlatpak() {
+    return g_file_test("/.flatpak-info", G_FILE_TEST_EXISTS) && !g_getenv("FLATPAK_ID");
+}
+
 gboolean answerDialog(WebKitWebView*, WebKitScriptDialog* dialog, gpointer) {
     const auto type = webkit_script_dialog_get_dialog_type(dialog);
     if (type == WEBKIT_SCRIPT_DIALOG_CONFIRM || type == WEBKIT_SCRIPT_DIALOG_BEFORE_UNLOAD_CONFIRM)
@@ -171,11 +179,16 @@ WebKitWebContext* sharedWebContext() {
             extensionsFound = true;
         }
         webkit_web_context_set_cache_model(c, WEBKIT_CACHE_MODEL_DOCUMENT_VIEWER);
-        if (sandboxWorks()) {
-            webkit_web_context_set_sandbox_enabled(c, TRUE);
-        } else {
+        const char* program = g_get_prgname() ? g_get_prgname() : "vemo";
+        if (!sandboxWorks()) {
             std::fprintf(stderr, "%s: the web engine's sandbox cannot start here (bubblewrap or xdg-dbus-proxy is "
-                                 "missing or not allowed); pages run without it.\n", g_get_prgname() ? g_get_prgname() : "vemo");
+                                 "missing or not allowed); pages run without it.\n", program);
+        } else if (flatpakInfoOutsideFlatpak()) {
+            std::fprintf(stderr, "%s: the web engine's sandbox is off: /.flatpak-info exists outside Flatpak, and the "
+                                 "engine takes it to mean Flatpak's own sandbox holds its pages; pages run without one "
+                                 "until it is removed.\n", program);
+        } else {
+            webkit_web_context_set_sandbox_enabled(c, TRUE);
         }
         return c;
     }();

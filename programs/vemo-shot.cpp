@@ -93,6 +93,12 @@ int main(int argc, char** argv) {
     // No assistive technology listens to a window nobody sees: neither this process nor
     // the engine's look for one (nor warn that they found none).
     setenv("NO_AT_BRIDGE", "1", 1);
+    // Nor does a page need a session bus (desktop portals). Handed the address of one that
+    // is gone (a session's, gone stale), the engine's proxy to it fails and the engine
+    // aborts; run as root, the proxy leaves a /.flatpak-info on the real root, which turns
+    // the sandbox off for every engine started after it. A bus of the user's own session,
+    // where the system keeps it, is still found.
+    unsetenv("DBUS_SESSION_BUS_ADDRESS");
     setenv("WEBKIT_A11Y_BUS_ADDRESS", "", 1);
     // Pages are painted on the processor and shown nowhere: the engine need not look for
     // a graphics device, nor start OpenGL in this process (about 70 ms at every start).
