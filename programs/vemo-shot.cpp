@@ -3,6 +3,7 @@
 #include <glib-unix.h>
 #include <gtk/gtk.h>
 #include <libintl.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -41,6 +42,12 @@ std::string selfPath(const char* argv0) {
     std::error_code ec;
     const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
     return ec ? std::string(argv0) : self.string();
+}
+
+// The width of the terminal standard error shows, for the live progress line.
+int terminalColumns() {
+    winsize size{};
+    return ::ioctl(2, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 ? size.ws_col : 80;
 }
 
 }  // namespace
@@ -136,7 +143,7 @@ int main(int argc, char** argv) {
         const shot::Engines engines{local, {selfPath(argv[0]), "--worker", "--max-memory=" + std::to_string(options.maxMemoryMB)},
                                     options.service.empty() ? std::function<void(shot::Ledger&)>{}
                                                             : service::batchThroughService(options, interrupted)};
-        status = shot::run(options, engines, {std::cerr, ::isatty(2) != 0}, interrupted);
+        status = shot::run(options, engines, {std::cerr, ::isatty(2) != 0, terminalColumns()}, interrupted);
     }
     // Every file is written and closed. The engine's processes end with their connection
     // to this one: taking the engine and the libraries down piece by piece would only

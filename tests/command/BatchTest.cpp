@@ -295,6 +295,18 @@ TEST_F(Batch, ATerminalSeesTheLiveLineAndAPipeOrQuietRunNone) {
     EXPECT_EQ(live.status, 0) << live.out;
     for (const char* says : {"\r\033[K[0/3]  http://127.0.0.1:", "[1/3]", "[2/3]", "pages/s", "ETA 0:0", "3 of 3 pages written"})
         EXPECT_NE(live.out.find(says), std::string::npos) << says << " in " << live.out;
+    // On a narrow terminal the line keeps within its width: the address is cut short.
+    const auto narrow = support::runInTerminal(onTerminal, {}, 40);
+    EXPECT_EQ(narrow.status, 0) << narrow.out;
+    std::size_t lines = 0;
+    for (std::size_t at = narrow.out.find("\r\033[K"); at != std::string::npos; ++lines) {
+        const auto next = narrow.out.find_first_of("\r\n", at + 4);
+        const auto line = narrow.out.substr(at + 4, next == std::string::npos ? std::string::npos : next - at - 4);
+        if (line.rfind("[", 0) == 0) EXPECT_LT(line.size(), 40u) << line;  // not the summary after it
+        at = narrow.out.find("\r\033[K", at + 4);
+    }
+    EXPECT_GE(lines, 3u) << narrow.out;
+    EXPECT_NE(narrow.out.find("..."), std::string::npos) << narrow.out;
     onTerminal.push_back("-q");
     const auto quiet = support::runInTerminal(onTerminal);
     for (const auto& said : {quiet.out, shot(args).err}) {
