@@ -75,7 +75,9 @@ PageShot describe(const engine::ShotResult& r) {
             // A page that kept growing is said so below, unless images were missing too.
             if (r.outcome == O::Incomplete && (!r.stillGrowing || r.stillLoading > 0))
                 s.message = r.stillLoading > 0
-                                ? format(tr("photographed at the time limit while %d images were still loading (%s)"),
+                                ? format(trn("photographed at the time limit while %d image was still loading (%s)",
+                                             "photographed at the time limit while %d images were still loading (%s)",
+                                             r.stillLoading),
                                          r.stillLoading, r.firstMissing.c_str())
                                 : tr("photographed at the time limit while the page was still loading");
             if (r.adjusted.expanded) {
@@ -91,13 +93,17 @@ PageShot describe(const engine::ShotResult& r) {
             }
             if (r.refused > 0) {
                 if (!s.message.empty()) s.message += "; ";
-                s.message += format(tr("%d requests to addresses pages may not reach were refused (the first: %s)"),
+                s.message += format(trn("%d request to an address pages may not reach was refused (the first: %s)",
+                                        "%d requests to addresses pages may not reach were refused (the first: %s)", r.refused),
                                     r.refused, r.firstRefused.c_str());
             }
             if (r.loginsSkipped > 0) {
                 if (!s.message.empty()) s.message += "; ";
-                s.message += format(tr("%d resources were left out, as another site than the page's asked for a login "
-                                       "(the first: %s)"),
+                s.message += format(trn("%d resource was left out, as another site than the page's asked for a login "
+                                        "(the first: %s)",
+                                        "%d resources were left out, as another site than the page's asked for a login "
+                                        "(the first: %s)",
+                                        r.loginsSkipped),
                                     r.loginsSkipped, r.firstLoginSkipped.c_str());
             }
             return s;

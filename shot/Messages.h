@@ -12,6 +12,10 @@ namespace shot {
 inline constexpr const char* kTextDomain = "vemo-shot";
 
 inline const char* tr(const char* text) { return dgettext(kTextDomain, text); }
+// The form of a message that goes with the number `n` ("1 request", "2 requests").
+inline const char* trn(const char* one, const char* many, long n) {
+    return dngettext(kTextDomain, one, many, static_cast<unsigned long>(n));
+}
 
 // printf-style formatting of a translated pattern.
 template <class... Args>

@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <regex>
 
 #include "tests/support/Command.h"
 #include "tests/support/GuiHarness.h"
@@ -148,10 +149,13 @@ TEST_F(NetworkRules, NothingReachesARefusedAddressByAnyRouteOrSpelling) {
     };
     // How many requests the message says were refused; 0 when it says none.
     auto refusedIn = [](const std::string& text) {
-        const auto at = text.find(" requests to addresses pages may not reach were refused (the first: ");
-        if (at == std::string::npos) return 0;
-        const auto from = text.find_last_not_of("0123456789", at - 1) + 1;
-        return std::stoi(text.substr(from, at - from));
+        static const std::regex said("(\\d+) (request to an address pages may not reach was|requests to addresses pages may "
+                                     "not reach were) refused \\(the first: ");
+        std::smatch m;
+        if (!std::regex_search(text, m, said)) return 0;
+        const int n = std::stoi(m[1]);
+        EXPECT_EQ(n == 1, m[2].str().rfind("request to", 0) == 0) << "the number and its words disagree: " << m[0];
+        return n;
     };
     for (const auto& c : cases) {
         // Allowed, each route reaches the server and its colour shows: the page can tell.

@@ -199,7 +199,7 @@ TEST_F(SettledPage, PagesThatNeverFinishAreTakenAsTheyStandAndSaidSo) {
     EXPECT_EQ(s.run.status, 7) << s.run.err;
     ASSERT_TRUE(s.picture);
     EXPECT_EQ(s.picture->at(10, 1000), kGreen);
-    EXPECT_NE(s.run.err.find("1 images were still loading (" + server.url("/never.png") + ")"), std::string::npos)
+    EXPECT_NE(s.run.err.find("1 image was still loading (" + server.url("/never.png") + ")"), std::string::npos)
         << s.run.err;
     std::ifstream report(out.path("r.jsonl"));
     std::string line;

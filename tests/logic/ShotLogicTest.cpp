@@ -192,7 +192,7 @@ TEST(ShotRun, APagePhotographedWhileStillLoadingIsWrittenAndSaidSoAndEachPageTim
     EXPECT_EQ(runWith(e, {"--list", f.at("list"), "--out-dir", f.at("out"), "--report", f.at("r.jsonl")}, err),
               shot::kExitIncomplete);
     EXPECT_TRUE(std::filesystem::exists(f.at("out/quick.png")));
-    EXPECT_NE(err.find("1 images were still loading (http://x/never.png)"), std::string::npos) << err;
+    EXPECT_NE(err.find("1 image was still loading (http://x/never.png)"), std::string::npos) << err;
     std::ifstream report(f.at("r.jsonl"));
     std::string quick, slow;
     std::getline(report, quick);
@@ -230,6 +230,38 @@ TEST(ShotRun, ATerminalSeesOneLiveLineAndQuietOrPipedOutputOnlyFailuresAndTheSum
         EXPECT_EQ(quiet.find("[0/3]"), std::string::npos);
         EXPECT_NE(quiet.find("refused: no (load-failed)"), std::string::npos);
         EXPECT_NE(quiet.find("2 of 3 pages written, 1 failed"), std::string::npos);
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// What is said of a page counts its things in words that agree with the count.
+TEST(ShotWords, CountsAgreeWithTheirNouns) {
+    using O = engine::ShotResult::Outcome;
+    struct Case {
+        int refused, logins, loading;
+        const char* said;
+    };
+    const Case cases[] = {
+        {1, 0, 0, "1 request to an address pages may not reach was refused (the first: http://10.0.0.1/)"},
+        {3, 0, 0, "3 requests to addresses pages may not reach were refused (the first: http://10.0.0.1/)"},
+        {0, 1, 0, "1 resource was left out, as another site than the page's asked for a login (the first: http://b/)"},
+        {0, 2, 0, "2 resources were left out, as another site than the page's asked for a login (the first: http://b/)"},
+        {0, 0, 1, "photographed at the time limit while 1 image was still loading (http://c/i.png)"},
+        {0, 0, 4, "photographed at the time limit while 4 images were still loading (http://c/i.png)"},
+    };
+    for (const auto& c : cases) {
+        engine::ShotResult r;
+        r.outcome = c.loading ? O::Incomplete : O::Ok;
+        r.refused = c.refused;
+        r.firstRefused = "http://10.0.0.1/";
+        r.loginsSkipped = c.logins;
+        r.firstLoginSkipped = "http://b/";
+        r.stillLoading = c.loading;
+        r.firstMissing = "http://c/i.png";
+        EXPECT_EQ(shot::describe(r).message, c.said);
     }
 }
 
