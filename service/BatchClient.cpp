@@ -10,6 +10,7 @@
 
 #include "capture/AtomicFile.h"
 #include "service/Request.h"
+#include "shot/Index.h"
 #include "shot/Messages.h"
 #include "shot/RequestJson.h"
 
@@ -129,6 +130,10 @@ void answered(GObject* source, GAsyncResult* result, gpointer data) {
             const auto error = capture::writeAtomically(page.path, [&](int fd) { return capture::writeAll(fd, bytes, size); });
             if (error) report = failure("write-failed", error.message());
             else report.file = page.path;
+            // The contact sheet's small picture, from the file as it came: a page without
+            // one shows none, as a local page does.
+            if (!error && c.o.index)
+                shot::writeThumbnail(reinterpret_cast<const std::uint8_t*>(bytes), size, page.path);
         } else {
             JsonNode* node = json_from_string(std::string(bytes ? bytes : "", size).c_str(), nullptr);
             JsonObject* o = node && JSON_NODE_HOLDS_OBJECT(node) ? json_node_get_object(node) : nullptr;

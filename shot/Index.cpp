@@ -5,6 +5,7 @@
 
 #include "capture/AtomicFile.h"
 #include "capture/ImageFiles.h"
+#include "capture/PictureReader.h"
 #include "capture/Thumbnail.h"
 #include "shot/Messages.h"
 
@@ -87,6 +88,16 @@ std::error_code writeThumbnail(const capture::Image& image, const std::string& p
     fs::create_directories(fs::path(path).parent_path(), ec);
     if (ec) return ec;
     return capture::writeImageFile(*small, path, capture::Format::Jpeg, {85, false});
+}
+
+std::error_code writeThumbnail(const std::uint8_t* file, std::size_t size, const std::string& picture) {
+    // As many rows as the small picture's height takes at its scale.
+    const auto top = capture::readTopRows(file, size, [](int width) {
+        return width > kThumbnailWidth ? (kThumbnailHeight * width + kThumbnailWidth - 1) / kThumbnailWidth
+                                       : kThumbnailHeight;
+    });
+    if (!top) return std::make_error_code(std::errc::illegal_byte_sequence);
+    return writeThumbnail(*top, picture);
 }
 
 std::string indexPage(const std::vector<IndexCard>& cards) {

@@ -3,6 +3,8 @@
 // It works from the disk alone: no script, no network, relative links, inline style.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -18,6 +20,9 @@ inline constexpr int kThumbnailWidth = 320, kThumbnailHeight = 240;
 std::string thumbnailPath(const std::string& picture);
 // Writes it from the picture while that is still in memory.
 std::error_code writeThumbnail(const capture::Image&, const std::string& picture);
+// Writes it from the picture's file as it came (from a service), reading only the rows
+// the small picture shows.
+std::error_code writeThumbnail(const std::uint8_t* file, std::size_t size, const std::string& picture);
 
 struct IndexCard {
     PageReport page;

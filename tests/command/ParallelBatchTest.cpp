@@ -7,6 +7,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 
 #include "shot/Report.h"
@@ -90,6 +91,23 @@ TEST_F(ParallelBatch, TwoEnginesAndAServiceGiveWhatOneEngineGives) {
     EXPECT_EQ(sent.run.status, 1) << sent.run.err;
     expectSameBatches(one, sent, "--service");
     EXPECT_NE(service.log().find("POST /shot 503"), std::string::npos) << "no request was turned away";
+    // A contact sheet of a batch sent to a service has the small pictures a local one has.
+    const auto local = batch("local-index", {"--jobs=1", "--index"});
+    const auto remote = batch("remote-index", {"--index", "--service=http://127.0.0.1:" + std::to_string(service.port())});
+    std::size_t thumbnails = 0;
+    for (const auto& [address, line] : local.lines) {
+        if (!shot::written(line.status)) continue;
+        const auto name = std::filesystem::path(line.file).filename().replace_extension(".jpg").string();
+        const auto mine = support::readPicture(dir.path("local-index/thumbs/" + name));
+        const auto sent = support::readPicture(dir.path("remote-index/thumbs/" + name));
+        ASSERT_TRUE(mine && sent) << address;
+        EXPECT_TRUE(mine->width == sent->width && mine->height == sent->height && mine->pixels == sent->pixels) << address;
+        ++thumbnails;
+    }
+    EXPECT_EQ(thumbnails, 7u);
+    std::ifstream sheet(dir.path("remote-index/index.html"));
+    const std::string html{std::istreambuf_iterator<char>(sheet), {}};
+    EXPECT_NE(html.find("thumbs/"), std::string::npos) << html;
     // What a service cannot take is refused before anything is sent, not dropped.
     for (const char* own : {"--deny-private", "--allow-host=a.example", "--cookies=/dev/null"}) {
         const auto refused = batch("refused", {own, "--service=http://127.0.0.1:" + std::to_string(service.port())});
