@@ -65,12 +65,12 @@ void opaqueRow(const std::uint32_t* src, int width, std::uint8_t* out) {
 
 #if defined(__x86_64__) || defined(__i386__)
 // Four pixels a step: their 16 bytes shuffled into 12. Each store writes 4 bytes past
-// them, which the next step (or the scalar tail) writes over, so it stops one pixel
-// short of the row's end and never writes outside the row.
+// them, which the next step (or the scalar tail) writes over: a step is taken only while
+// two more pixels (6 bytes) follow its four, so no store reaches past the row.
 __attribute__((target("ssse3"))) void opaqueRowSsse3(const std::uint32_t* src, int width, std::uint8_t* out) {
     const __m128i order = _mm_setr_epi8(2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1);
     int x = 0;
-    for (; x + 5 <= width; x += 4, out += 12) {
+    for (; x + 6 <= width; x += 4, out += 12) {
         const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + x));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_shuffle_epi8(p, order));
     }
@@ -86,18 +86,11 @@ bool hasSsse3() {
 // Rows as the file holds them: a filter byte (none) and red, green, blue per pixel,
 // and alpha (straight) where the picture has it.
 void convertRows(RowReader& rows, int width, int first, int count, bool alpha, std::uint8_t* out) {
-#if defined(__x86_64__) || defined(__i386__)
-    static const bool ssse3 = hasSsse3();
-#endif
     for (int i = 0; i < count; ++i) {
         const std::uint32_t* src = rows.at(first + i);
         *out++ = 0;
         if (!alpha) {
-#if defined(__x86_64__) || defined(__i386__)
-            if (ssse3) opaqueRowSsse3(src, width, out);
-            else
-#endif
-                opaqueRow(src, width, out);
+            packRgbRow(src, width, out);
             out += static_cast<std::size_t>(width) * 3;
             continue;
         }
@@ -113,6 +106,14 @@ void convertRows(RowReader& rows, int width, int first, int count, bool alpha, s
 }
 
 }  // namespace
+
+void packRgbRow(const std::uint32_t* src, int width, std::uint8_t* out) {
+#if defined(__x86_64__) || defined(__i386__)
+    static const bool ssse3 = hasSsse3();
+    if (ssse3) return opaqueRowSsse3(src, width, out);
+#endif
+    opaqueRow(src, width, out);
+}
 
 std::error_code encodePng(int fd, const Image& image) {
     const int width = image.width(), height = image.height();

@@ -63,6 +63,22 @@ TEST(PngFile, PicturesOfAnyShapeComeBackPixelForPixel) {
     fs::remove_all(dir);
 }
 
+// Rows of every width around the pixels converted at a time: each pixel's three bytes,
+// and not a byte written past the row.
+TEST(PngFile, RowsArePackedExactlyAndNothingPastThem) {
+    for (int width = 1; width <= 40; ++width) {
+        std::vector<std::uint32_t> src(static_cast<std::size_t>(width));
+        for (int x = 0; x < width; ++x) src[x] = 0xFF000000u | static_cast<std::uint32_t>(x * 2654435761u) >> 8;
+        std::vector<std::uint8_t> out(static_cast<std::size_t>(width) * 3 + 32, 0xAB);
+        capture::packRgbRow(src.data(), width, out.data());
+        for (int x = 0; x < width; ++x)
+            EXPECT_EQ(out[x * 3] << 16 | out[x * 3 + 1] << 8 | out[x * 3 + 2], static_cast<int>(src[x] & 0xFFFFFF))
+                << "width " << width << ", pixel " << x;
+        for (std::size_t i = static_cast<std::size_t>(width) * 3; i < out.size(); ++i)
+            ASSERT_EQ(out[i], 0xAB) << "width " << width << ": byte " << i << " past the row was written";
+    }
+}
+
 TEST(PngFile, AWriteThatFailsOrAnEmptyPictureIsAnError) {
     capture::Image image(640, 2000, 0x123456);
     const int full = ::open("/dev/full", O_WRONLY);
