@@ -50,7 +50,9 @@ bool Ledger::openReport() {
 }
 
 void Ledger::begin(std::size_t i) {
-    progress_.show(skipped_ + begun_++, failed_, pages_[i].address);
+    // Pages finished, not begun: several engines have several pages under way.
+    current_ = pages_[i].address;
+    progress_.show(written_ + failed_, failed_, current_);
 }
 
 void Ledger::finish(std::size_t i, PageReport page) {
@@ -72,6 +74,7 @@ void Ledger::finish(std::size_t i, PageReport page) {
         con_.err << format(tr("vemo-shot: %s: %s (%s)\n"), p.address.c_str(), page.message.c_str(), statusName(page.status));
     }
     done_[i] = std::move(page);
+    progress_.show(written_ + failed_, failed_, current_);
 }
 
 int Ledger::end(bool interrupted) {

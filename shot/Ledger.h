@@ -46,7 +46,8 @@ private:
     std::ofstream report_;
     Progress progress_;
     std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
-    std::size_t skipped_ = 0, begun_ = 0, written_ = 0, failed_ = 0, incomplete_ = 0;
+    std::size_t skipped_ = 0, written_ = 0, failed_ = 0, incomplete_ = 0;
+    std::string current_;  // the address of the page begun last
     Status last_ = Status::Ok;
 };
 

@@ -54,7 +54,7 @@ std::string progressLine(const ProgressCounts& c, const std::string& address, in
         if (c.done < c.total) line += "  " + format(tr("ETA %s"), duration(static_cast<double>(c.total - c.done) / c.perSecond).c_str());
     }
     line += "  ";
-    const std::size_t room = static_cast<std::size_t>(std::max(columns, 20) - 1);
+    const std::size_t room = static_cast<std::size_t>(std::max(columns, 2) - 1);
     const std::size_t used = columnsOf(line);
     if (used >= room) return cut(line, room);
     if (columnsOf(address) <= room - used) return line + address;

@@ -11,6 +11,7 @@
 #include "capture/Thumbnail.h"
 #include "shot/Batch.h"
 #include "shot/Index.h"
+#include "shot/Ledger.h"
 #include "shot/Options.h"
 #include "shot/Progress.h"
 #include "shot/Report.h"
@@ -162,6 +163,7 @@ TEST(BatchProgress, TheLineSaysHowFarHowFastAndFitsTheTerminal) {
         {{10, 7210, 0, 2.0}, 120, {"ETA 1:00:00"}, {"failed"}},
         {{40, 40, 0, 1.5}, 80, {"[40/40]", "1.5 pages/s"}, {"ETA"}},
         {{3, 9, 1, 0.5}, 20, {"[3/9]"}, {}},
+        {{3, 9, 1, 0.5}, 12, {"[3/9]"}, {"ETA"}},  // a narrow terminal: the line is cut, never wrapped
     };
     for (const auto& c : cases) {
         const auto line = shot::progressLine(c.counts, address, c.columns);
@@ -170,6 +172,23 @@ TEST(BatchProgress, TheLineSaysHowFarHowFastAndFitsTheTerminal) {
         for (const auto& s : c.never) EXPECT_EQ(line.find(s), std::string::npos) << s << " in " << line;
     }
     EXPECT_EQ(shot::progressLine({1, 2, 0, 0}, "http://a/", 80), "[1/2]  http://a/");
+}
+
+// Several engines have several pages under way: the line counts the pages finished.
+TEST(BatchProgress, PagesFinishedAreCountedNotPagesBegun) {
+    shot::Options o;
+    o.list = "list.txt";
+    std::ostringstream err;
+    shot::Ledger ledger(o, {err, true, 80}, {{"http://a/", "a.png"}, {"http://b/", "b.png"}, {"http://c/", "c.png"}}, {});
+    ledger.begin(0);
+    ledger.begin(1);
+    EXPECT_EQ(err.str().find("[1/3]"), std::string::npos) << err.str();
+    EXPECT_NE(err.str().find("[0/3]  http://b/"), std::string::npos) << err.str();
+    PageReport done;
+    done.status = Status::Ok;
+    ledger.finish(1, done);
+    EXPECT_NE(err.str().find("[1/3]"), std::string::npos) << err.str();
+    EXPECT_EQ(err.str().find("[2/3]"), std::string::npos) << err.str();
 }
 
 // A picture of colour bands `rows` tall each, and a pixel pattern in the first.
