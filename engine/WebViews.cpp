@@ -141,6 +141,19 @@ void setTransparent(WebKitWebView* view, bool transparent) {
     webkit_web_view_set_background_color(view, transparent ? &clear : &white);
 }
 
+void forgetSessionBusThatIsGone() {
+    const char* address = g_getenv("DBUS_SESSION_BUS_ADDRESS");
+    if (!address || !*address) return;
+    GError* error = nullptr;
+    if (GIOStream* stream = g_dbus_address_get_stream_sync(address, nullptr, nullptr, &error)) {
+        g_io_stream_close(stream, nullptr, nullptr);
+        g_object_unref(stream);
+        return;
+    }
+    g_error_free(error);
+    g_unsetenv("DBUS_SESSION_BUS_ADDRESS");
+}
+
 void keepNothingOnDisk() {
     g_setenv("GSETTINGS_BACKEND", "memory", FALSE);
     g_setenv("MESA_SHADER_CACHE_DISABLE", "true", FALSE);

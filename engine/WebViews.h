@@ -19,6 +19,11 @@ void setColorScheme(bool dark);
 // Whether a view leaves the page's missing background transparent, or white.
 void setTransparent(WebKitWebView*, bool transparent);
 
+// Before the toolkit starts: a session bus whose address does not answer (a stale
+// session's) is forgotten. The engine's sandbox would start a proxy to it, fail, and stop
+// the program; run as root, it would leave its sandbox off for every later engine.
+void forgetSessionBusThatIsGone();
+
 // Starts, in the background, the check of whether the engine's sandbox can run here,
 // so that the first web context need not wait for it.
 void startSandboxCheck();

@@ -135,6 +135,8 @@ GtkUi::GtkUi() {
     // The program keeps no settings and writes no file but the snapshots: no settings
     // store, no shader cache, no list of recent files.
     engine::keepNothingOnDisk();
+    // A session bus that is gone would stop the engine; one that answers serves the desktop.
+    engine::forgetSessionBusThatIsGone();
     // Pages are photographed in their light colour scheme, whatever the host's theme.
     engine::keepPagesLight();
     // The windows' class ("Vemo-snapshot") follows the program's name, as its desktop entry expects.
