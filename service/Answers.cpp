@@ -159,8 +159,10 @@ void Answers::answer(Held& h, const shot::WorkerAnswer& a) {
         soup_server_message_unpause(h.msg);
     } else if (!h.finished) {
         // Its client left: the server lets go of the connection once it finds it closed.
+        // Logged and counted as the client's doing (499, as web servers log it), not as
+        // the service being unavailable.
         soup_message_headers_replace(soup_server_message_get_response_headers(h.msg), "Connection", "close");
-        error(h.msg, 503, "unavailable", shot::tr("the client left"), h.began, h.host.c_str());
+        error(h.msg, 499, "client-left", shot::tr("the client left"), h.began, h.host.c_str());
         soup_server_message_unpause(h.msg);
     }
     if (mapped) g_mapped_file_unref(mapped);

@@ -85,6 +85,11 @@ TEST(ServiceLimits, ClientsThatLeaveTakeTheirCaptureAndIdleEnginesEndWhenTold) {
     const auto r = s.get(support::shotOf(pages.url("/green")));
     EXPECT_EQ(r.status, 200) << r.body;
     EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(45)) << "the stalled page was waited for";
+    // They are logged and counted as clients that left, not as a service unavailable.
+    const auto metrics = s.get("/metrics").body;
+    EXPECT_NE(metrics.find("vemo_requests_total{status=\"client-left\"} 2"), std::string::npos) << metrics;
+    EXPECT_EQ(metrics.find("status=\"unavailable\""), std::string::npos) << metrics;
+    EXPECT_NE(s.log().find("GET /shot 499"), std::string::npos) << s.log();
 
     // An idle engine ends at SIGTERM (and is replaced).
     const auto workers = support::processesOf("vemo-shot", s.tag());
