@@ -104,7 +104,9 @@ std::string indexPage(const std::vector<IndexCard>& cards) {
     std::size_t wrote = 0;
     for (const auto& c : cards) wrote += written(c.page.status);
     const std::string heading =
-        html(format(tr("%zu pages: %zu written, %zu failed"), cards.size(), wrote, cards.size() - wrote));
+        html(format(trn("%zu page: %zu written, %zu failed", "%zu pages: %zu written, %zu failed",
+                        static_cast<long>(cards.size())),
+                    cards.size(), wrote, cards.size() - wrote));
     std::string out = "<!doctype html>\n<html><head><meta charset=\"utf-8\">"
                       "<meta name=\"viewport\" content=\"width=device-width\"><title>" + heading + "</title><style>" +
                       kStyle + "</style></head>\n<body><h1>" + heading + "</h1>\n<main class=\"cards\">\n";

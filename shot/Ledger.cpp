@@ -90,12 +90,15 @@ int Ledger::end(bool interrupted) {
     if (interrupted) last_ = Status::Interrupted;
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
     const char* tail = interrupted ? tr(" (interrupted)") : "";
+    const auto pages = static_cast<long>(pages_.size());
     if (skipped_)
-        con_.err << format(tr("vemo-shot: %zu of %zu pages written (%zu of them before), %zu failed, in %.1f s%s\n"),
+        con_.err << format(trn("vemo-shot: %zu of %zu page written (%zu of them before), %zu failed, in %.1f s%s\n",
+                               "vemo-shot: %zu of %zu pages written (%zu of them before), %zu failed, in %.1f s%s\n", pages),
                            written_, pages_.size(), skipped_, failed_, seconds, tail);
     else if (batch_ || interrupted)
-        con_.err << format(tr("vemo-shot: %zu of %zu pages written, %zu failed, in %.1f s%s\n"), written_, pages_.size(),
-                           failed_, seconds, tail);
+        con_.err << format(trn("vemo-shot: %zu of %zu page written, %zu failed, in %.1f s%s\n",
+                               "vemo-shot: %zu of %zu pages written, %zu failed, in %.1f s%s\n", pages),
+                           written_, pages_.size(), failed_, seconds, tail);
     if (interrupted) return kExitInterrupted;
     if (!batch_) return exitFor(last_);
     return failed_ ? kExitSomeFailed : incomplete_ ? kExitIncomplete : kExitOk;

@@ -191,6 +191,22 @@ TEST(BatchProgress, PagesFinishedAreCountedNotPagesBegun) {
     EXPECT_EQ(err.str().find("[2/3]"), std::string::npos) << err.str();
 }
 
+// One page is said as one, in the summary and on the contact sheet.
+TEST(BatchProgress, OnePageIsSaidAsOne) {
+    shot::Options o;
+    o.list = "list.txt";
+    std::ostringstream err;
+    shot::Ledger ledger(o, {err, false, 80}, {{"http://a/", "a.png"}}, {});
+    ledger.begin(0);
+    PageReport done;
+    done.status = Status::Ok;
+    ledger.finish(0, done);
+    ledger.end(false);
+    EXPECT_NE(err.str().find("1 of 1 page written, 0 failed"), std::string::npos) << err.str();
+    const auto sheet = shot::indexPage({{done, "a.png", ""}});
+    EXPECT_NE(sheet.find("1 page: 1 written, 0 failed"), std::string::npos) << sheet;
+}
+
 // A picture of colour bands `rows` tall each, and a pixel pattern in the first.
 std::shared_ptr<capture::Image> picture(int width, const std::vector<std::pair<int, std::uint32_t>>& bands) {
     int height = 0;
