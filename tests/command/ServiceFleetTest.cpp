@@ -192,8 +192,10 @@ TEST(ServiceFleet, ThreeHundredRequestsOfChaosAreEachAnsweredRightAndLeaveNothin
             }
         });
     for (auto& t : clients) t.join();
+    const std::string log = s.log();
     EXPECT_EQ(right, 300) << wrong[0] << "\n" << wrong[1] << "\n" << wrong[2] << "\n" << wrong[3] << "\n" << wrong[4]
-                          << "\n" << wrong[5];
+                          << "\n" << wrong[5] << "\nthe service's log, at its end:\n"
+                          << log.substr(log.size() > 6000 ? log.size() - 6000 : 0);
     EXPECT_TRUE(support::eventually([&] { return s.get("/health").body.find("\"busy\":0") != std::string::npos; }));
     const long residentAt300 = resident();
     EXPECT_LE(residentAt300, residentAt50 * 12 / 10) << residentAt50 << " KiB after 50, " << residentAt300 << " after 300";
