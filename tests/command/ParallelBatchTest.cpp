@@ -134,11 +134,11 @@ TEST_F(ParallelBatch, InterruptedEveryKindOfBatchStopsThePagesUnderWayAtOnce) {
         // Under way: its engines have asked for the pages they now hold.
         ASSERT_TRUE(support::eventually([&] { return pages.requested().size() >= asked + (how == "--jobs=1" ? 1 : 2); }))
             << face;
-        const auto stopped = std::chrono::steady_clock::now();
         ::kill(pid, SIGTERM);
-        EXPECT_EQ(support::waitCommand(pid), 130) << face;
-        // At once, against pages held for 50 s (the bound leaves room for a loaded machine).
-        EXPECT_LT(std::chrono::steady_clock::now() - stopped, std::chrono::seconds(15)) << face;
+        // It ends well before the pages it holds would (50 s), with room for a loaded machine.
+        const auto status = support::waitCommand(pid, std::chrono::seconds(25));
+        ASSERT_TRUE(status) << face << ": still running, its pages waited for";
+        EXPECT_EQ(*status, 130) << face;
         std::error_code ec;
         EXPECT_EQ(std::distance(std::filesystem::directory_iterator(out, ec), std::filesystem::directory_iterator()), 0)
             << face << ": a page held to the end was written, or a part of one left";

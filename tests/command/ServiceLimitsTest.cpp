@@ -34,9 +34,7 @@ TEST(ServiceLimits, ConnectionsSlowClientsChunkedBodiesAndTimeLimitsAreBounded) 
     }));
     // A slow client (its head never ends) is closed after --client-timeout.
     send(held[0], "GET /health HTTP/1.1\r\nHo");
-    const auto began = std::chrono::steady_clock::now();
-    EXPECT_EQ(support::readUntilClosed(held[0], 60000), "");
-    EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(30)) << "the slow client was not cut";
+    EXPECT_TRUE(support::closedQuietly(held[0], 30000)) << "the slow client was not cut";
     for (int fd : held) ::close(fd);
     EXPECT_TRUE(support::eventually([&] { return s.get("/health", 2000).status == 200; }));
 
@@ -80,11 +78,10 @@ TEST(ServiceLimits, ClientsThatLeaveTakeTheirCaptureAndIdleEnginesEndWhenTold) {
     ::close(second);
     EXPECT_TRUE(support::eventually([&] { return s.get("/health").body.find("\"queued\":0") != std::string::npos; }));
     ::close(first);
-    // The stalled page is stopped, not waited for: the next caller is served at once.
-    const auto began = std::chrono::steady_clock::now();
-    const auto r = s.get(support::shotOf(pages.url("/green")));
-    EXPECT_EQ(r.status, 200) << r.body;
-    EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(45)) << "the stalled page was waited for";
+    // The stalled page is stopped, not waited for: the next caller is answered well within
+    // the minute it would have held the engine.
+    const auto r = s.get(support::shotOf(pages.url("/green")), 45000);
+    EXPECT_EQ(r.status, 200) << "the stalled page was waited for: " << r.body;
     // They are logged and counted as clients that left, not as a service unavailable.
     const auto metrics = s.get("/metrics").body;
     EXPECT_NE(metrics.find("vemo_requests_total{status=\"client-left\"} 2"), std::string::npos) << metrics;

@@ -4,6 +4,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -84,6 +85,14 @@ int waitCommand(pid_t pid) {
     int raw = 0;
     ::waitpid(pid, &raw, 0);
     return statusOf(raw);
+}
+
+std::optional<int> waitCommand(pid_t pid, std::chrono::milliseconds limit) {
+    int raw = 0;
+    if (eventually([&] { return ::waitpid(pid, &raw, WNOHANG) == pid; }, limit)) return statusOf(raw);
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, &raw, 0);
+    return std::nullopt;
 }
 
 std::optional<Picture> readPicture(const std::string& path) {

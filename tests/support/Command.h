@@ -26,6 +26,9 @@ Outcome runCommand(const std::vector<std::string>& argv, const std::vector<std::
 // Starts it without waiting; its standard error goes to `errFile`.
 pid_t startCommand(const std::vector<std::string>& argv, const std::vector<std::string>& env, const std::string& errFile);
 int waitCommand(pid_t);
+// Its exit status once it has ended, waited for up to `limit`; empty (and the command
+// killed) when it is still running then.
+std::optional<int> waitCommand(pid_t, std::chrono::milliseconds limit);
 
 // A picture file of any of the formats, decoded to 0xRRGGBB pixels.
 std::optional<Picture> readPicture(const std::string& path);

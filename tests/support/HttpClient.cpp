@@ -59,6 +59,13 @@ std::string readUntilClosed(int fd, int timeoutMs) {
     }
 }
 
+bool closedQuietly(int fd, int timeoutMs) {
+    pollfd p{fd, POLLIN, 0};
+    if (::poll(&p, 1, timeoutMs) <= 0) return false;
+    char c;
+    return ::recv(fd, &c, 1, 0) <= 0;
+}
+
 HttpReply httpRequest(const std::string& socketPath, const std::string& method, const std::string& target) {
     const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
     sockaddr_un addr{};

@@ -23,6 +23,9 @@ HttpReply httpRequest(const std::string& socketPath, const std::string& method, 
 // `timeoutMs` pass: for clients that misbehave.
 int connectLoopback(int port);
 std::string readUntilClosed(int fd, int timeoutMs);
+// Whether the other end closes the connection, waited for up to `timeoutMs`, with
+// nothing sent on it before.
+bool closedQuietly(int fd, int timeoutMs);
 
 // A loopback port nothing listens on now.
 int freePort();
