@@ -13,7 +13,10 @@ const later = setTimeout;
 const until = Date.now() + ms;
 const left = () => Math.max(0, until - Date.now());
 const sleep = t => new Promise(r => later(r, t));
-const frame = () => Promise.race([new Promise(r => requestAnimationFrame(() => requestAnimationFrame(r))), sleep(100)]);
+// Two rendering steps, or a tenth of a second where the view is not rendered at all.
+let renders = false;
+const rendered = () => new Promise(r => requestAnimationFrame(() => requestAnimationFrame(() => { renders = true; r(); })));
+const frame = () => Promise.race([rendered(), sleep(100)]);
 let stopped = false, stopWatching = () => {};
 const self = { stop() { stopped = true; } };
 window.__vemoWarm = self;
@@ -57,16 +60,24 @@ try {
     const seen = y => visited.some(v => y >= v && y < v + screen);
     // How long the page takes to answer being scrolled (its observers, then its changes),
     // as seen so far: the wait for its answer follows it, on a busy machine too.
-    let answers = 150, visitedAt = 0;
+    let answers = 150, visitedAt = 0, visits = 0, shown = 0;
     const heard = () => { if (w.changed > visitedAt && visitedAt > 0) answers = Math.max(answers, w.changed - visitedAt); };
     const answerWait = async () => {
+      // The page hears of a scroll (its listeners, its observers) only at the next
+      // rendering step, which comes from the engine's other process: where the view is
+      // rendered, the wait for an answer begins once it has come.
+      const shownBy = Date.now() + Math.min(5000, left());
+      while (!stopped && renders && shown < visits && Date.now() < shownBy) await frame();
       const q = Date.now() + Math.min(2000, left()), least = Date.now() + Math.min(Math.max(250, 2 * answers), 1500, left());
       while (!stopped && (busy() || Date.now() < least) && Date.now() < q) { await frame(); heard(); }
     };
     const visit = async y => {
       const q = Date.now() + Math.min(1000, left());
       while (!stopped && leftBehind() && Date.now() < q) await frame();
-      window.scrollTo(x, y); visited.push(window.scrollY); visitedAt = performance.now(); await frame(); heard();
+      window.scrollTo(x, y); visited.push(window.scrollY); visitedAt = performance.now();
+      const n = ++visits;
+      rendered().then(() => { shown = Math.max(shown, n); });
+      await frame(); heard();
     };
     if (listens) {
       let y = 0;

@@ -7,6 +7,9 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <thread>
+
+#include <signal.h>
 
 #include "tests/support/Command.h"
 #include "tests/support/GuiHarness.h"
@@ -210,10 +213,11 @@ TEST_F(SettledPage, PagesThatNeverFinishAreTakenAsTheyStandAndSaidSo) {
 
 TEST_F(SettledPage, EndlessPagesAreWrittenAsFarAsTheyGrewWithinTheTimeLimit) {
     // Pages that grow by 1000 px blocks, green and blue, whenever their end is seen: by an
-    // observer of an element below the blocks, or by a scroll listener.
+    // observer of an element below the blocks, or by a scroll listener. Each block past
+    // the first two is told to the server.
     const std::string more = "<script>let n = 0; function more() { const d = document.createElement('div');"
                              "d.style.cssText = 'height:1000px;background:' + (n++ % 2 ? '#00f' : '#0f0');"
-                             "list.appendChild(d); } more(); more();";
+                             "list.appendChild(d); if (n > 2) fetch('/grew'); } more(); more();";
     server.serve("/observed", "<!doctype html><body style='margin:0'><div id=list></div><div id=s style='height:10px'></div>" +
                                   more + "new IntersectionObserver(es => { if (es[0].isIntersecting) setTimeout(more, 50); })"
                                          ".observe(s);</script>");
@@ -224,15 +228,41 @@ TEST_F(SettledPage, EndlessPagesAreWrittenAsFarAsTheyGrewWithinTheTimeLimit) {
         std::string path;
         std::vector<std::string> args;
         int limitS;
+        bool heldStill = false;  // the command is held still a while, as a busy machine may
     };
     const Case cases[] = {
-        {"/observed", {}, 30}, {"/observed", {"--timeout=20"}, 20}, {"/scrolled", {"--timeout=8"}, 8},
+        {"/observed", {}, 30},          {"/observed", {"--timeout=20"}, 20},       {"/scrolled", {"--timeout=8"}, 8},
+        {"/scrolled", {"--timeout=8"}, 10, true}, {"/observed", {"--timeout=8"}, 10, true},
+    };
+    const auto grown = [&] {
+        const auto paths = server.requested();
+        return std::count(paths.begin(), paths.end(), "/grew");
     };
     for (const auto& c : cases) {
+        std::filesystem::remove(out.path("endless.png"));
         const auto started = std::chrono::steady_clock::now();
-        const auto s = shot(server.url(c.path), c.args, "endless.png");
+        Shot s;
+        if (c.heldStill) {
+            // Once the page has grown twice, the command (where the page's rendering steps
+            // come from) stops for 1.5 s while the page's own timers run on.
+            std::vector<std::string> argv = {VEMO_SHOT};
+            argv.insert(argv.end(), c.args.begin(), c.args.end());
+            argv.insert(argv.end(), {server.url(c.path), out.path("endless.png")});
+            const auto before = grown();
+            const pid_t pid = support::startCommand(argv, {}, out.path("err.txt"));
+            EXPECT_TRUE(support::eventually([&] { return grown() >= before + 2; }, std::chrono::seconds(c.limitS)));
+            ::kill(pid, SIGSTOP);
+            std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+            ::kill(pid, SIGCONT);
+            s.run.status = support::waitCommand(pid, std::chrono::seconds(c.limitS + 10)).value_or(-1);
+            std::ifstream err(out.path("err.txt"));
+            s.run.err.assign(std::istreambuf_iterator<char>(err), {});
+            s.picture = support::readPicture(out.path("endless.png"));
+        } else {
+            s = shot(server.url(c.path), c.args, "endless.png");
+        }
         const auto took = std::chrono::steady_clock::now() - started;
-        const std::string what = c.path + (c.args.empty() ? "" : " " + c.args[0]);
+        const std::string what = c.path + (c.args.empty() ? "" : " " + c.args[0]) + (c.heldStill ? " held still" : "");
         // Written as it stood, within the limit (and the command's start and the file's
         // writing), with its own status, and said.
         EXPECT_EQ(s.run.status, 7) << what << ": " << s.run.err;
