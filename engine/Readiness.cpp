@@ -62,14 +62,19 @@ try {
     // as seen so far: the wait for its answer follows it, on a busy machine too.
     let answers = 150, visitedAt = 0, visits = 0, shown = 0;
     const heard = () => { if (w.changed > visitedAt && visitedAt > 0) answers = Math.max(answers, w.changed - visitedAt); };
+    // Whether the page was heard out: told of the scroll, given the time it takes to
+    // answer, and then quiet. The limit may cut that short, and then it is not known.
     const answerWait = async () => {
       // The page hears of a scroll (its listeners, its observers) only at the next
       // rendering step, which comes from the engine's other process: where the view is
       // rendered, the wait for an answer begins once it has come.
       const shownBy = Date.now() + Math.min(5000, left());
       while (!stopped && renders && shown < visits && Date.now() < shownBy) await frame();
-      const q = Date.now() + Math.min(2000, left()), least = Date.now() + Math.min(Math.max(250, 2 * answers), 1500, left());
+      const wanted = Math.min(Math.max(250, 2 * answers), 1500);
+      const cut = left() < wanted || (renders && shown < visits);
+      const q = Date.now() + Math.min(2000, left()), least = Date.now() + Math.min(wanted, left());
       while (!stopped && (busy() || Date.now() < least) && Date.now() < q) { await frame(); heard(); }
+      return !cut && !busy();
     };
     const visit = async y => {
       const q = Date.now() + Math.min(1000, left());
@@ -84,10 +89,10 @@ try {
       for (;;) {
         const before = se.scrollHeight;
         for (; y < se.scrollHeight && y <= tallest && left() > 0 && !stopped; y += Math.floor(screen * 0.9)) await visit(y);
-        await answerWait();
+        const heardOut = await answerWait();
         if (stopped) break;
         // Seen to its end, where it no longer grows; or stopped at a limit short of it.
-        const grew = se.scrollHeight > before || (left() === 0 && busy());
+        const grew = se.scrollHeight > before || (left() === 0 && !heardOut);
         if (y >= se.scrollHeight && !grew) break;
         if (left() === 0 || y > tallest) { out.growing = true; break; }
       }
@@ -109,10 +114,10 @@ try {
         if (!ys.length) {
           // The page may still be answering what it saw (a request, a timer): once it is
           // quiet, what it added is looked at.
-          await answerWait();
+          const heardOut = await answerWait();
           ys = unseen();
-          // The limit came while the page was still answering: it may well have grown on.
-          if (!ys.length && !stopped && left() === 0 && busy()) { out.growing = true; break; }
+          // The limit came before the page was heard out: it may well have grown on.
+          if (!ys.length && !stopped && left() === 0 && !heardOut) { out.growing = true; break; }
         }
         if (!ys.length || stopped) break;
         if (left() === 0 || tooTall()) { out.growing = true; break; }
