@@ -143,7 +143,7 @@ int main(int argc, char** argv) {
         const shot::Engines engines{local, {selfPath(argv[0]), "--worker", "--max-memory=" + std::to_string(options.maxMemoryMB)},
                                     options.service.empty() ? std::function<void(shot::Ledger&)>{}
                                                             : service::batchThroughService(options, interrupted)};
-        status = shot::run(options, engines, {std::cerr, ::isatty(2) != 0, terminalColumns()}, interrupted);
+        status = shot::run(options, engines, {std::cerr, ::isatty(2) != 0, terminalColumns}, interrupted);
     }
     // Every file is written and closed. The engine's processes end with their connection
     // to this one: taking the engine and the libraries down piece by piece would only

@@ -71,7 +71,12 @@ void Ledger::finish(std::size_t i, PageReport page) {
     } else {
         ++failed_;
         progress_.clear();
-        con_.err << format(tr("vemo-shot: %s: %s (%s)\n"), p.address.c_str(), page.message.c_str(), statusName(page.status));
+        // The status's name after the words, unless they are the same.
+        if (page.message == statusName(page.status))
+            con_.err << format(tr("vemo-shot: %s: %s\n"), p.address.c_str(), page.message.c_str());
+        else
+            con_.err << format(tr("vemo-shot: %s: %s (%s)\n"), p.address.c_str(), page.message.c_str(),
+                               statusName(page.status));
     }
     done_[i] = std::move(page);
     progress_.show(written_ + failed_, failed_, current_);

@@ -70,7 +70,7 @@ void Progress::show(std::size_t done, std::size_t failed, const std::string& add
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
     const std::size_t photographed = done > skipped_ ? done - skipped_ : 0;
     const ProgressCounts counts{done, total_, failed, photographed && seconds > 0 ? photographed / seconds : 0};
-    c_.err << "\r\033[K" << progressLine(counts, address, c_.columns) << std::flush;
+    c_.err << "\r\033[K" << progressLine(counts, address, c_.columns ? c_.columns() : 80) << std::flush;
     shown_ = true;
 }
 

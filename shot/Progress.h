@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <ostream>
 #include <string>
 
@@ -13,7 +14,8 @@ namespace shot {
 struct Console {
     std::ostream& err;
     bool live = false;  // standard error is a terminal: one live progress line
-    int columns = 80;   // the terminal's width
+    // The terminal's width, asked at each redraw: the terminal may be resized meanwhile.
+    std::function<int()> columns = [] { return 80; };
 };
 
 struct ProgressCounts {

@@ -156,7 +156,9 @@ TEST(BothFaces, EveryServedOptionGivesTheCommandsPictureOrItsFailure) {
     for (const auto& c : kCases)
         for (const auto& a : c.args) used.insert(split(a).first);
     for (const auto& o : shot::optionTable())
-        if (!service::commandOnly().count(o.name)) EXPECT_TRUE(used.count(o.name)) << "no case for --" << o.name;
+        if (!service::commandOnly().count(o.name)) {
+            EXPECT_TRUE(used.count(o.name)) << "no case for --" << o.name;
+        }
 
     int n = 0;
     for (const auto& c : kCases) {

@@ -147,6 +147,9 @@ TEST_F(ParallelBatch, InterruptedEveryKindOfBatchStopsThePagesUnderWayAtOnce) {
         for (std::string line; std::getline(report, line);)
             if (auto r = shot::parseReport(line)) interrupted += r->status == shot::Status::Interrupted;
         EXPECT_GE(interrupted, 1u) << face;
+        std::ifstream said(dir.path("err.txt"));
+        const std::string err{std::istreambuf_iterator<char>(said), {}};
+        EXPECT_NE(err.find("/p0: interrupted\n"), std::string::npos) << face << ": " << err;
     }
     // The service's engines were freed with their callers.
     EXPECT_TRUE(support::eventually([&] {

@@ -179,7 +179,7 @@ TEST(BatchProgress, PagesFinishedAreCountedNotPagesBegun) {
     shot::Options o;
     o.list = "list.txt";
     std::ostringstream err;
-    shot::Ledger ledger(o, {err, true, 80}, {{"http://a/", "a.png"}, {"http://b/", "b.png"}, {"http://c/", "c.png"}}, {});
+    shot::Ledger ledger(o, {err, true}, {{"http://a/", "a.png"}, {"http://b/", "b.png"}, {"http://c/", "c.png"}}, {});
     ledger.begin(0);
     ledger.begin(1);
     EXPECT_EQ(err.str().find("[1/3]"), std::string::npos) << err.str();
@@ -196,7 +196,7 @@ TEST(BatchProgress, OnePageIsSaidAsOne) {
     shot::Options o;
     o.list = "list.txt";
     std::ostringstream err;
-    shot::Ledger ledger(o, {err, false, 80}, {{"http://a/", "a.png"}}, {});
+    shot::Ledger ledger(o, {err, false}, {{"http://a/", "a.png"}}, {});
     ledger.begin(0);
     PageReport done;
     done.status = Status::Ok;

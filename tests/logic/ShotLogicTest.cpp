@@ -7,6 +7,7 @@
 #include <thread>
 
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -213,11 +214,11 @@ TEST(ShotRun, ATerminalSeesOneLiveLineAndQuietOrPipedOutputOnlyFailuresAndTheSum
     FakeEngine e;
     e.failures = {{"refused", Outcome::LoadFailed}};
     std::atomic<bool> never{false};
-    auto runOn = [&](bool live, std::vector<std::string> extra) {
+    auto runOn = [&](bool live, std::vector<std::string> extra, std::function<int()> columns = [] { return 80; }) {
         std::ostringstream out;
         std::vector<std::string> args = {"--list", f.at("list"), "--out-dir", f.at("out")};
         args.insert(args.end(), extra.begin(), extra.end());
-        shot::run(*parse(args), e, {out, live}, never);
+        shot::run(*parse(args), e, {out, live, columns}, never);
         return out.str();
     };
     const auto live = runOn(true, {});
@@ -225,6 +226,16 @@ TEST(ShotRun, ATerminalSeesOneLiveLineAndQuietOrPipedOutputOnlyFailuresAndTheSum
     EXPECT_NE(live.find("[2/3]"), std::string::npos);
     EXPECT_NE(live.find("refused: no (load-failed)"), std::string::npos);
     EXPECT_NE(live.find("2 of 3 pages written, 1 failed"), std::string::npos);
+    // A terminal made narrower during the run: the lines after it fit it.
+    int asked = 0;
+    const auto narrowed = runOn(true, {}, [&] { return ++asked == 1 ? 80 : 12; });
+    EXPECT_GT(asked, 2);
+    std::size_t lines = 0;
+    for (std::size_t at = narrowed.find("\r\033[K["); at != std::string::npos; at = narrowed.find("\r\033[K[", at + 1)) {
+        const auto line = narrowed.substr(at + 4, narrowed.find_first_of("\r\n", at + 4) - at - 4);
+        if (lines++ > 0) EXPECT_LE(line.size(), 11u) << line;
+    }
+    EXPECT_GT(lines, 2u);
     for (const auto& quiet : {runOn(true, {"--quiet"}), runOn(false, {})}) {
         EXPECT_EQ(quiet.find('\r'), std::string::npos) << quiet;
         EXPECT_EQ(quiet.find("[0/3]"), std::string::npos);
