@@ -66,7 +66,12 @@ struct Asking {
     Client* client;
     std::size_t page;
     int failedConnections = 0;
+    gint64 since = g_get_monotonic_time();  // first asked
 };
+
+// The time a page took, for what the service did not time itself (an interruption, a
+// connection that failed).
+long millisecondsSince(const Asking& a) { return static_cast<long>((g_get_monotonic_time() - a.since) / 1000); }
 
 void ask(std::unique_ptr<Asking> a);
 
@@ -147,6 +152,7 @@ void answered(GObject* source, GAsyncResult* result, gpointer data) {
         g_bytes_unref(body);
     }
     report.address = page.address;
+    if (report.milliseconds == 0) report.milliseconds = millisecondsSince(*a);
     --c.running;
     c.ledger.finish(a->page, std::move(report));
 }
@@ -157,6 +163,7 @@ void ask(std::unique_ptr<Asking> a) {
     if (g_cancellable_is_cancelled(c.cancel)) {  // a page that waited to be asked again
         auto report = failure("interrupted", tr("interrupted"));
         report.address = page.address;
+        report.milliseconds = millisecondsSince(*a);
         --c.running;
         c.ledger.finish(a->page, std::move(report));
         return;

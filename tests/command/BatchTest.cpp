@@ -303,7 +303,9 @@ TEST_F(Batch, ATerminalSeesTheLiveLineAndAPipeOrQuietRunNone) {
     for (std::size_t at = narrow.out.find("\r\033[K"); at != std::string::npos; ++lines) {
         const auto next = narrow.out.find_first_of("\r\n", at + 4);
         const auto line = narrow.out.substr(at + 4, next == std::string::npos ? std::string::npos : next - at - 4);
-        if (line.rfind("[", 0) == 0) EXPECT_LT(line.size(), 40u) << line;  // not the summary after it
+        if (line.rfind("[", 0) == 0) {  // not the summary after it
+            EXPECT_LT(line.size(), 40u) << line;
+        }
         at = narrow.out.find("\r\033[K", at + 4);
     }
     EXPECT_GE(lines, 3u) << narrow.out;

@@ -113,7 +113,9 @@ TEST_F(PageScripts, ACallersScriptRunsOnceWhateverItThrows) {
         EXPECT_EQ(s.run.status, c.status) << c.script << ": " << s.run.err;
         EXPECT_NE(s.run.err.find(c.says), std::string::npos) << c.script << ": " << s.run.err;
         EXPECT_EQ(hits, c.hits) << c.script;
-        if (c.status == 0) EXPECT_EQ(s.picture->at(10, 600), kBlue) << c.script;
+        if (c.status == 0) {
+            EXPECT_EQ(s.picture->at(10, 600), kBlue) << c.script;
+        }
     }
 }
 

@@ -145,7 +145,10 @@ TEST_F(ParallelBatch, InterruptedEveryKindOfBatchStopsThePagesUnderWayAtOnce) {
         std::ifstream report(out + ".jsonl");
         std::size_t interrupted = 0;
         for (std::string line; std::getline(report, line);)
-            if (auto r = shot::parseReport(line)) interrupted += r->status == shot::Status::Interrupted;
+            if (auto r = shot::parseReport(line); r && r->status == shot::Status::Interrupted) {
+                ++interrupted;
+                EXPECT_GT(r->milliseconds, 0) << face << ": the time it was under way";
+            }
         EXPECT_GE(interrupted, 1u) << face;
         std::ifstream said(dir.path("err.txt"));
         const std::string err{std::istreambuf_iterator<char>(said), {}};

@@ -22,7 +22,7 @@ std::uint32_t colourOf(int i) { return static_cast<std::uint32_t>(i) << 16 | sta
 std::string sections(int count) {
     std::string html = "<!doctype html><body style='margin:0'>";
     for (int i = 0; i < count; ++i) {
-        char colour[8];
+        char colour[16];
         std::snprintf(colour, sizeof colour, "#%06x", colourOf(i));
         html += std::string("<section style='content-visibility:auto;contain-intrinsic-size:5000px'>"
                             "<div style='height:") + std::to_string(kSection) + "px;background:" + colour + "'></div></section>";

@@ -140,10 +140,12 @@ TEST(PictureReader, DamagedOrForeignFilesAreRefused) {
         for (std::size_t keep : {std::size_t{2}, std::size_t{20}, bytes.size() / 3, bytes.size() - 13}) {
             const std::string cut = bytes.substr(0, keep);
             const auto got = read(cut, 64);
-            if (kind != capture::Format::Jpeg) EXPECT_FALSE(got) << capture::formatName(kind) << " cut at " << keep;
+            if (kind != capture::Format::Jpeg) {
+                EXPECT_FALSE(got) << capture::formatName(kind) << " cut at " << keep;
+            }
         }
     }
-    for (const std::string foreign : {std::string(), std::string("GIF89a"), std::string("<!doctype html>"),
+    for (const std::string& foreign : {std::string(), std::string("GIF89a"), std::string("<!doctype html>"),
                                       std::string("\x89PNG\r\n\x1a\n", 8)})
         EXPECT_FALSE(read(foreign, 10)) << foreign;
 }

@@ -77,13 +77,6 @@ TEST(ShotList, SkipsBlanksAndComments) {
 // Pages of a given height, or the failure named for their address.
 using Outcome = engine::ShotResult::Outcome;
 
-// The width a bitmap file says it has; 0 when there is none.
-int bitmapWidth(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    char header[22] = {};
-    if (!in.read(header, sizeof header) || header[0] != 'B' || header[1] != 'M') return 0;
-    return static_cast<unsigned char>(header[18]) | static_cast<unsigned char>(header[19]) << 8;
-}
 class FakeEngine : public engine::IShotEngine {
 public:
     engine::ShotResult photograph(const engine::ShotRequest& r) override {
@@ -233,7 +226,9 @@ TEST(ShotRun, ATerminalSeesOneLiveLineAndQuietOrPipedOutputOnlyFailuresAndTheSum
     std::size_t lines = 0;
     for (std::size_t at = narrowed.find("\r\033[K["); at != std::string::npos; at = narrowed.find("\r\033[K[", at + 1)) {
         const auto line = narrowed.substr(at + 4, narrowed.find_first_of("\r\n", at + 4) - at - 4);
-        if (lines++ > 0) EXPECT_LE(line.size(), 11u) << line;
+        if (lines++ > 0) {
+            EXPECT_LE(line.size(), 11u) << line;
+        }
     }
     EXPECT_GT(lines, 2u);
     for (const auto& quiet : {runOn(true, {"--quiet"}), runOn(false, {})}) {
