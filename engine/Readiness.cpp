@@ -13,9 +13,10 @@ const later = setTimeout;
 const until = Date.now() + ms;
 const left = () => Math.max(0, until - Date.now());
 const sleep = t => new Promise(r => later(r, t));
-// Two rendering steps, or a tenth of a second where the view is not rendered at all.
-let renders = false;
-const rendered = () => new Promise(r => requestAnimationFrame(() => requestAnimationFrame(() => { renders = true; r(); })));
+// Two rendering steps, or a tenth of a second where the view is not rendered at all. A
+// view on the screen is rendered, though a busy machine may hold its steps back a while.
+let renders = drawn, steps = 0;
+const rendered = () => new Promise(r => requestAnimationFrame(() => requestAnimationFrame(() => { renders = true; ++steps; r(); })));
 const frame = () => Promise.race([rendered(), sleep(100)]);
 let stopped = false, stopWatching = () => {};
 const self = { stop() { stopped = true; } };
@@ -60,8 +61,12 @@ try {
     const seen = y => visited.some(v => y >= v && y < v + screen);
     // How long the page takes to answer being scrolled (its observers, then its changes),
     // as seen so far: the wait for its answer follows it, on a busy machine too.
-    let answers = 150, visitedAt = 0, visits = 0, shown = 0;
-    const heard = () => { if (w.changed > visitedAt && visitedAt > 0) answers = Math.max(answers, w.changed - visitedAt); };
+    // It is counted from when the page was told of the scroll, not from the scroll itself.
+    let answers = 150, visitedAt = 0, visits = 0, shown = 0, shownAt = 0;
+    const heard = () => {
+      const from = renders ? shownAt : visitedAt;
+      if (w.changed > from && from >= visitedAt && visitedAt > 0) answers = Math.max(answers, w.changed - from);
+    };
     // Whether the page was heard out: told of the scroll, given the time it takes to
     // answer, and then quiet. The limit may cut that short, and then it is not known.
     const answerWait = async () => {
@@ -77,11 +82,12 @@ try {
       return !cut && !busy();
     };
     const visit = async y => {
-      const q = Date.now() + Math.min(1000, left());
-      while (!stopped && leftBehind() && Date.now() < q) await frame();
+      // Seen gone within some thirty rendering steps, however late they come.
+      const from = steps, q = Date.now() + Math.min(renders ? 5000 : 1000, left());
+      while (!stopped && leftBehind() && Date.now() < q && (!renders || steps - from < 30)) await frame();
       window.scrollTo(x, y); visited.push(window.scrollY); visitedAt = performance.now();
       const n = ++visits;
-      rendered().then(() => { shown = Math.max(shown, n); });
+      rendered().then(() => { if (n > shown) { shown = n; shownAt = performance.now(); } });
       await frame(); heard();
     };
     if (listens) {
@@ -172,7 +178,7 @@ Readiness readinessOf(const ScriptValue& v) {
 
 void startReadiness(WebKitWebView* view, const ReadyOptions& o, std::function<void(const Readiness&)> done) {
     ScriptArgs args;
-    args.number("ms", o.ms).flag("wake", o.wake).flag("rest", o.rest).number("quietMs", o.quietMs).number("growUpTo", o.growUpTo);
+    args.flag("drawn", gtk_widget_get_mapped(GTK_WIDGET(view))).number("ms", o.ms).flag("wake", o.wake).flag("rest", o.rest).number("quietMs", o.quietMs).number("growUpTo", o.growUpTo);
     sendFunction(view, kReadyScript, args.end(), World::Engine,
                  [done = std::move(done)](ScriptReply&& r) {
                      if (done) done(readinessOf(r.value));

@@ -12,11 +12,13 @@
 
 #include <signal.h>
 
+#include "tests/command/PageShots.h"
 #include "tests/support/Command.h"
 #include "tests/support/GuiHarness.h"
 #include "tests/support/HttpServer.h"
 
 using support::Picture;
+using support::Shot;
 using support::TempDir;
 
 namespace {
@@ -51,21 +53,8 @@ std::string fixedUnderPositionedBody(int height) {
            "<div style='position:fixed;top:400px;left:0;width:100px;height:100px;background:#0f0;transform:translateX(200px)'></div>";
 }
 
-struct Shot {
-    support::Outcome run;
-    std::optional<Picture> picture;
-};
-
-class SettledPage : public ::testing::Test {
+class SettledPage : public support::PageShots {
 protected:
-    Shot shot(const std::string& url, std::vector<std::string> args = {}, const std::string& name = "p.png") {
-        args.insert(args.begin(), VEMO_SHOT);
-        args.push_back(url);
-        args.push_back(out.path(name));
-        Shot s{support::runCommand(args), std::nullopt};
-        if (std::filesystem::exists(out.path(name))) s.picture = support::readPicture(out.path(name));
-        return s;
-    }
     // Runs of one colour along row y (or column x, when `down`): their lengths and starts.
     static std::vector<std::pair<int, int>> runsOf(const Picture& p, std::uint32_t colour, int at, bool down) {
         std::vector<std::pair<int, int>> runs;
@@ -77,29 +66,6 @@ protected:
         }
         return runs;
     }
-    // Pages that tell the server of each block they add past the first two.
-    long grown() {
-        const auto paths = server.requested();
-        return std::count(paths.begin(), paths.end(), "/grew");
-    }
-    // The command held still (SIGSTOP) for `ms` once `when` holds, as a busy machine may.
-    Shot heldShot(const std::string& url, std::vector<std::string> args, const std::function<bool()>& when, int ms,
-                  int limitS) {
-        args.insert(args.begin(), VEMO_SHOT);
-        args.insert(args.end(), {url, out.path("endless.png")});
-        const pid_t pid = support::startCommand(args, {}, out.path("err.txt"));
-        EXPECT_TRUE(support::eventually(when, std::chrono::seconds(limitS))) << url;
-        ::kill(pid, SIGSTOP);
-        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-        ::kill(pid, SIGCONT);
-        Shot s{{support::waitCommand(pid, std::chrono::seconds(limitS + 10)).value_or(-1), {}, {}}, std::nullopt};
-        std::ifstream err(out.path("err.txt"));
-        s.run.err.assign(std::istreambuf_iterator<char>(err), {});
-        s.picture = support::readPicture(out.path("endless.png"));
-        return s;
-    }
-    support::HttpServer server;
-    TempDir out;
 };
 
 TEST_F(SettledPage, ThePageAskedForWhereItLandsAndAtRest) {
@@ -231,71 +197,6 @@ TEST_F(SettledPage, PagesThatNeverFinishAreTakenAsTheyStandAndSaidSo) {
     std::getline(report, line);
     EXPECT_NE(line.find("\"status\":\"incomplete\""), std::string::npos) << line;
 
-}
-
-TEST_F(SettledPage, EndlessPagesAreWrittenAsFarAsTheyGrewWithinTheTimeLimit) {
-    // Pages that grow by 1000 px blocks, green and blue, whenever their end is seen: by an
-    // observer of an element below the blocks, or by a scroll listener. Each block past
-    // the first two is told to the server.
-    const std::string more = "<script>let n = 0; function more() { const d = document.createElement('div');"
-                             "d.style.cssText = 'height:1000px;background:' + (n++ % 2 ? '#00f' : '#0f0');"
-                             "list.appendChild(d); if (n > 2) fetch('/grew'); } more(); more();";
-    server.serve("/observed", "<!doctype html><body style='margin:0'><div id=list></div><div id=s style='height:10px'></div>" +
-                                  more + "new IntersectionObserver(es => { if (es[0].isIntersecting) setTimeout(more, 50); })"
-                                         ".observe(s);</script>");
-    server.serve("/scrolled", "<!doctype html><body style='margin:0'><div id=list></div>" + more +
-                                  "addEventListener('scroll', () => { if (scrollY + innerHeight > "
-                                  "document.body.scrollHeight - 500) setTimeout(more, 30); });</script>");
-    // The command (where the page's rendering steps come from) may be held still by a busy
-    // machine while the page's own timers run on: early on, or across the end of the
-    // warm-up's share of the time limit (three quarters: 9 s of 12, counted from a little
-    // before the page is asked for), leaving the photo of a narrow page the rest.
-    enum class Held { No, Early, AcrossTheWarmUpsEnd };
-    struct Case {
-        std::string path;
-        std::vector<std::string> args;
-        int limitS;
-        Held held = Held::No;
-    };
-    const Case cases[] = {
-        {"/observed", {}, 30},
-        {"/observed", {"--timeout=20"}, 20},
-        {"/scrolled", {"--timeout=8"}, 8},
-        {"/scrolled", {"--timeout=8"}, 10, Held::Early},
-        {"/scrolled", {"--timeout=12", "--width=320"}, 14, Held::AcrossTheWarmUpsEnd},
-        {"/observed", {"--timeout=12", "--width=320"}, 14, Held::AcrossTheWarmUpsEnd},
-    };
-    for (const auto& c : cases) {
-        std::filesystem::remove(out.path("endless.png"));
-        const auto started = std::chrono::steady_clock::now();
-        Shot s;
-        if (c.held == Held::Early) {
-            const auto grew = grown();
-            s = heldShot(server.url(c.path), c.args, [&] { return grown() >= grew + 2; }, 1500, c.limitS);
-        } else if (c.held == Held::AcrossTheWarmUpsEnd) {
-            const auto asked = server.requested().size();
-            std::optional<std::chrono::steady_clock::time_point> opened;
-            s = heldShot(server.url(c.path), c.args, [&] {
-                if (!opened && server.requested().size() > asked) opened = std::chrono::steady_clock::now();
-                return opened && std::chrono::steady_clock::now() >= *opened + std::chrono::milliseconds(7500);
-            }, 1800, c.limitS);
-        } else {
-            s = shot(server.url(c.path), c.args, "endless.png");
-        }
-        const auto took = std::chrono::steady_clock::now() - started;
-        const std::string what = c.path + (c.args.empty() ? "" : " " + c.args[0]) + " held " + std::to_string(int(c.held));
-        // Written as it stood, within the limit (and the command's start and the file's
-        // writing), with its own status, and said.
-        EXPECT_EQ(s.run.status, 7) << what << ": " << s.run.err;
-        EXPECT_LT(took, std::chrono::seconds(c.limitS + 10)) << what;
-        EXPECT_NE(s.run.err.find("the page kept growing"), std::string::npos) << what << ": " << s.run.err;
-        ASSERT_TRUE(s.picture) << what;
-        // It grew as it was scrolled, up to the height a page is followed to at most.
-        EXPECT_GT(s.picture->height, 4000) << what;
-        EXPECT_LE(s.picture->height, 52000) << what;
-        for (int y = 500; y < s.picture->height - 1000; y += 7000)
-            EXPECT_EQ(s.picture->at(10, y), (y / 1000) % 2 ? kBlue : kGreen) << what << " at " << y;
-    }
 }
 
 TEST_F(SettledPage, OnePaintAndStripsShowHiddenSectionsAndFixedElementsAlike) {
