@@ -119,7 +119,7 @@ TEST_F(ParallelBatch, TwoEnginesAndAServiceGiveWhatOneEngineGives) {
 // Stopped with SIGTERM (as a supervisor stops it) while its pages are held by the page's
 // own wait, every kind of batch stops them at once: it does not wait for them to end.
 TEST_F(ParallelBatch, InterruptedEveryKindOfBatchStopsThePagesUnderWayAtOnce) {
-    support::ServiceProcess service({"--jobs=2"});
+    support::ServiceProcess service({"--jobs=2", "--max-timeout=180"});
     const std::vector<std::pair<std::string, std::string>> faces = {
         {"one engine", "--jobs=1"},
         {"two engines", "--jobs=2"},
@@ -128,15 +128,16 @@ TEST_F(ParallelBatch, InterruptedEveryKindOfBatchStopsThePagesUnderWayAtOnce) {
     for (const auto& [face, how] : faces) {
         const std::string out = dir.path("held-" + how.substr(2, 6));
         const auto asked = pages.requested().size();
-        const pid_t pid = support::startCommand({VEMO_SHOT, "--wait=50000", "--timeout=60", how, "--list", dir.path("held"),
+        const pid_t pid = support::startCommand({VEMO_SHOT, "--wait=110000", "--timeout=120", how, "--list", dir.path("held"),
                                                  "--out-dir", out, "--report", out + ".jsonl"},
                                                 {}, dir.path("err.txt"));
         // Under way: its engines have asked for the pages they now hold.
         ASSERT_TRUE(support::eventually([&] { return pages.requested().size() >= asked + (how == "--jobs=1" ? 1 : 2); }))
             << face;
         ::kill(pid, SIGTERM);
-        // It ends well before the pages it holds would (50 s), with room for a loaded machine.
-        const auto status = support::waitCommand(pid, std::chrono::seconds(25));
+        // It ends, waited for with a generous limit that is still well short of the time
+        // the pages it holds would take (110 s).
+        const auto status = support::waitCommand(pid, std::chrono::seconds(60));
         ASSERT_TRUE(status) << face << ": still running, its pages waited for";
         EXPECT_EQ(*status, 130) << face;
         std::error_code ec;
