@@ -148,24 +148,35 @@ std::shared_ptr<Image> readJpeg(const std::uint8_t* p, std::size_t n, const Rows
 }
 
 std::shared_ptr<Image> readWebp(const std::uint8_t* p, std::size_t n, const RowsFor& rowsFor) {
-    WebPBitstreamFeatures features;
-    if (WebPGetFeatures(p, n, &features) != VP8_STATUS_OK) return nullptr;
-    int width = 0, height = 0;
-    std::uint8_t* bgra = WebPDecodeBGRA(p, n, &width, &height);
-    if (!bgra) return nullptr;
+    WebPDecoderConfig config;
+    if (!WebPInitDecoderConfig(&config) || WebPGetFeatures(p, n, &config.input) != VP8_STATUS_OK) return nullptr;
+    const int width = config.input.width, height = config.input.height;
     const int rows = std::min(rowsFor(width), height);
-    if (rows <= 0) {
-        WebPFree(bgra);
+    if (rows <= 0) return nullptr;
+    // Only the rows asked for are decoded, and only they take memory: the decoder stops
+    // at the crop's last row, lossy and lossless alike.
+    config.options.use_cropping = 1;
+    config.options.crop_left = config.options.crop_top = 0;
+    config.options.crop_width = width;
+    config.options.crop_height = rows;
+    config.output.colorspace = MODE_BGRA;
+    if (WebPDecode(p, n, &config) != VP8_STATUS_OK) {
+        WebPFreeDecBuffer(&config.output);
         return nullptr;
     }
+    const bool alpha = config.input.has_alpha != 0;
     auto image = std::make_shared<Image>(width, rows, 0xFFFFFF);
-    image->setAlpha(features.has_alpha != 0);
+    image->setAlpha(alpha);
     std::uint32_t* out = image->appendOwned(0, rows);
-    for (std::size_t i = 0; i < static_cast<std::size_t>(width) * static_cast<std::size_t>(rows); ++i) {
-        const std::uint8_t* c = bgra + i * 4;
-        out[i] = premultiplied(features.has_alpha ? c[3] : 255, c[2], c[1], c[0]);
+    const auto& decoded = config.output.u.RGBA;
+    for (int y = 0; y < rows; ++y, out += width) {
+        const std::uint8_t* line = decoded.rgba + static_cast<std::size_t>(decoded.stride) * static_cast<std::size_t>(y);
+        for (int x = 0; x < width; ++x) {
+            const std::uint8_t* c = line + static_cast<std::size_t>(x) * 4;
+            out[x] = premultiplied(alpha ? c[3] : 255, c[2], c[1], c[0]);
+        }
     }
-    WebPFree(bgra);
+    WebPFreeDecBuffer(&config.output);
     return image;
 }
 

@@ -7,6 +7,7 @@
 #include "engine/PageFacts.h"
 #include "engine/PagePainter.h"
 #include "engine/Readiness.h"
+#include "engine/extension/Channel.h"
 
 namespace engine {
 
@@ -72,6 +73,7 @@ int ShotEngine::remainingMs(gint64 deadline) const {
 ShotResult ShotEngine::hung() {
     // A page that does not answer holds its web process: it is ended, and the next
     // page gets a new view and process, which no late word of the old one reaches.
+    presented_.reset();
     page_->endProcess();
     if (window_) gtk_container_remove(GTK_CONTAINER(window_), GTK_WIDGET(page_->view()));
     newPage();
@@ -199,15 +201,32 @@ ShotResult ShotEngine::take(const ShotRequest& r, const Round& round, gint64 dea
     return res;
 }
 
-void ShotEngine::forgetVisits() {
-    // The previous page goes first, its scripts and requests with it: nothing of it runs
-    // while its data is cleared, nor after. A page that will not go takes its process along.
+void ShotEngine::unload() {
+    // A page that will not go takes its process along.
     page_->load("about:blank");
     const auto& nav = page_->navigation();
     if (!iterateUntil([&] { return nav.state() == Navigation::State::Loaded || nav.state() == Navigation::State::Failed; },
                       5000, &interrupted_) ||
         nav.state() != Navigation::State::Loaded)
         hung();
+    presented_.reset();
+}
+
+void ShotEngine::makeWayFor(const ShotRequest& r) {
+    // The previous page, its scripts still running, goes before another caller's
+    // identity is put on: it could otherwise send requests to the next page's origin
+    // that carry the next caller's headers, cookies or login.
+    auto next = std::make_pair(channel::originOf(canonicalAddress(r.address).c_str()), r.identity);
+    const auto& who = r.identity;
+    const bool carries = !who.headers.empty() || !who.cookies.empty() || !who.user.empty();
+    if (presented_ && *presented_ != next && carries) unload();
+    presented_ = std::move(next);
+}
+
+void ShotEngine::forgetVisits() {
+    // The previous page goes first, its scripts and requests with it: nothing of it runs
+    // while its data is cleared, nor after.
+    unload();
     auto done = std::make_shared<bool>(false);
     WebKitWebsiteDataManager* data = webkit_web_context_get_website_data_manager(sharedWebContext());
     webkit_website_data_manager_clear(
@@ -235,6 +254,7 @@ ShotResult ShotEngine::photograph(const ShotRequest& r) {
     setTransparent(page_->view(), r.transparent);
     // The first page's web process starts while the window is made; the page is laid
     // out at the screen's size, which reaches the engine before the page does.
+    makeWayFor(r);
     network_.begin(r.network, r.address, 2000, &interrupted_);
     identities_.presentAs(page_->view(), r.identity, r.address, 2000, &interrupted_);
     page_->load(r.address, [&] { identities_.load(page_->view(), r.address); });

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "engine/Identity.h"
@@ -33,12 +34,17 @@ private:
     ShotResult hung();
     Settled settle(const ShotRequest&, Round&, gint64 loadDeadline, gint64 deadline);
     ShotResult take(const ShotRequest&, const Round&, gint64 deadline, bool& changed);
+    void unload();  // the page and its scripts gone: about:blank, or a new view
+    void makeWayFor(const ShotRequest&);  // before the request's identity is put on
 
     const std::atomic<bool>& interrupted_;
     GtkWidget* window_ = nullptr;  // made once the first page is loading
     std::unique_ptr<WebPage> page_;
     Identities identities_;
     NetworkPolicy network_;
+    // Who the page in the view was asked for by (its origin, the caller's identity),
+    // when it may still run.
+    std::optional<std::pair<std::string, Identity>> presented_;
     void newPage();
 };
 

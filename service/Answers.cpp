@@ -8,6 +8,7 @@
 
 #include "capture/ImageFiles.h"
 #include "service/Fields.h"
+#include "service/ReportHeaders.h"
 #include "shot/Messages.h"
 
 namespace service {
@@ -122,24 +123,16 @@ void Answers::answer(Held& h, const shot::WorkerAnswer& a) {
     if (!h.gone) {
         const auto http = httpFor(a.status);
         auto* headers = soup_server_message_get_response_headers(h.msg);
-        // The page's whole report, as a batch's report line says it, with the picture or
-        // the error alike.
-        auto told = a.report;
-        told.file.clear();  // the service's own folder is nobody's business
-        const std::string report = shot::reportJson(told);
-        gchar* said = g_uri_escape_string(report.c_str(), nullptr, FALSE);
-        soup_message_headers_replace(headers, "Vemo-Report", said);
-        g_free(said);
+        // The page's report, as a batch's report line says it, with the picture or the
+        // error alike: its long texts cut to fit the proxies in front.
+        soup_message_headers_replace(headers, "Vemo-Report", reportHeader(a.report).c_str());
         if (http.status == 200 && mapped) {
             soup_message_headers_replace(headers, "Vemo-Page-Width", std::to_string(a.report.width).c_str());
             soup_message_headers_replace(headers, "Vemo-Page-Height", std::to_string(a.report.height).c_str());
             soup_message_headers_replace(headers, "Vemo-Milliseconds", std::to_string(a.report.milliseconds).c_str());
             soup_message_headers_replace(headers, "Vemo-Status", a.status.c_str());
-            if (!a.report.message.empty()) {
-                gchar* escaped = g_uri_escape_string(a.report.message.c_str(), " ", TRUE);
-                soup_message_headers_replace(headers, "Vemo-Message", escaped);
-                g_free(escaped);
-            }
+            if (!a.report.message.empty())
+                soup_message_headers_replace(headers, "Vemo-Message", messageHeader(a.report.message).c_str());
             GBytes* bytes = g_mapped_file_get_bytes(mapped);
             const gsize size = g_bytes_get_size(bytes);
             soup_server_message_set_status(h.msg, 200, nullptr);
@@ -153,8 +146,12 @@ void Answers::answer(Held& h, const shot::WorkerAnswer& a) {
             // Never an empty or half-written picture: an error with its reason.
             const bool broken = http.status == 200;
             if (http.status == 503) soup_message_headers_replace(headers, "Retry-After", "5");
+            // The body carries the whole report, whatever its length.
+            auto told = a.report;
+            told.file.clear();
             error(h.msg, broken ? 500 : http.status, broken ? "internal" : http.name,
-                  broken ? shot::tr("the picture could not be read back") : a.report.message, h.began, h.host.c_str());
+                  broken ? shot::tr("the picture could not be read back") : a.report.message, h.began, h.host.c_str(),
+                  &told);
         }
         soup_server_message_unpause(h.msg);
     } else if (!h.finished) {
@@ -187,8 +184,8 @@ void Answers::reply(SoupServerMessage* msg, guint status, const std::string& typ
 }
 
 void Answers::error(SoupServerMessage* msg, guint status, const char* name, const std::string& message, gint64 began,
-                    const char* host) {
-    reply(msg, status, "application/json", errorBody(name, message), name, began, host);
+                    const char* host, const shot::PageReport* report) {
+    reply(msg, status, "application/json", errorBody(name, message, report), name, began, host);
 }
 
 }  // namespace service

@@ -31,8 +31,9 @@ public:
 
     void reply(SoupServerMessage*, guint status, const std::string& type, const std::string& body, const char* outcome,
                gint64 began, const char* host = nullptr);
+    // An error's JSON body; with the page's whole report as its "report", when there is one.
     void error(SoupServerMessage*, guint status, const char* name, const std::string& message, gint64 began,
-               const char* host = nullptr);
+               const char* host = nullptr, const shot::PageReport* report = nullptr);
 
     struct Held;
 

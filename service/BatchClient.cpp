@@ -145,7 +145,10 @@ void answered(GObject* source, GAsyncResult* result, gpointer data) {
             const auto answered = failure(o ? json_object_get_string_member_with_default(o, "status", "load-failed") : "load-failed",
                                           o ? json_object_get_string_member_with_default(o, "message", "")
                                             : format(tr("the service answered %u"), status));
-            if (!said) report = answered;
+            // The body's report is whole; the header's has its long texts cut.
+            JsonNode* whole = o && json_object_has_member(o, "report") ? json_object_get_member(o, "report") : nullptr;
+            if (auto r = whole ? shot::reportFromJson(whole) : std::nullopt) report = *r;
+            else if (!said) report = answered;
             report.file.clear();
             if (node) json_node_unref(node);
         }

@@ -26,13 +26,17 @@ Http httpFor(const std::string& status) {
     return it == kStatuses.end() ? Http{500, "internal"} : it->second;
 }
 
-std::string errorBody(const std::string& status, const std::string& message) {
+std::string errorBody(const std::string& status, const std::string& message, const shot::PageReport* report) {
     JsonBuilder* b = json_builder_new();
     json_builder_begin_object(b);
     json_builder_set_member_name(b, "status");
     json_builder_add_string_value(b, status.c_str());
     json_builder_set_member_name(b, "message");
     json_builder_add_string_value(b, message.c_str());
+    if (report) {
+        json_builder_set_member_name(b, "report");
+        json_builder_add_value(b, shot::reportToJson(*report));
+    }
     json_builder_end_object(b);
     return shot::builtText(b);
 }

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "service/Request.h"
+#include "shot/Report.h"
 
 namespace service {
 
@@ -17,8 +18,9 @@ struct Http {
 
 // The command's outcomes (as the report names them) as HTTP statuses.
 Http httpFor(const std::string& status);
-// An error's JSON body: {"status": ..., "message": ...}.
-std::string errorBody(const std::string& status, const std::string& message);
+// An error's JSON body: {"status": ..., "message": ...}, and {"report": ...} when the
+// page's report is given.
+std::string errorBody(const std::string& status, const std::string& message, const shot::PageReport* report = nullptr);
 // Compared in time that depends only on the lengths, never on where they differ.
 bool sameSecret(const std::string& a, const std::string& b);
 // The fields of a query string: repeated names keep every value, in order.

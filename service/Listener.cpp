@@ -74,10 +74,11 @@ bool Listener::listen(const std::string& where, std::string& said, std::string& 
         for (int fd = 3; fd < 3 + std::atoi(fds) && !e; ++fd) {
             GSocket* s = g_socket_new_from_fd(fd, &e);
             if (!s) break;
-            if (GSocketAddress* a = g_socket_get_local_address(s, nullptr)) {
-                local_ = local_ && isLocal(a);
-                g_object_unref(a);
-            }
+            // A socket whose address cannot be told is taken as open to anyone.
+            GSocketAddress* a = g_socket_get_local_address(s, nullptr);
+            local_ = local_ && a && isLocal(a);
+            unixOnly_ = unixOnly_ && a && G_IS_UNIX_SOCKET_ADDRESS(a);
+            if (a) g_object_unref(a);
             g_socket_listener_add_socket(listener, s, nullptr, &e);
             g_object_unref(s);
         }
@@ -101,6 +102,7 @@ bool Listener::listen(const std::string& where, std::string& said, std::string& 
             return false;
         }
         local_ = isLocal(a);
+        unixOnly_ = false;
         g_socket_listener_add_address(listener, a, G_SOCKET_TYPE_STREAM, G_SOCKET_PROTOCOL_DEFAULT, nullptr, nullptr, &e);
         g_object_unref(a);
         said = where;

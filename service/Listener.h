@@ -31,6 +31,10 @@ public:
     bool listen(const std::string& where, std::string& said, std::string& error);
     // Whether every place it listens on is this machine's alone (loopback, a Unix socket).
     bool local() const { return local_; }
+    // Whether it listens on Unix sockets only: reached by this machine's users, as the
+    // sockets' file modes allow. A TCP listener, even on loopback, is reached by
+    // whatever forwards to it (a reverse proxy, a tunnel, a local web application).
+    bool unixOnly() const { return unixOnly_; }
     int connections() const { return static_cast<int>(open_.size()); }
     // A request read whole and taken by a handler: no time limit runs on its connection
     // while it is answered. Its socket, to hear whether its client leaves meanwhile.
@@ -51,6 +55,7 @@ private:
     std::map<GSocketAddress*, Connection*> open_;
     std::string socketPath_;
     bool local_ = true;
+    bool unixOnly_ = true;
 };
 
 }  // namespace service

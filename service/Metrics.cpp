@@ -15,6 +15,11 @@ void Metrics::answered(const std::string& status, double seconds, std::uint64_t 
         if (seconds <= kBounds[i]) ++buckets_[i];
 }
 
+void Metrics::engineReplaced(shot::EnginePool::Replaced why) {
+    using R = shot::EnginePool::Replaced;
+    ++(why == R::AfterLogin ? retired_ : why == R::ClientLeft ? stoppedForClients_ : restarts_);
+}
+
 std::string Metrics::text(std::size_t queued, std::size_t busy, std::size_t engines) const {
     std::ostringstream m;
     m << "# HELP vemo_requests_total Capture requests answered, by outcome.\n# TYPE vemo_requests_total counter\n";
@@ -26,6 +31,11 @@ std::string Metrics::text(std::size_t queued, std::size_t busy, std::size_t engi
       << "# HELP vemo_engines Engines running.\n# TYPE vemo_engines gauge\nvemo_engines " << engines << "\n"
       << "# HELP vemo_engine_restarts_total Engines replaced after a hang or a crash.\n"
       << "# TYPE vemo_engine_restarts_total counter\nvemo_engine_restarts_total " << restarts_ << "\n"
+      << "# HELP vemo_engine_retired_total Engines replaced after they answered a login, which they would keep.\n"
+      << "# TYPE vemo_engine_retired_total counter\nvemo_engine_retired_total " << retired_ << "\n"
+      << "# HELP vemo_engine_stopped_client_left_total Engines stopped because the client of their page left.\n"
+      << "# TYPE vemo_engine_stopped_client_left_total counter\nvemo_engine_stopped_client_left_total "
+      << stoppedForClients_ << "\n"
       << "# HELP vemo_picture_bytes_total Bytes of pictures sent.\n# TYPE vemo_picture_bytes_total counter\n"
       << "vemo_picture_bytes_total " << bytes_ << "\n"
       << "# HELP vemo_request_seconds Time from a capture request to its answer.\n"

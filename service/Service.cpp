@@ -4,6 +4,7 @@
 #include <glib/gstdio.h>
 #include <libsoup/soup.h>
 
+#include <filesystem>
 #include <fstream>
 #include <memory>
 
@@ -32,7 +33,7 @@ public:
         const int jobs = o.jobs > 0 ? o.jobs : static_cast<int>(std::max(1u, g_get_num_processors()));
         pool_ = std::make_unique<shot::EnginePool>(
             std::vector<std::string>{self, "--worker", "--max-memory=" + std::to_string(o.maxMemoryMB)}, jobs,
-            [this] { metrics_.engineRestarted(); });
+            [this](shot::EnginePool::Replaced why) { metrics_.engineReplaced(why); });
         server_ = soup_server_new("server-header", "vemo-shot", nullptr);
         soup_server_add_handler(server_, "/shot", &Service::shot, this, nullptr);
         soup_server_add_handler(server_, "/health", &Service::health, this, nullptr);
@@ -46,12 +47,8 @@ public:
         pool_.reset();
         listener_.reset();
         g_object_unref(server_);
-        if (!dir_.empty()) {
-            GDir* d = g_dir_open(dir_.c_str(), 0, nullptr);
-            while (const char* name = d ? g_dir_read_name(d) : nullptr) g_remove((dir_ + "/" + name).c_str());
-            if (d) g_dir_close(d);
-            g_rmdir(dir_.c_str());
-        }
+        std::error_code ignored;
+        if (!dir_.empty()) std::filesystem::remove_all(dir_, ignored);
     }
 
     bool readToken(std::string& error) {
@@ -66,10 +63,28 @@ public:
 
     bool listen(std::string& where, std::string& error) {
         if (!listener_->listen(o_.listen, where, error)) return false;
-        // Exposed beyond this machine, pages may reach public addresses only, unless
-        // the operator allows more.
-        denyPrivate_ = o_.denyPrivate || (!o_.allowPrivate && !listener_->local());
+        // Who calls tells nothing of who asks: a reverse proxy, a tunnel or a local web
+        // application in front of a TCP listener, loopback or not, forwards anyone. There
+        // pages reach public addresses only (and the hosts --allow-host names), unless
+        // the operator allows more. A Unix socket is reached by this machine's users
+        // alone, as its file mode allows.
+        denyPrivate_ = !o_.allowPrivate && (o_.denyPrivate || !listener_->unixOnly());
         return true;
+    }
+
+    // What pages may reach, said as the service starts; a warning when the operator
+    // lets pages into private networks from a listener beyond loopback.
+    void sayRules() const {
+        if (denyPrivate_) {
+            g_printerr("%s\n", tr("vemo-shot: pages may reach public addresses only (the service's --allow-host=HOST[:PORT] "
+                                  "lets a host through, --allow-private every private address)"));
+        } else if (o_.allowPrivate) {
+            g_printerr("%s\n", tr("vemo-shot: --allow-private: pages may reach private addresses too (this machine and "
+                                  "its networks)"));
+            if (!listener_->local())
+                g_printerr("%s\n", tr("vemo-shot: warning: the service listens beyond loopback with --allow-private: "
+                                      "whoever reaches it reaches this machine's networks through it"));
+        }
     }
 
     // Takes no more requests (they are refused with 503 and the connection closed, so a
@@ -85,7 +100,6 @@ public:
         pool_->stop(3000);
     }
     bool drained() const { return draining_ && pool_->busy() == 0 && pool_->queued() == 0 && waiting_ == 0; }
-    bool denyPrivate() const { return denyPrivate_; }
 
 private:
     bool allowed(SoupServerMessage* msg) {
@@ -133,14 +147,24 @@ private:
         auto job = std::make_shared<shot::EngineJob>();
         job->task.request = *asked.request;
         self->applyPolicy(job->task.request);
-        job->task.path = self->dir_ + "/shot-" + std::to_string(++self->made_) +
-                         capture::formatExtension(job->task.request.picture.format);
+        // A folder of its own, for the picture and what its writing leaves on the way,
+        // gone with its answer: also when its client left and its engine was stopped.
+        const std::string folder = self->dir_ + "/" + std::to_string(++self->made_);
+        g_mkdir(folder.c_str(), 0700);
+        job->task.path = folder + "/shot" + capture::formatExtension(job->task.request.picture.format);
         self->answers_->await(msg, socket, job, began, [self] { --self->waiting_; });
+        job->done = [answer = std::move(job->done), folder](const shot::WorkerAnswer& a) {
+            answer(a);  // a picture sent is mapped: its file may go
+            std::error_code ignored;
+            std::filesystem::remove_all(folder, ignored);
+        };
         std::weak_ptr<shot::EngineJob> weak = job;
         self->answers_->onLeft(msg, [self, weak] {
             if (auto gone = weak.lock()) self->pool_->cancel(gone);  // out of the queue, or its engine stopped
         });
-        switch (self->pool_->submit(job, static_cast<std::size_t>(self->o_.queue))) {
+        const auto submitted = self->pool_->submit(job, static_cast<std::size_t>(self->o_.queue));
+        if (submitted != shot::EnginePool::Submitted::Queued) g_rmdir(folder.c_str());  // never taken
+        switch (submitted) {
             case shot::EnginePool::Submitted::Queued: ++self->waiting_; return;
             case shot::EnginePool::Submitted::Full:
                 soup_message_headers_replace(headers, "Retry-After", "5");
@@ -206,8 +230,8 @@ int serve(const shot::Options& o, const std::string& self) {
         g_printerr("vemo-shot: %s\n", error.c_str());
         return shot::kExitUsage;
     }
-    g_printerr("vemo-shot: serving on %s%s\n", where.c_str(),
-               service.denyPrivate() ? "; pages may reach public addresses only" : "");
+    g_printerr("vemo-shot: serving on %s\n", where.c_str());
+    service.sayRules();
     GMainLoop* loop = g_main_loop_new(nullptr, FALSE);
     struct Stop {
         Service* service;

@@ -24,7 +24,8 @@ std::string refusedAddress(const std::string& detail) {
     if (first == std::string::npos || second == first) return tr("the network rules refuse the page's address");
     const std::string where = detail.substr(0, first), address = detail.substr(first + 1, second - first - 1);
     return format(tr("%s is refused: it leads to %s, %s, and pages may reach public addresses only "
-                     "(--allow-host=HOST[:PORT] lets a host through)"),
+                     "(--allow-host=HOST[:PORT] lets a host through; a service started with --allow-private lets every "
+                     "private address through)"),
                   where.c_str(), address.c_str(), kindWords(detail.substr(second + 1)).c_str());
 }
 

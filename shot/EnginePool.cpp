@@ -10,8 +10,8 @@ namespace shot {
 using pool::failure;
 using pool::kGraceS;
 
-EnginePool::EnginePool(std::vector<std::string> command, int enginesPerScale, std::function<void()> restarted)
-    : command_(std::move(command)), engines_(std::max(1, enginesPerScale)), restarted_(std::move(restarted)) {
+EnginePool::EnginePool(std::vector<std::string> command, int enginesPerScale, std::function<void(Replaced)> replaced)
+    : command_(std::move(command)), engines_(std::max(1, enginesPerScale)), replaced_(std::move(replaced)) {
     group(1);
 }
 

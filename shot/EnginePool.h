@@ -25,8 +25,15 @@ struct EngineJob {
 
 class EnginePool {
 public:
-    // `command`: a worker's command line, to which "--scale=N" is added.
-    EnginePool(std::vector<std::string> command, int enginesPerScale, std::function<void()> restarted = {});
+    // Why a worker that was up was replaced.
+    enum class Replaced {
+        Failed,      // it hung past its task's time limit, or ended unexpectedly
+        AfterLogin,  // it answered a login, which its engine would keep: it ended by itself
+        ClientLeft,  // it was stopped because its task's asker left
+    };
+    // `command`: a worker's command line, to which "--scale=N" is added; `replaced` is
+    // told of each worker replaced, and why.
+    EnginePool(std::vector<std::string> command, int enginesPerScale, std::function<void(Replaced)> replaced = {});
     ~EnginePool();
     EnginePool(const EnginePool&) = delete;
     EnginePool& operator=(const EnginePool&) = delete;
@@ -66,7 +73,7 @@ private:
 
     std::vector<std::string> command_;
     int engines_;
-    std::function<void()> restarted_;
+    std::function<void(Replaced)> replaced_;
     std::map<int, std::unique_ptr<Group>> groups_;
     unsigned long nextId_ = 1;
     bool stopping_ = false;

@@ -111,6 +111,7 @@ void EnginePool::ended(Worker& w) {
     w.drain = 0;
     ++w.generation;  // nothing more of this process is heard
     const bool wasReady = w.ready || w.retiring;
+    const Replaced why = w.retiring ? Replaced::AfterLogin : w.cancelled ? Replaced::ClientLeft : Replaced::Failed;
     w.ready = w.retiring = false;
     g_clear_object(&w.out);
     g_clear_object(&w.process);
@@ -121,7 +122,7 @@ void EnginePool::ended(Worker& w) {
     }
     Group& g = *w.group;
     if (wasReady) {
-        if (restarted_) restarted_();
+        if (replaced_) replaced_(why);
         spawn(w);
     } else {
         // It could not start: tried again later and later, up to half a minute apart.

@@ -288,6 +288,7 @@ Parsed parseOptions(const std::vector<std::string>& args, bool readFiles) {
     std::vector<std::string> rest(copy.begin() + optind, copy.end());
     if (o.serve || o.worker) {
         if (!rest.empty() || !o.list.empty()) return bad(tr("the service takes its addresses from its requests"));
+        if (o.allowPrivate && o.denyPrivate) return bad(tr("--allow-private and --deny-private contradict each other"));
         return {o, {}};
     }
     if (!o.list.empty() || !o.outDir.empty()) {

@@ -148,7 +148,7 @@ TEST(BothFaces, EveryServedOptionGivesTheCommandsPictureOrItsFailure) {
     pages.stall("/never.png");
     pages.serve("/stalled-image", "<!doctype html><body style='background:#0f0'><img src='/never.png'>");
     pages.serve("/tall", "<!doctype html><body style='margin:0'><div style='height:70000px;background:#00f'></div>");
-    support::ServiceProcess service({"--jobs=2"});
+    support::ServiceProcess service({"--jobs=2", "--allow-private"});
     support::TempDir out;
 
     // Every option a caller may set is in the table.

@@ -3,7 +3,9 @@
 // them; a login asked for by another site costs only what it guards.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -130,6 +132,26 @@ TEST_F(Identity, HeadersGoToThePagesOwnOriginOnlyAndPagesCannotSetThem) {
     s = shot({"--wait-for=#done", page.url("/plain")});
     ASSERT_EQ(s.run.status, 0) << s.run.err;
     EXPECT_EQ(pageHeard.tokens("/echo2").back(), "-");
+}
+
+// In a batch the previous page goes before the next page's identity is put on: its
+// scripts, still running while the next page loads, could otherwise send requests to
+// the next page's origin carrying the caller's header.
+TEST_F(Identity, ABatchsPreviousPageCannotSendItsHeadersToTheNextPagesOrigin) {
+    other.respond("/probe", otherHeard.echo("/probe"));
+    page.serve("/first", "<!doctype html><body style='background:#0f0'><script>setInterval(() => fetch('" +
+                             other.url("/probe") + "', {mode: 'no-cors'}), 20);</script>");
+    const std::string green = "<!doctype html><body style='margin:0;background:#0f0'>";
+    other.respond("/second", otherHeard.echo("/second", "text/html", green));
+    other.late("/second", 1500);  // the first page has all that time
+    std::ofstream(out.path("list.txt")) << page.url("/first") << "\n" << other.url("/second") << "\n";
+    const auto run = support::runCommand({VEMO_SHOT, "-q", "--jobs=1", "--header=X-Token: t1", "--list",
+                                          out.path("list.txt"), "--out-dir", out.path("shots")});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(otherHeard.tokens("/second"), std::vector<std::string>{"t1"});
+    const auto probes = otherHeard.tokens("/probe");
+    ASSERT_FALSE(probes.empty()) << "the first page's script did not run";
+    EXPECT_EQ(std::count(probes.begin(), probes.end(), "t1"), 0) << "the first page sent the header to the next origin";
 }
 
 TEST_F(Identity, ALoginAskedByAnotherSiteCostsOnlyWhatItGuards) {

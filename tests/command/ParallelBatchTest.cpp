@@ -86,7 +86,7 @@ TEST_F(ParallelBatch, TwoEnginesAndAServiceGiveWhatOneEngineGives) {
 
     // A service with one engine and no queue turns most requests away at first: the batch
     // asks again after each Retry-After.
-    support::ServiceProcess service({"--jobs=1", "--queue=0"});
+    support::ServiceProcess service({"--jobs=1", "--queue=0", "--allow-private"});
     const auto sent = batch("sent", {"--jobs=3", "--service=http://127.0.0.1:" + std::to_string(service.port())});
     EXPECT_EQ(sent.run.status, 1) << sent.run.err;
     expectSameBatches(one, sent, "--service");
@@ -119,7 +119,7 @@ TEST_F(ParallelBatch, TwoEnginesAndAServiceGiveWhatOneEngineGives) {
 // Stopped with SIGTERM (as a supervisor stops it) while its pages are held by the page's
 // own wait, every kind of batch stops them at once: it does not wait for them to end.
 TEST_F(ParallelBatch, InterruptedEveryKindOfBatchStopsThePagesUnderWayAtOnce) {
-    support::ServiceProcess service({"--jobs=2", "--max-timeout=180"});
+    support::ServiceProcess service({"--jobs=2", "--max-timeout=180", "--allow-private"});
     const std::vector<std::pair<std::string, std::string>> faces = {
         {"one engine", "--jobs=1"},
         {"two engines", "--jobs=2"},

@@ -85,7 +85,7 @@ TEST(Sandbox, EveryFaceRunsItsPagesInNamespacesOfTheirOwnWhenHandedASessionBus) 
     server.serve("/p", "<p>served</p>");
     ::setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/bus", 1);
     for (int run = 0; run < 2; ++run) {
-        support::ServiceProcess service({"--jobs=1"});
+        support::ServiceProcess service({"--jobs=1", "--allow-private"});
         const auto reply = service.get(support::shotOf(server.url("/p")));
         ASSERT_EQ(reply.status, 200) << service.log();
         EXPECT_TRUE(pagesSandboxed(service.tag())) << "service, run " << run + 1 << "\n" << service.log();

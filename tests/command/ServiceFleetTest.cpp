@@ -16,6 +16,7 @@
 
 #include "tests/support/Command.h"
 #include "tests/support/HttpServer.h"
+#include "tests/support/Nginx.h"
 #include "tests/support/ServiceProcess.h"
 
 namespace {
@@ -25,47 +26,15 @@ std::string solid(const char* colour, int height = 2000) {
            std::to_string(height) + "px'></div>";
 }
 
-// nginx in front of `ports`, with the shipped site's proxy settings, on a port of its own.
-class Balancer {
-public:
-    explicit Balancer(const std::vector<int>& ports) : port_(support::freePort()) {
-        std::ifstream in(std::string(VEMO_SOURCE) + "/resources/nginx/vemo-shot.conf");
-        std::string site((std::istreambuf_iterator<char>(in)), {});
-        std::string servers;
-        for (int p : ports) servers += "    server 127.0.0.1:" + std::to_string(p) + " max_fails=2 fail_timeout=5s;\n";
-        site = std::regex_replace(site, std::regex("(    server 127\\.0\\.0\\.1:[0-9]+[^\n]*\n)+"), servers);
-        site = std::regex_replace(site, std::regex("listen 8080;"), "listen 127.0.0.1:" + std::to_string(port_) + ";");
-        const std::string d = dir.dir();
-        std::ofstream(dir.path("nginx.conf")) << "user root;\nworker_processes 1;\npid " << d << "/nginx.pid;\n"
-            << "error_log " << d << "/error.log;\nevents { worker_connections 256; }\nhttp {\n"
-            << "access_log off;\nclient_body_temp_path " << d << "/body;\nproxy_temp_path " << d << "/proxy;\n"
-            << "fastcgi_temp_path " << d << "/f;\nuwsgi_temp_path " << d << "/u;\nscgi_temp_path " << d << "/s;\n"
-            << site << "}\n";
-        pid_ = support::startCommand({"/usr/sbin/nginx", "-p", d, "-c", dir.path("nginx.conf"), "-g", "daemon off;"}, {},
-                                     dir.path("nginx.err"));
-        support::eventually([&] { return support::httpRequest(port_, "GET", "/health", {}, {}, 2000).status == 200; });
-    }
-    ~Balancer() {
-        ::kill(pid_, SIGQUIT);
-        support::waitCommand(pid_);
-    }
-    int port() const { return port_; }
-    support::TempDir dir;
-
-private:
-    int port_;
-    pid_t pid_ = -1;
-};
-
 TEST(ServiceFleet, TwoServicesBehindNginxAnswerEveryRequestWhileOneIsStopped) {
-    if (!std::filesystem::exists("/usr/sbin/nginx")) GTEST_SKIP() << "nginx is not installed";
+    if (!support::Nginx::installed()) GTEST_SKIP() << "nginx is not installed";
     support::HttpServer pages;
     const std::pair<const char*, std::uint32_t> colours[] = {{"#f00", 0xff0000}, {"#0f0", 0x00ff00}, {"#00f", 0x0000ff},
                                                              {"#ff0", 0xffff00}};
     for (int i = 0; i < 4; ++i) pages.serve("/p" + std::to_string(i), solid(colours[i].first));
-    auto first = std::make_unique<support::ServiceProcess>(std::vector<std::string>{"--jobs=1", "--queue=32"});
-    support::ServiceProcess second({"--jobs=1", "--queue=32"});
-    Balancer nginx({first->port(), second.port()});
+    auto first = std::make_unique<support::ServiceProcess>(std::vector<std::string>{"--jobs=1", "--queue=32", "--allow-private"});
+    support::ServiceProcess second({"--jobs=1", "--queue=32", "--allow-private"});
+    support::Nginx nginx({first->port(), second.port()});
 
     std::atomic<int> answered{0}, right{0};
     std::vector<std::string> wrong(4);
@@ -121,7 +90,7 @@ TEST(ServiceFleet, ThreeHundredRequestsOfChaosAreEachAnsweredRightAndLeaveNothin
     pages.respond("/loop", [&](const std::string&) {
         return "302 Found\r\nLocation: " + pages.url("/loop") + "\r\nContent-Length: 0\r\n\r\n";
     });
-    support::ServiceProcess s({"--jobs=2", "--queue=64", "--max-memory=400"});
+    support::ServiceProcess s({"--jobs=2", "--queue=64", "--max-memory=400", "--allow-private"});
 
     struct Kind {
         std::string target;

@@ -1,11 +1,13 @@
 // What the operator bounds, each limit hit: connections, slow clients, bodies sent in
 // chunks, time limits; clients that leave; engines that are told to end; the log; and
-// the addresses pages may reach when the service listens beyond loopback.
+// the addresses pages may reach on TCP.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <thread>
 
 #include "tests/support/Command.h"
@@ -21,7 +23,7 @@ std::string solid(const char* colour) {
 void send(int fd, const std::string& text) { ::send(fd, text.data(), text.size(), MSG_NOSIGNAL); }
 
 TEST(ServiceLimits, ConnectionsSlowClientsChunkedBodiesAndTimeLimitsAreBounded) {
-    support::ServiceProcess s({"--jobs=1", "--max-connections=4", "--client-timeout=3", "--max-timeout=20"});
+    support::ServiceProcess s({"--jobs=1", "--max-connections=4", "--client-timeout=3", "--max-timeout=20", "--allow-private"});
     // Four connections held open: a fifth is closed at once, and served again once they go.
     std::vector<int> held;
     for (int i = 0; i < 4; ++i) held.push_back(support::connectLoopback(s.port()));
@@ -64,7 +66,7 @@ TEST(ServiceLimits, ClientsThatLeaveTakeTheirCaptureAndIdleEnginesEndWhenTold) {
     support::HttpServer pages;
     pages.stall("/stalled");
     pages.serve("/green", solid("#0f0"));
-    support::ServiceProcess s({"--jobs=1", "--max-timeout=60"});
+    support::ServiceProcess s({"--jobs=1", "--max-timeout=60", "--allow-private"});
     auto leave = [&](const std::string& target) {
         const int fd = support::connectLoopback(s.port());
         send(fd, "GET " + target + " HTTP/1.1\r\nHost: x\r\n\r\n");
@@ -88,7 +90,28 @@ TEST(ServiceLimits, ClientsThatLeaveTakeTheirCaptureAndIdleEnginesEndWhenTold) {
     EXPECT_EQ(metrics.find("status=\"unavailable\""), std::string::npos) << metrics;
     EXPECT_NE(s.log().find("GET /shot 499"), std::string::npos) << s.log();
 
+    // Engines are counted apart by why they were replaced: stopped for a client that
+    // left, retired after a login (which an engine keeps), or ended unexpectedly.
+    auto counted = [&](const std::vector<std::string>& lines) {
+        const auto m = s.get("/metrics").body;
+        return std::all_of(lines.begin(), lines.end(), [&](const std::string& l) { return m.find(l + "\n") != m.npos; });
+    };
+    EXPECT_TRUE(support::eventually([&] {
+        return counted({"vemo_engine_stopped_client_left_total 1", "vemo_engine_restarts_total 0"});
+    })) << s.get("/metrics").body;
+    pages.respond("/login", [](const std::string& head) {
+        if (head.find("\r\nAuthorization: Basic ") != std::string::npos)
+            return "200 OK\r\nContent-Type: text/html\r\nContent-Length: " + std::to_string(solid("#0f0").size()) + "\r\n\r\n" +
+                   solid("#0f0");
+        return std::string("401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"r\"\r\nContent-Length: 0\r\n\r\n");
+    });
+    EXPECT_EQ(s.get(support::shotOf(pages.url("/login"), "&user=me:secret")).status, 200);
+    EXPECT_TRUE(support::eventually([&] {
+        return counted({"vemo_engine_retired_total 1", "vemo_engine_restarts_total 0"});
+    })) << s.get("/metrics").body;
+
     // An idle engine ends at SIGTERM (and is replaced).
+    ASSERT_TRUE(support::eventually([&] { return s.get("/health").body.find("\"engines\":1") != std::string::npos; }));
     const auto workers = support::processesOf("vemo-shot", s.tag());
     pid_t worker = 0;
     for (pid_t p : workers)
@@ -97,9 +120,37 @@ TEST(ServiceLimits, ClientsThatLeaveTakeTheirCaptureAndIdleEnginesEndWhenTold) {
     ::kill(worker, SIGTERM);
     EXPECT_TRUE(support::eventually([&] { return ::kill(worker, 0) != 0; }));
     EXPECT_TRUE(support::eventually([&] { return s.get(support::shotOf(pages.url("/green"))).status == 200; }));
+    EXPECT_TRUE(counted({"vemo_engine_restarts_total 1", "vemo_engine_retired_total 1",
+                         "vemo_engine_stopped_client_left_total 1"})) << s.get("/metrics").body;
 }
 
-TEST(ServiceLimits, BeyondLoopbackPagesReachPublicAddressesOnlyUnlessTheOperatorAllows) {
+// A picture an engine was writing for a client that left goes from the service's
+// temporary folder at once, with whatever its writing left on the way.
+TEST(ServiceLimits, APictureWrittenForAClientThatLeftIsRemovedAtOnce) {
+    support::HttpServer pages;
+    pages.serve("/tall", "<!doctype html><body style='margin:0;background:#0f0'><div style='height:30000px'></div>");
+    support::ServiceProcess s({"--jobs=1", "--allow-private"});
+    namespace fs = std::filesystem;
+    auto files = [&] {
+        std::vector<std::string> found;
+        std::error_code e;
+        for (fs::recursive_directory_iterator it(s.dir.path("tmp"), e), end; !e && it != end; it.increment(e))
+            if (it->is_regular_file(e)) found.push_back(it->path().filename().string());
+        return found;
+    };
+    // A bitmap of 110 MB: the client leaves while it is being written.
+    const int fd = support::connectLoopback(s.port());
+    send(fd, "GET " + support::shotOf(pages.url("/tall"), "&format=bmp") + " HTTP/1.1\r\nHost: x\r\n\r\n");
+    ASSERT_TRUE(support::eventually([&] { return !files().empty(); }, std::chrono::seconds(90)));
+    ::close(fd);
+    EXPECT_TRUE(support::eventually([&] { return files().empty(); }, std::chrono::seconds(20)))
+        << "left behind: " << (files().empty() ? "" : files().front());
+    EXPECT_TRUE(support::eventually([&] {
+        return s.get("/metrics").body.find("vemo_requests_total{status=\"client-left\"} 1") != std::string::npos;
+    }));
+}
+
+TEST(ServiceLimits, OnTcpPagesReachPublicAddressesOnlyUnlessTheOperatorAllowsWithAWarningBeyondLoopback) {
     support::HttpServer pages;
     pages.serve("/green", solid("#0f0"));
     const std::string page = support::shotOf(pages.url("/green"));
@@ -114,8 +165,17 @@ TEST(ServiceLimits, BeyondLoopbackPagesReachPublicAddressesOnlyUnlessTheOperator
         support::ServiceProcess allowed({"--jobs=1", "--allow-host=127.0.0.1:" + std::to_string(pages.port())}, "0.0.0.0");
         EXPECT_EQ(allowed.get(page).status, 200);
     }
+    {
+        // The operator's choice is said; on loopback without a warning.
+        support::ServiceProcess own({"--jobs=1", "--allow-private"});
+        EXPECT_EQ(own.get(page).status, 200);
+        EXPECT_NE(own.log().find("--allow-private"), std::string::npos) << own.log();
+        EXPECT_EQ(own.log().find("warning"), std::string::npos) << own.log();
+    }
     support::ServiceProcess open({"--jobs=1", "--allow-private"}, "0.0.0.0");
     EXPECT_EQ(open.get(page).status, 200);
+    EXPECT_NE(open.log().find("warning: the service listens beyond loopback with --allow-private"), std::string::npos)
+        << open.log();
     // On loopback, a caller may not turn the rules off for itself.
     EXPECT_EQ(open.get(page + "&allow-host=x").status, 400);
 }

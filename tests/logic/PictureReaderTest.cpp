@@ -2,6 +2,8 @@
 // PNG rows under every filter another encoder chooses, and damaged files refused.
 #include <gtest/gtest.h>
 #include <spng.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -127,6 +129,32 @@ TEST(PictureReader, PngRowsUnderEveryFilterComeBackWhole) {
         for (int y = 0; y < height; ++y)
             for (int x = 0; x < width; ++x) wrong += got->at(x, y) != image.at(x, y);
         EXPECT_EQ(wrong, 0) << "filter choice " << filter;
+    }
+}
+
+// A contact sheet's small picture of a tall page takes the memory of its top rows, not
+// of the whole picture: read in a process of its own whose memory is bounded well below
+// the whole picture's, for each format whose reader could take it whole.
+TEST(PictureReader, TallPicturesAreReadInTheMemoryOfTheirTopRows) {
+    const int width = 2048, height = 16000;  // 125 MiB of pixels; the top 100 rows, 0.8 MiB
+    const capture::Image tall(width, height, 0x3366cc);
+    for (const auto kind : {capture::Format::Webp, capture::Format::Png}) {
+        const auto bytes = fileBytes(tall, kind);
+        ASSERT_FALSE(bytes.empty()) << capture::formatName(kind);
+        const pid_t child = ::fork();
+        if (child == 0) {
+            long pages = 0;
+            std::ifstream("/proc/self/statm") >> pages;
+            const rlim_t room = static_cast<rlim_t>(pages) * static_cast<rlim_t>(::sysconf(_SC_PAGESIZE)) + (48u << 20);
+            const rlimit limit{room, room};
+            ::setrlimit(RLIMIT_AS, &limit);
+            const auto got = read(bytes, 100);
+            ::_exit(got && got->height() == 100 && got->at(width - 1, 99) == 0x3366cc ? 0 : 1);
+        }
+        int status = -1;
+        ::waitpid(child, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+            << capture::formatName(kind) << " was not read within the memory of its top rows";
     }
 }
 

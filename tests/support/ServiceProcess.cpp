@@ -11,12 +11,15 @@
 
 namespace support {
 
-ServiceProcess::ServiceProcess(std::vector<std::string> args, const std::string& host)
+ServiceProcess::ServiceProcess(std::vector<std::string> args, const std::string& host, std::vector<std::string> env)
     : port_(freePort()), tag_(uniqueTag()) {
     args.insert(args.begin(), {VEMO_SHOT, "--serve", "--listen=" + host + ":" + std::to_string(port_)});
     std::filesystem::create_directories(dir.path("runtime"));
     std::filesystem::permissions(dir.path("runtime"), std::filesystem::perms::owner_all);
-    pid_ = startCommand(args, {"VEMO_TEST_TAG=" + tag_, "XDG_RUNTIME_DIR=" + dir.path("runtime")}, dir.path("err.txt"));
+    // Its temporary folder, where its engines write pictures, is its own.
+    std::filesystem::create_directories(dir.path("tmp"));
+    env.insert(env.end(), {"VEMO_TEST_TAG=" + tag_, "XDG_RUNTIME_DIR=" + dir.path("runtime"), "TMPDIR=" + dir.path("tmp")});
+    pid_ = startCommand(args, env, dir.path("err.txt"));
     eventually([&] { return get("/health", 2000).status == 200; });
 }
 

@@ -15,10 +15,14 @@
 namespace support {
 
 // The service, started with `args` (after --serve and --listen), ready once /health says so.
+// On TCP its pages reach public addresses only unless it is told otherwise: tests whose
+// pages are served on loopback give --allow-private, or --allow-host for their server.
 class ServiceProcess {
 public:
-    // `host`: the address it listens on (requests go to loopback all the same).
-    explicit ServiceProcess(std::vector<std::string> args, const std::string& host = "127.0.0.1");
+    // `host`: the address it listens on (requests go to loopback all the same); `env`
+    // changes its environment ("NAME=value").
+    explicit ServiceProcess(std::vector<std::string> args, const std::string& host = "127.0.0.1",
+                            std::vector<std::string> env = {});
     ~ServiceProcess();
     HttpReply get(const std::string& target, int ms = 120000, std::vector<std::string> headers = {});
     HttpReply post(const std::string& json, std::vector<std::string> headers = {});
