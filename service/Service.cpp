@@ -78,6 +78,13 @@ public:
         if (denyPrivate_) {
             g_printerr("%s\n", tr("vemo-shot: pages may reach public addresses only (the service's --allow-host=HOST[:PORT] "
                                   "lets a host through, --allow-private every private address)"));
+            if (o_.allowHosts.empty()) return;
+            std::string hosts;
+            for (const auto& h : o_.allowHosts) hosts += (hosts.empty() ? "" : ", ") + h;
+            g_printerr("%s\n", format(tr("vemo-shot: --allow-host: pages may reach %s wherever it is"), hosts.c_str()).c_str());
+            if (!listener_->local())
+                g_printerr("%s\n", tr("vemo-shot: warning: the service listens beyond loopback with --allow-host: whoever "
+                                      "reaches it reaches those hosts through it"));
         } else if (o_.allowPrivate) {
             g_printerr("%s\n", tr("vemo-shot: --allow-private: pages may reach private addresses too (this machine and "
                                   "its networks)"));

@@ -162,8 +162,12 @@ TEST(ServiceLimits, OnTcpPagesReachPublicAddressesOnlyUnlessTheOperatorAllowsWit
         EXPECT_NE(exposed.log().find("public addresses only"), std::string::npos);
     }
     {
-        support::ServiceProcess allowed({"--jobs=1", "--allow-host=127.0.0.1:" + std::to_string(pages.port())}, "0.0.0.0");
+        const std::string host = "127.0.0.1:" + std::to_string(pages.port());
+        support::ServiceProcess allowed({"--jobs=1", "--allow-host=" + host}, "0.0.0.0");
         EXPECT_EQ(allowed.get(page).status, 200);
+        EXPECT_NE(allowed.log().find("pages may reach " + host), std::string::npos) << allowed.log();
+        EXPECT_NE(allowed.log().find("warning: the service listens beyond loopback with --allow-host"), std::string::npos)
+            << allowed.log();
     }
     {
         // The operator's choice is said; on loopback without a warning.
