@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "capture/PageFixes.h"
+
 namespace capture {
 
 namespace {
@@ -11,10 +13,12 @@ namespace {
 // out of the page's reach.
 const char* const kKit = R"JS(
 window.__vemoPage || (window.__vemoPage = (function () {
-  var w = window, d = document;
+  var w = window, d = document, F = w.__vemoFixes;
   function end() {
     var s = w.__vemoStrips;
     if (!s) return true;
+    F.unitsBack(s);
+    s.added.forEach(function (e) { e.remove(); });
     for (var i = s.saved.length - 1; i >= 0; --i) {
       var e = s.saved[i][0], v = s.saved[i][1];
       if (v === null) e.removeAttribute('style'); else e.setAttribute('style', v);
@@ -28,19 +32,24 @@ window.__vemoPage || (window.__vemoPage = (function () {
   function show() {
     var st = w.__vemoStrips;
     if (st) return st;
-    st = w.__vemoStrips = { x: w.scrollX, y: w.scrollY, saved: [], seen: new Set() };
-    st.set = function (e, p, v) {
+    st = w.__vemoStrips = { x: w.scrollX, y: w.scrollY, saved: [], seen: new Set(), rules: [], added: [] };
+    st.keep = function (e) {
       if (!st.seen.has(e)) { st.seen.add(e); st.saved.push([e, e.getAttribute('style')]); }
+    };
+    st.set = function (e, p, v) {
+      st.keep(e);
       e.style.setProperty(p, v, 'important');
     };
     var all = d.body.getElementsByTagName('*'), hidden = [];
     for (var i = 0; i < all.length; ++i) if (getComputedStyle(all[i]).contentVisibility === 'auto') hidden.push(all[i]);
     hidden.forEach(function (e) { st.set(e, 'content-visibility', 'visible'); });
+    // Dynamic viewport units mean the screen, as large ones do, in the paint as on the screen.
+    F.units(st);
     return st;
   }
-  // The body's metrics, and the root element's scroll size; null without a body. In a
-  // quirks mode document the body's client size is the viewport's; its own is taken
-  // from its border box instead.
+  // The body's metrics, in the screen's pixels however the body is zoomed, and the root
+  // element's scroll size; null without a body. In a quirks mode document the body's
+  // client size is the viewport's; its own is taken from its border box instead.
   function measure() {
     if (w.__vemoWarm) w.__vemoWarm.stop();
     var b = d.body, r = d.documentElement;
@@ -53,7 +62,8 @@ window.__vemoPage || (window.__vemoPage = (function () {
       cw = b.offsetWidth - Math.round(parseFloat(s.borderLeftWidth) + parseFloat(s.borderRightWidth));
       ch = b.offsetHeight - Math.round(parseFloat(s.borderTopWidth) + parseFloat(s.borderBottomWidth));
     }
-    return [b.scrollWidth, b.offsetWidth, cw, b.scrollHeight, b.offsetHeight, ch,
+    var z = F.zoom(b);
+    return [b.scrollWidth * z, b.offsetWidth * z, cw * z, b.scrollHeight * z, b.offsetHeight * z, ch * z,
             r ? r.scrollWidth : 0, r ? r.scrollHeight : 0];
   }
   // Readies the page for strips of a page H rows high, or (strips false) for one paint.
@@ -64,7 +74,14 @@ window.__vemoPage || (window.__vemoPage = (function () {
     var st = show(), set = st.set;
     var rs = getComputedStyle(de);
     var m0 = parseFloat(rs.marginTop) || 0;
-    if (!strips) return m0;
+    F.fixedBackgrounds(st);
+    if (!strips) {
+      F.rightToLeft(st);
+      return m0;
+    }
+    // The root's lengths are in its own pixels, the page's in the screen's.
+    var z = F.zoom(de);
+    H /= z;
     // What makes an ancestor the containing block of fixed elements, and of absolute ones.
     function holdsFixed(s) {
       return s.transform !== 'none' || s.filter !== 'none' || s.perspective !== 'none' ||
@@ -84,6 +101,7 @@ window.__vemoPage || (window.__vemoPage = (function () {
       if (p === 'sticky' || p === '-webkit-sticky') sticky.push(e);
       else if ((p === 'fixed' || p === 'absolute') && againstPage(e, p === 'fixed')) (p === 'fixed' ? fixed : placed).push(e);
     }
+    F.rightToLeft(st);
     w.scrollTo(0, 0);
     // The box an element would have without its own transform: pinned there, it is
     // transformed once, as before.
@@ -139,7 +157,8 @@ window.__vemoPage || (window.__vemoPage = (function () {
     }
     placed.forEach(function (e, i) { pin(e, placedRects[i]); });
     fixed.forEach(function (e, i) { pin(e, fixedRects[i]); });
-    st.m0 = m0; st.B = B; st.pad = pad; st.frame = frame;
+    F.rootLayer(st, Math.max(B, H - m0));
+    st.m0 = m0; st.B = B; st.pad = pad; st.frame = frame; st.z = z;
     return m0;
   }
   // Lays out the strip from row Y to row T; replies with the document's height, which
@@ -147,6 +166,8 @@ window.__vemoPage || (window.__vemoPage = (function () {
   function strip(Y, T) {
     var st = w.__vemoStrips, de = d.documentElement;
     if (!st || st.B === undefined) return null;
+    Y /= st.z;
+    T /= st.z;
     var want = T - st.m0;
     st.set(de, 'margin-top', (st.m0 - Y) + 'px');
     if (want >= st.B) {
@@ -162,7 +183,7 @@ window.__vemoPage || (window.__vemoPage = (function () {
 })());
 )JS";
 
-std::string kit(const std::string& call) { return kKit + call; }
+std::string kit(const std::string& call) { return pageFixesKit() + (kKit + call); }
 
 }  // namespace
 

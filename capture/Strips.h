@@ -8,7 +8,9 @@
 // elements pinned where they sit in the flow, and fixed elements and elements placed
 // against the page pinned where a whole-document paint shows them. Sections that
 // render only when seen are shown from the measurement on, so that the page is
-// measured and painted at its true size. Afterwards every style is put back.
+// measured and painted at its true size, and what a whole-document paint gets wrong is
+// put right (capture/PageFixes.h). The page's size is measured in the screen's pixels,
+// however the page is zoomed. Afterwards every style is put back.
 #pragma once
 
 #include <string>

@@ -1,0 +1,34 @@
+// Pages whose picture a whole-document paint gets wrong unless it is put right, each
+// with its known truth: the picture's size and colours at chosen points. Shared by every
+// face's tests.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace support {
+
+struct Probe {
+    int x = 0, y = 0;
+    std::uint32_t colour = 0;  // 0xRRGGBB
+    int tolerance = 0;         // per channel, for gradients
+    std::string what;          // what it shows, for failures
+};
+
+struct TruePage {
+    std::string name;  // also its path on a test server: "/" + name
+    std::string html;
+    int width = 0, height = 0;
+    std::vector<Probe> probes;
+};
+
+// One page a family: viewport units, strips, zoom in and out, right to left, fixed backgrounds.
+std::vector<TruePage> truePages();
+TruePage truePage(const std::string& name);
+
+// What is wrong with a picture of `page`, read through `at(x, y)` (0xRRGGBB); empty when nothing is.
+std::string mismatch(const TruePage& page, int width, int height, const std::function<std::uint32_t(int, int)>& at);
+
+}  // namespace support
