@@ -8,6 +8,7 @@
 #include "platform/gtk/GtkControls.h"
 #include "engine/PagePainter.h"
 #include "tests/support/GuiHarness.h"
+#include "tests/support/TruePages.h"
 
 using support::Bitmap;
 using support::GuiHarness;
@@ -129,6 +130,17 @@ TEST_F(TallPageGui, FixedStickyAndViewportHighPartsComeOutAsOnAShortPage) {
     // The first rows, header and all, are those of the short page.
     for (int y = 0; y < hero + 200; y += 7)
         for (int x = 0; x < tall->width(); x += 101) ASSERT_EQ(tall->at(x, y), small->at(x, y)) << x << "," << y;
+}
+
+// The window program shares the engine: a long page with a gradient as long as it, a
+// part as high as the screen in dynamic viewport units, and blocks across every strip's join.
+TEST_F(TallPageGui, ALongPageComesOutAsItsScreenShowsItScrolledThrough) {
+    const auto page = support::truePage("long");
+    ASSERT_TRUE(app.open(writePage(pages, "long.html", page.html), 30000));
+    const auto image = photo();
+    ASSERT_TRUE(image);
+    ASSERT_TRUE(app.dialogs.warnings.empty()) << app.dialogs.warnings[0].first;
+    EXPECT_EQ(support::mismatch(page, image->width(), image->height(), [&](int x, int y) { return image->at(x, y); }), "");
 }
 
 TEST_F(TallPageGui, SmallStripsGiveTheSamePixelsAsOnePaintAndLeaveThePageAsItWas) {
