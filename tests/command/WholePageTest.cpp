@@ -26,7 +26,7 @@ TEST_F(WholePage, EachPageComesOutAsItsScreenShowsItScrolledThrough) {
 
 // The service shares the engine: one page of each family through it.
 TEST_F(WholePage, TheServiceAnswersEachFamilyWithThePageAsItIs) {
-    support::ServiceProcess service({"--jobs=1"});
+    support::ServiceProcess service({"--jobs=1", "--allow-private"});
     for (const char* name : {"dynamic-units", "long", "zoom-out", "right-to-left", "fixed-backgrounds"}) {
         const auto page = support::truePage(name);
         server.serve("/" + page.name, page.html);
