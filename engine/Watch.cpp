@@ -17,18 +17,28 @@ const char* const kHook = R"JS(
   var Custom = CustomEvent, Focus = FocusEvent, slice = Array.prototype.slice, then = Promise.prototype.then;
   var rootOf = own(Document.prototype, 'documentElement').get, bodyOf = own(Document.prototype, 'body').get;
   var timers = Object.create(null), short = 0, requests = 0, scrolls = 0, targets = [], told = 0;
+  var boxes = [], toldBoxes = 0, Elem = w.Element, isElement = function (e) { return e instanceof Elem; };
+  var noted = function (e) { for (var i = 0; i < boxes.length; ++i) if (boxes[i] === e) return true; return false; };
   var IO = w.IntersectionObserver;
   if (IO) {
-    var observe = IO.prototype.observe, rootOfIO = own(IO.prototype, 'root').get;
+    var observe = IO.prototype.observe, io = IO.prototype;
+    var rootOfIO = own(io, 'root').get, marginOf = own(io, 'rootMargin').get, thresholdsOf = own(io, 'thresholds').get;
+    // Each target with what its observer waits for: its root, its margins, its thresholds.
     IO.prototype.observe = function (t) {
-      try { if (!apply(rootOfIO, this, [])) targets[targets.length] = t; } catch (e) {}
+      try {
+        var root = apply(rootOfIO, this, []), limits = apply(thresholdsOf, this, []), all = '';
+        for (var i = 0; i < limits.length; ++i) all += (i ? ' ' : '') + limits[i];
+        targets[targets.length] = [t, isElement(root) ? root : null, apply(marginOf, this, []) + '|' + all];
+      } catch (e) {}
       return apply(observe, this, arguments);
     };
   }
   EventTarget.prototype.addEventListener = function (type) {
     var on = this == null ? w : this;  // a bare addEventListener(...) is the window's
-    if ((type === 'scroll' || type === 'wheel') &&
-        (on === w || on === d || on === apply(rootOf, d, []) || on === apply(bodyOf, d, []))) ++scrolls;
+    if (type === 'scroll' || type === 'wheel') {
+      if (on === w || on === d || on === apply(rootOf, d, []) || on === apply(bodyOf, d, [])) ++scrolls;
+      else if (isElement(on) && !noted(on)) boxes[boxes.length] = on;  // a box's own listener
+    }
     return apply(add, on, arguments);
   };
   var st = w.setTimeout, ct = w.clearTimeout;
@@ -66,7 +76,14 @@ const char* const kHook = R"JS(
     var on = false;
     try { var b = apply(bodyOf, d, []); on = !!(w.onscroll || d.onscroll || (b && b.onscroll)); } catch (e) {}
     apply(dispatch, w, [new Custom(name + ':state', { detail: short + ',' + requests + ',' + scrolls + ',' + (on ? 1 : 0) })]);
-    for (; told < targets.length; ++told) apply(dispatch, w, [new Focus(name + ':target', { relatedTarget: targets[told] })]);
+    for (; told < targets.length; ++told) {
+      var t = targets[told];
+      apply(dispatch, w, [new Custom(name + ':how', { detail: t[2] })]);
+      if (t[1]) apply(dispatch, w, [new Focus(name + ':root', { relatedTarget: t[1] })]);
+      apply(dispatch, w, [new Focus(name + ':target', { relatedTarget: t[0] })]);
+    }
+    for (; toldBoxes < boxes.length; ++toldBoxes)
+      apply(dispatch, w, [new Focus(name + ':box', { relatedTarget: boxes[toldBoxes] })]);
   }, true]);
 })
 )JS";
@@ -75,8 +92,11 @@ const char* const kHook = R"JS(
 const char* const kWatcher = R"JS(
 (function (name) {
   if (window.__vemoWatch) return;
-  const w = window.__vemoWatch = { targets: new Set(), changed: -1e9, leaving: false,
+  // targets: each element the page's observers watch, with { root, margin, thresholds }
+  // of its observer; boxes: the elements whose own scrolling the page listens to.
+  const w = window.__vemoWatch = { targets: new Map(), boxes: new Set(), changed: -1e9, leaving: false,
                                    timers: 0, requests: 0, scrolls: 0, onscroll: false };
+  let how = '', root = null;
   // What the hook in the page's world has noted, brought up to date.
   w.ask = () => { dispatchEvent(new Event(name + ':ask')); return w; };
   addEventListener(name + ':state', e => {
@@ -84,9 +104,17 @@ const char* const kWatcher = R"JS(
     const v = String(e.detail).split(',').map(Number);
     w.timers = v[0] || 0; w.requests = v[1] || 0; w.scrolls = v[2] || 0; w.onscroll = v[3] === 1;
   }, true);
+  addEventListener(name + ':how', e => { e.stopImmediatePropagation(); how = String(e.detail); root = null; }, true);
+  addEventListener(name + ':root', e => { e.stopImmediatePropagation(); root = e.relatedTarget; }, true);
   addEventListener(name + ':target', e => {
     e.stopImmediatePropagation();
-    if (e.relatedTarget) w.targets.add(e.relatedTarget);
+    const [margin, limits] = how.split('|');
+    const thresholds = (limits || '0').split(' ').map(Number).filter(isFinite);
+    if (e.relatedTarget) w.targets.set(e.relatedTarget, { root, margin: margin || '0px', thresholds });
+  }, true);
+  addEventListener(name + ':box', e => {
+    e.stopImmediatePropagation();
+    if (e.relatedTarget) w.boxes.add(e.relatedTarget);
   }, true);
   const leaving = () => { w.leaving = true; };
   addEventListener('beforeunload', leaving);

@@ -23,25 +23,48 @@ const std::string kLatePage =
     "  if (e.isIntersecting) e.target.style.background = '#00c000'; }); })"
     ".observe(document.getElementById('late'));</script></body></html>";
 
+// Whether `settled` holds in the browser's page once the warm-up has ended with the page
+// back at its top (waited for); then the photo.
+bool settledThenPhoto(GuiHarness& app, const std::string& settled) {
+    auto* view = dynamic_cast<platform::gtk::GtkBrowser&>(app.main().browser("WebBrowser1")).view();
+    const bool ok = app.waitFor([&] {
+        return engine::PagePainter(view)
+                   .evaluate("String(!window.__vemoWarm && scrollY === 0 && " + settled + ")", 2000, nullptr,
+                             engine::World::Engine)
+                   .value_or("") == "true";
+    }, 20000);
+    if (ok) app.road().photoCommand();
+    return ok;
+}
+
 TEST(WarmUpGui, PhotoHoldsWhatThePageShowsOnlyWhenScrolledTo) {
     TempDir pages;
     GuiHarness app;
     ASSERT_TRUE(app.open(writePage(pages, "late.html", kLatePage)));
     // The warm-up has woken the part the page waits to see, and put the page back at its top.
-    auto* view = dynamic_cast<platform::gtk::GtkBrowser&>(app.main().browser("WebBrowser1")).view();
-    ASSERT_TRUE(app.waitFor([&] {
-        return engine::PagePainter(view)
-                   .evaluate("String(!window.__vemoWarm && scrollY === 0 && "
-                             "getComputedStyle(document.getElementById('late')).backgroundColor === 'rgb(0, 192, 0)')",
-                             2000, nullptr, engine::World::Engine)
-                   .value_or("") == "true";
-    }, 20000));
-    app.road().photoCommand();
+    ASSERT_TRUE(settledThenPhoto(
+        app, "getComputedStyle(document.getElementById('late')).backgroundColor === 'rgb(0, 192, 0)'"));
     const auto image = app.main().pictureBox("Picture1").image();
     ASSERT_EQ(image->height(), 9300);
     EXPECT_EQ(image->at(100, 6150), 0x00c000u);
     EXPECT_EQ(image->at(100, 20), 0x000080u);  // the page is back at its top: the bar there
     EXPECT_EQ(image->at(100, 9299), 0xffffffu);
+}
+
+TEST(WarmUpGui, PhotoHoldsImagesLeftToLoadWhenNearInsideAShadowRoot) {
+    TempDir pages;
+    writePage(pages, "dot.svg", "<svg xmlns='http://www.w3.org/2000/svg' width='100' height='100'><rect width='100' "
+                                "height='100' fill='#00c000'/></svg>");
+    GuiHarness app;
+    ASSERT_TRUE(app.open(writePage(pages, "shadow.html",
+        "<!doctype html><body style='margin:0'><div id=h></div><script>let s = '';"
+        "for (let i = 0; i < 6; i++) s += \"<div style='height:1500px'><img loading=lazy width=100 height=100 "
+        "src='dot.svg'></div>\"; h.attachShadow({ mode: 'open' }).innerHTML = s;</script>")));
+    ASSERT_TRUE(settledThenPhoto(app, "Array.from(document.getElementById('h').shadowRoot.querySelectorAll('img'))"
+                                      ".every(i => i.complete && i.naturalWidth > 0)"));
+    const auto image = app.main().pictureBox("Picture1").image();
+    ASSERT_EQ(image->height(), 9000);
+    for (int i = 0; i < 6; ++i) EXPECT_EQ(image->at(50, i * 1500 + 50), 0x00c000u) << i;
 }
 
 TEST(WarmUpGui, PhotoDuringTheWarmUpStopsItAndTakesThePageFromItsTop) {
