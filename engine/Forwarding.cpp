@@ -5,7 +5,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 
 namespace engine::forwarding {
 
@@ -18,10 +20,15 @@ std::string lower(std::string s) {
 
 }  // namespace
 
-bool sendAll(int fd, const char* data, std::size_t size) {
+bool sendAll(int fd, const char* data, std::size_t size, int wake) {
     while (size > 0) {
         const ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL);
         if (n < 0 && errno == EINTR) continue;
+        // A socket that takes no more for now takes the rest once it has room.
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            if (!await(fd, POLLOUT, kStalledMs, wake)) return false;
+            continue;
+        }
         if (n <= 0) return false;
         data += n;
         size -= static_cast<std::size_t>(n);
@@ -45,26 +52,80 @@ bool await(int fd, short events, int ms, int wake) {
 }
 
 int connectTo(const std::vector<sockaddr_storage>& addresses, int ms, int wake, int& code) {
-    for (const auto& a : addresses) {
-        const int fd = ::socket(a.ss_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-        if (fd < 0) {
-            code = errno;
-            continue;
-        }
-        const socklen_t len = a.ss_family == AF_INET ? sizeof(sockaddr_in) : sizeof(sockaddr_in6);
-        int failed = ::connect(fd, reinterpret_cast<const sockaddr*>(&a), len) == 0 ? 0 : errno;
-        if (failed == EINPROGRESS) {
-            if (!await(fd, POLLOUT, ms, wake)) {
-                failed = ETIMEDOUT;
-            } else {
-                socklen_t l = sizeof failed;
-                ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &failed, &l);
+    // The families taken in turn (the resolver's first, then the other), each attempt
+    // started 250 ms after the one before unless that one fails sooner; the first that
+    // answers is taken. A dead route of one family costs a quarter of a second.
+    std::vector<const sockaddr_storage*> order, other;
+    for (const auto& a : addresses) (a.ss_family == addresses.front().ss_family ? order : other).push_back(&a);
+    for (std::size_t i = 0; i < other.size(); ++i)
+        order.insert(order.begin() + static_cast<long>(std::min(order.size(), 2 * i + 1)), other[i]);
+    struct Attempt {
+        int fd;
+        std::chrono::steady_clock::time_point until;
+    };
+    std::vector<Attempt> pending;
+    auto closeAll = [&] {
+        for (const auto& p : pending) ::close(p.fd);
+    };
+    std::size_t next = 0;
+    auto started = std::chrono::steady_clock::now() - std::chrono::hours(1);
+    while (true) {
+        const auto now = std::chrono::steady_clock::now();
+        if (next < order.size() && (pending.empty() || now - started >= std::chrono::milliseconds(kNextAttemptMs))) {
+            const auto& a = *order[next++];
+            started = now;
+            const int fd = ::socket(a.ss_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+            if (fd < 0) {
+                code = errno;
+                continue;
             }
+            const socklen_t len = a.ss_family == AF_INET ? sizeof(sockaddr_in) : sizeof(sockaddr_in6);
+            const int failed = ::connect(fd, reinterpret_cast<const sockaddr*>(&a), len) == 0 ? 0 : errno;
+            if (failed == 0) {
+                closeAll();
+                return fd;
+            }
+            if (failed != EINPROGRESS) {
+                code = failed;
+                ::close(fd);
+                continue;
+            }
+            pending.push_back({fd, now + std::chrono::milliseconds(ms)});
         }
-        if (failed == 0) return fd;
-        code = failed;
-        ::close(fd);
+        if (pending.empty()) return -1;
+        // Until an attempt answers, the next is due, or the first still waiting gives up.
+        auto due = pending.front().until;
+        for (const auto& p : pending) due = std::min(due, p.until);
+        if (next < order.size()) due = std::min(due, started + std::chrono::milliseconds(kNextAttemptMs));
+        std::vector<pollfd> p;
+        for (const auto& attempt : pending) p.push_back({attempt.fd, POLLOUT, 0});
+        p.push_back({wake, POLLIN, 0});
+        const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(due - now).count();
+        const int n = ::poll(p.data(), p.size(), static_cast<int>(std::max<long>(0, wait)));
+        if (n < 0 && errno != EINTR) break;
+        if (p.back().revents) break;  // the proxy stops
+        const auto later = std::chrono::steady_clock::now();
+        for (std::size_t i = pending.size(); i-- > 0;) {
+            int failed = ETIMEDOUT;
+            if (p[i].revents) {
+                socklen_t l = sizeof failed;
+                ::getsockopt(pending[i].fd, SOL_SOCKET, SO_ERROR, &failed, &l);
+            } else if (later < pending[i].until) {
+                continue;
+            }
+            if (failed == 0) {
+                const int fd = pending[i].fd;
+                pending.erase(pending.begin() + static_cast<long>(i));
+                closeAll();
+                return fd;
+            }
+            code = failed;
+            ::close(pending[i].fd);
+            pending.erase(pending.begin() + static_cast<long>(i));
+            started -= std::chrono::hours(1);  // a failure starts the next at once
+        }
     }
+    closeAll();
     return -1;
 }
 
@@ -77,6 +138,10 @@ void relay(int a, int b, int wake) {
         std::size_t size = 0, sent = 0;
         bool ended = false;
     } ways[2] = {{a, b, std::vector<char>(64 * 1024)}, {b, a, std::vector<char>(64 * 1024)}};
+    // A connection nothing passes through for a while ends, and so does one whose
+    // client has said all it will and whose destination does not end it soon after.
+    using Clock = std::chrono::steady_clock;
+    auto until = Clock::now() + std::chrono::milliseconds(kIdleMs);
     while (!(ways[0].ended && ways[1].ended)) {
         pollfd p[5];
         int n = 0;
@@ -93,11 +158,15 @@ void relay(int a, int b, int wake) {
             }
         }
         p[n] = {wake, POLLIN, 0};
-        if (::poll(p, static_cast<nfds_t>(n + 1), -1) < 0) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
+        if (left <= 0) return;
+        const int ready = ::poll(p, static_cast<nfds_t>(n + 1), static_cast<int>(left));
+        if (ready < 0) {
             if (errno == EINTR) continue;
             return;
         }
-        if (p[n].revents) return;
+        if (ready == 0 || p[n].revents) return;
+        if (!ways[0].ended) until = Clock::now() + std::chrono::milliseconds(kIdleMs);
         for (int i = 0; i < n; ++i) {
             if (!p[i].revents) continue;
             auto& way = ways[index[i] / 2];
@@ -110,6 +179,7 @@ void relay(int a, int b, int wake) {
                     if (way.from == b) return;
                     way.ended = true;
                     ::shutdown(way.to, SHUT_WR);
+                    until = Clock::now() + std::chrono::milliseconds(kHalfClosedMs);
                     continue;
                 }
                 way.size = static_cast<std::size_t>(got);

@@ -118,11 +118,6 @@ int main(int argc, char** argv) {
         display.reset();
         return status;
     }
-    if (!gtk_init_check(nullptr, nullptr)) {
-        std::cerr << shot::tr("vemo-shot: the display cannot be opened") << "\n";
-        return shot::kExitLoadFailed;
-    }
-
     static std::atomic<bool> interrupted{false};
     for (int sig : {SIGINT, SIGTERM, SIGHUP})
         g_unix_signal_add(sig, [](gpointer) -> gboolean {
@@ -131,8 +126,16 @@ int main(int argc, char** argv) {
         }, nullptr);
 
     std::unique_ptr<engine::ShotEngine> shooter;
+    // The display is opened for an engine of this process alone: a batch of workers, or
+    // one sent to a service, needs none here.
     auto local = [&]() -> engine::IShotEngine& {
-        if (!shooter) shooter = std::make_unique<engine::ShotEngine>(interrupted);
+        if (!shooter) {
+            if (!gtk_init_check(nullptr, nullptr)) {
+                std::cerr << shot::tr("vemo-shot: the display cannot be opened") << std::endl;
+                std::_Exit(shot::kExitLoadFailed);
+            }
+            shooter = std::make_unique<engine::ShotEngine>(interrupted);
+        }
         return *shooter;
     };
     int status = shot::kExitOk;

@@ -121,7 +121,8 @@ void Answers::answer(Held& h, const shot::WorkerAnswer& a) {
     GMappedFile* mapped = a.report.file.empty() ? nullptr : g_mapped_file_new(a.report.file.c_str(), FALSE, nullptr);
     if (!a.report.file.empty()) g_unlink(a.report.file.c_str());  // the mapping keeps it while it is sent
     if (!h.gone) {
-        const auto http = httpFor(a.status);
+        const auto http = httpFor(a);
+        const char* status = shot::statusName(a.report.status);
         auto* headers = soup_server_message_get_response_headers(h.msg);
         // The page's report, as a batch's report line says it, with the picture or the
         // error alike: its long texts cut to fit the proxies in front.
@@ -130,7 +131,7 @@ void Answers::answer(Held& h, const shot::WorkerAnswer& a) {
             soup_message_headers_replace(headers, "Vemo-Page-Width", std::to_string(a.report.width).c_str());
             soup_message_headers_replace(headers, "Vemo-Page-Height", std::to_string(a.report.height).c_str());
             soup_message_headers_replace(headers, "Vemo-Milliseconds", std::to_string(a.report.milliseconds).c_str());
-            soup_message_headers_replace(headers, "Vemo-Status", a.status.c_str());
+            soup_message_headers_replace(headers, "Vemo-Status", status);
             if (!a.report.message.empty())
                 soup_message_headers_replace(headers, "Vemo-Message", messageHeader(a.report.message).c_str());
             GBytes* bytes = g_mapped_file_get_bytes(mapped);
@@ -140,7 +141,7 @@ void Answers::answer(Held& h, const shot::WorkerAnswer& a) {
             soup_message_body_append_bytes(soup_server_message_get_response_body(h.msg), bytes);
             g_bytes_unref(bytes);
             const double seconds = (g_get_monotonic_time() - h.began) / 1e6;
-            metrics_.answered(a.status, seconds, size);
+            metrics_.answered(status, seconds, size);
             log(h.msg, 200, size, seconds, h.host.c_str());
         } else {
             // Never an empty or half-written picture: an error with its reason.

@@ -6,11 +6,13 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <set>
 #include <thread>
 
 #include "capture/AtomicFile.h"
 #include "service/Request.h"
 #include "shot/Index.h"
+#include "shot/Loop.h"
 #include "shot/Messages.h"
 #include "shot/RequestJson.h"
 
@@ -52,6 +54,8 @@ namespace {
 
 constexpr int kConnectionTries = 5;
 
+struct Asking;
+
 struct Client {
     const shot::Options& o;
     shot::Ledger& ledger;
@@ -60,6 +64,7 @@ struct Client {
     std::string token;
     std::size_t running = 0;
     GCancellable* cancel = g_cancellable_new();  // cancelled when the batch is interrupted
+    std::set<Asking*> waiting{};  // to be asked again later
 };
 
 struct Asking {
@@ -67,6 +72,7 @@ struct Asking {
     std::size_t page;
     int failedConnections = 0;
     gint64 since = g_get_monotonic_time();  // first asked
+    guint timer = 0;                        // while it waits to be asked again
 };
 
 // The time a page took, for what the service did not time itself (an interruption, a
@@ -91,10 +97,15 @@ void answered(GObject* source, GAsyncResult* result, gpointer data) {
     GBytes* body = soup_session_send_and_read_finish(SOUP_SESSION(source), result, &e);
     const auto& page = c.ledger.pages()[a->page];
     auto later = [&](guint ms) {
-        g_timeout_add_full(G_PRIORITY_DEFAULT, ms, [](gpointer d) -> gboolean {
-            ask(std::unique_ptr<Asking>(static_cast<Asking*>(d)));
+        Asking* waiting = a.release();
+        c.waiting.insert(waiting);
+        waiting->timer = g_timeout_add_full(G_PRIORITY_DEFAULT, ms, [](gpointer d) -> gboolean {
+            auto* waited = static_cast<Asking*>(d);
+            waited->timer = 0;
+            waited->client->waiting.erase(waited);
+            ask(std::unique_ptr<Asking>(waited));
             return G_SOURCE_REMOVE;
-        }, a.release(), nullptr);
+        }, waiting, nullptr);
     };
     shot::PageReport report;
     if (!body && g_error_matches(e, G_IO_ERROR, G_IO_ERROR_CANCELLED)) {
@@ -115,11 +126,14 @@ void answered(GObject* source, GAsyncResult* result, gpointer data) {
         auto* headers = soup_message_get_response_headers(msg);
         gsize size = 0;
         const auto* bytes = static_cast<const char*>(g_bytes_get_data(body, &size));
-        if (status == 503 && !c.interrupted) {
+        // Turned away, a page is asked again after the Retry-After, for as long as its
+        // time limit; then it fails with the service's reason.
+        const long left = c.o.timeoutS * 1000L - millisecondsSince(*a);
+        if (status == 503 && !c.interrupted && left > 0) {
             const char* retry = soup_message_headers_get_one(headers, "Retry-After");
-            const int seconds = retry ? std::max(1, std::min(60, std::atoi(retry))) : 1;
+            const long seconds = retry ? std::max(1, std::min(60, std::atoi(retry))) : 1;
             g_bytes_unref(body);
-            later(static_cast<guint>(seconds * 1000));
+            later(static_cast<guint>(std::min(seconds * 1000, left)));
             return;
         }
         // What the service says of the page, with its picture or its error alike.
@@ -150,6 +164,9 @@ void answered(GObject* source, GAsyncResult* result, gpointer data) {
             if (auto r = whole ? shot::reportFromJson(whole) : std::nullopt) report = *r;
             else if (!said) report = answered;
             report.file.clear();
+            if (status == 503 && !c.interrupted)
+                report.message = format(tr("the service turned the page away for %ld s: %s"),
+                                        millisecondsSince(*a) / 1000, report.message.c_str());
             if (node) json_node_unref(node);
         }
         g_bytes_unref(body);
@@ -203,15 +220,21 @@ std::function<void(shot::Ledger&)> batchThroughService(const shot::Options& o, c
                 ask(std::make_unique<Asking>(Asking{&c, i, 0}));
             }
         };
-        start();
-        const guint wake = g_timeout_add(50, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
-        while (c.running > 0) {
-            g_main_context_iteration(nullptr, TRUE);
-            // Interrupted, the pages under way stop at once, as local ones do.
-            if (interrupted) g_cancellable_cancel(c.cancel);
+        // Interrupted, the pages under way stop at once, as local ones do, and those
+        // waiting to be asked again are not waited for.
+        shot::turnLoopUntil([&] {
+            if (interrupted && !g_cancellable_is_cancelled(c.cancel)) {
+                g_cancellable_cancel(c.cancel);
+                const auto waiting = std::move(c.waiting);
+                c.waiting.clear();
+                for (Asking* w : waiting) {
+                    g_source_remove(w->timer);
+                    ask(std::unique_ptr<Asking>(w));
+                }
+            }
             start();
-        }
-        g_source_remove(wake);
+            return c.running == 0;
+        });
         g_object_unref(c.cancel);
         g_object_unref(c.session);
     };

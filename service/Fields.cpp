@@ -14,16 +14,26 @@ namespace service {
 using shot::format;
 using shot::tr;
 
-Http httpFor(const std::string& status) {
-    static const std::map<std::string, Http> kStatuses = {
-        {"ok", {200, "ok"}},                   {"incomplete", {200, "incomplete"}},
-        {"bad-request", {400, "bad-request"}}, {"load-failed", {422, "load-failed"}},
-        {"timed-out", {504, "timed-out"}},     {"too-large", {413, "too-large"}},
-        {"write-failed", {500, "internal"}},   {"no-element", {422, "no-element"}},
-        {"script-failed", {422, "script-failed"}}, {"interrupted", {503, "unavailable"}},
-        {"unavailable", {503, "unavailable"}}, {"internal", {500, "internal"}}};
-    const auto it = kStatuses.find(status);
-    return it == kStatuses.end() ? Http{500, "internal"} : it->second;
+Http httpFor(const shot::WorkerAnswer& a) {
+    using shot::Status;
+    switch (a.end) {
+        case shot::TaskEnd::Unavailable: return {503, "unavailable"};
+        case shot::TaskEnd::EngineLost: return {500, "internal"};
+        case shot::TaskEnd::Page: break;
+    }
+    switch (a.report.status) {
+        case Status::Ok: return {200, "ok"};
+        case Status::Incomplete: return {200, "incomplete"};
+        case Status::BadRequest: return {400, "bad-request"};
+        case Status::LoadFailed: return {422, "load-failed"};
+        case Status::NoElement: return {422, "no-element"};
+        case Status::ScriptFailed: return {422, "script-failed"};
+        case Status::TimedOut: return {504, "timed-out"};
+        case Status::TooLarge: return {413, "too-large"};
+        case Status::WriteFailed: return {500, "internal"};
+        case Status::Interrupted: return {503, "unavailable"};  // the service stopping, or an engine told to
+    }
+    return {500, "internal"};
 }
 
 std::string errorBody(const std::string& status, const std::string& message, const shot::PageReport* report) {

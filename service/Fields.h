@@ -8,6 +8,7 @@
 
 #include "service/Request.h"
 #include "shot/Report.h"
+#include "shot/Worker.h"
 
 namespace service {
 
@@ -16,8 +17,8 @@ struct Http {
     const char* name;  // the status word of the JSON answer
 };
 
-// The command's outcomes (as the report names them) as HTTP statuses.
-Http httpFor(const std::string& status);
+// How a task ended as an HTTP status.
+Http httpFor(const shot::WorkerAnswer&);
 // An error's JSON body: {"status": ..., "message": ...}, and {"report": ...} when the
 // page's report is given.
 std::string errorBody(const std::string& status, const std::string& message, const shot::PageReport* report = nullptr);

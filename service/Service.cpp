@@ -99,7 +99,7 @@ public:
     void drain() {
         if (draining_) return;
         draining_ = true;
-        pool_->failQueued("interrupted", tr("the service is shutting down"));
+        pool_->drain(tr("the service is shutting down"));
     }
     void end() {
         listener_->close();
@@ -178,7 +178,7 @@ private:
                 return self->answers_->release(msg, 503, "busy", tr("every engine is busy and the queue is full"));
             case shot::EnginePool::Submitted::Unavailable:
                 soup_message_headers_replace(headers, "Retry-After", "5");
-                return self->answers_->release(msg, 503, "unavailable", tr("no engine could be started"));
+                return self->answers_->release(msg, 503, "unavailable", self->pool_->unavailable(job->task.request.scale));
         }
     }
 

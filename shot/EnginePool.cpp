@@ -4,15 +4,19 @@
 #include <csignal>
 
 #include "shot/EnginePoolState.h"
+#include "shot/Loop.h"
+#include "shot/Messages.h"
 
 namespace shot {
 
 using pool::failure;
 using pool::kGraceS;
 
-EnginePool::EnginePool(std::vector<std::string> command, int enginesPerScale, std::function<void(Replaced)> replaced)
-    : command_(std::move(command)), engines_(std::max(1, enginesPerScale)), replaced_(std::move(replaced)) {
-    group(1);
+EnginePool::EnginePool(std::vector<std::string> command, int enginesPerScale, std::function<void(Replaced)> replaced,
+                       int firstScale)
+    : command_(std::move(command)), engines_(std::max(1, enginesPerScale)), firstScale_(firstScale),
+      replaced_(std::move(replaced)) {
+    group(firstScale_);
 }
 
 EnginePool::~EnginePool() {
@@ -39,9 +43,15 @@ EnginePool::Group& EnginePool::group(int scale) {
 
 
 bool EnginePool::ready() const {
-    const auto it = groups_.find(1);
+    const auto it = groups_.find(firstScale_);
     return !stopping_ && it != groups_.end() &&
            std::any_of(it->second->workers.begin(), it->second->workers.end(), [](const auto& w) { return w->ready; });
+}
+
+std::string EnginePool::unavailable(int scale) const {
+    const auto it = groups_.find(scale);
+    const std::string why = it == groups_.end() ? std::string() : it->second->why;
+    return why.empty() ? tr("no engine could be started") : format(tr("no engine could be started: %s"), why.c_str());
 }
 
 std::size_t EnginePool::queued() const {
@@ -66,7 +76,7 @@ std::size_t EnginePool::alive() const {
 
 EnginePool::Submitted EnginePool::submit(std::shared_ptr<EngineJob> job, std::size_t limit) {
     Group& g = group(job->task.request.scale);
-    if (g.unavailable()) return Submitted::Unavailable;
+    if (g.unavailable() || draining_) return Submitted::Unavailable;
     const bool idle = std::any_of(g.workers.begin(), g.workers.end(), [](const auto& w) { return w->ready && !w->job; });
     if (!idle && g.queue.size() >= limit) return Submitted::Full;
     job->task.id = nextId_++;
@@ -80,7 +90,7 @@ void EnginePool::cancel(const std::shared_ptr<EngineJob>& job) {
         const auto at = std::find(g->queue.begin(), g->queue.end(), job);
         if (at != g->queue.end()) {
             g->queue.erase(at);
-            job->done(failure(job->task.id, "interrupted", "cancelled"));
+            job->done(failure(job->task.id, TaskEnd::Page, Status::Interrupted, tr("cancelled")));
             return;
         }
         for (auto& w : g->workers)
@@ -92,11 +102,11 @@ void EnginePool::cancel(const std::shared_ptr<EngineJob>& job) {
     }
 }
 
-void EnginePool::failQueued(const std::string& status, const std::string& message) {
+void EnginePool::failQueued(Status status, const std::string& message) {
     for (auto& [scale, g] : groups_) {
         auto queue = std::move(g->queue);
         g->queue.clear();
-        for (auto& job : queue) job->done(failure(job->task.id, status.c_str(), message));
+        for (auto& job : queue) job->done(failure(job->task.id, TaskEnd::Page, status, message));
     }
 }
 
@@ -104,7 +114,8 @@ void EnginePool::dispatch(Group& g) {
     if (g.unavailable()) {
         auto queue = std::move(g.queue);
         g.queue.clear();
-        for (auto& job : queue) job->done(failure(job->task.id, "unavailable", "no engine could be started"));
+        const std::string why = unavailable(g.scale);
+        for (auto& job : queue) job->done(failure(job->task.id, TaskEnd::Unavailable, Status::LoadFailed, why));
         return;
     }
     for (auto& w : g.workers) {
@@ -155,9 +166,19 @@ void EnginePool::finish(Worker& w, WorkerAnswer answer) {
 }
 
 
+void EnginePool::drain(const std::string& message) {
+    draining_ = true;
+    failQueued(Status::Interrupted, message);
+    for (auto& [scale, g] : groups_)
+        for (auto& w : g->workers) {
+            if (w->retry) g_source_remove(w->retry);
+            w->retry = 0;
+        }
+}
+
 void EnginePool::interrupt() {
     interrupted_ = true;
-    failQueued("interrupted", "interrupted");
+    failQueued(Status::Interrupted, tr("interrupted"));
     for (auto& [scale, g] : groups_)
         for (auto& w : g->workers) {
             if (w->retry) g_source_remove(w->retry);
@@ -182,10 +203,7 @@ void EnginePool::stop(int ms) {
         return false;
     };
     // Each worker ends when its input does; its end is heard from the main loop.
-    const gint64 until = g_get_monotonic_time() + static_cast<gint64>(ms) * 1000;
-    const guint wake = g_timeout_add(20, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
-    while (running() && g_get_monotonic_time() < until) g_main_context_iteration(nullptr, TRUE);
-    g_source_remove(wake);
+    turnLoopUntil([&] { return !running(); }, ms);
     for (auto& [scale, g] : groups_)
         for (auto& w : g->workers) {
             if (!w->process) continue;

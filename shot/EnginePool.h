@@ -32,8 +32,10 @@ public:
         ClientLeft,  // it was stopped because its task's asker left
     };
     // `command`: a worker's command line, to which "--scale=N" is added; `replaced` is
-    // told of each worker replaced, and why.
-    EnginePool(std::vector<std::string> command, int enginesPerScale, std::function<void(Replaced)> replaced = {});
+    // told of each worker replaced, and why. The engines of `firstScale` are started at
+    // once; those of other scales when first asked for.
+    EnginePool(std::vector<std::string> command, int enginesPerScale, std::function<void(Replaced)> replaced = {},
+               int firstScale = 1);
     ~EnginePool();
     EnginePool(const EnginePool&) = delete;
     EnginePool& operator=(const EnginePool&) = delete;
@@ -44,8 +46,9 @@ public:
     Submitted submit(std::shared_ptr<EngineJob>, std::size_t limit);
     // Its asker left: it leaves the queue, or its engine is stopped (and replaced).
     void cancel(const std::shared_ptr<EngineJob>&);
-    // Answers every job still waiting with `status` and `message`, at once.
-    void failQueued(const std::string& status, const std::string& message);
+    // Takes no more jobs: those waiting are answered "interrupted" with `message`; those
+    // under way are finished, and no engine is started again.
+    void drain(const std::string& message);
     // Ends every worker: their input is closed, and those still there after `ms` are killed.
     void stop(int ms);
     // Asks every worker to end at once (SIGTERM): a busy one stops its page, writes
@@ -54,6 +57,9 @@ public:
     void interrupt();
 
     bool ready() const;  // an engine of the first scale is up
+    // Why no engine of `scale` could be started, in the user's words (as Unavailable
+    // jobs are answered).
+    std::string unavailable(int scale) const;
     std::size_t queued() const;
     std::size_t busy() const;
     std::size_t alive() const;
@@ -62,6 +68,8 @@ public:
     struct Group;
 
 private:
+    // Answers every job still waiting with `status` and `message`, at once.
+    void failQueued(Status status, const std::string& message);
     Group& group(int scale);
     void spawn(Worker&);
     void dispatch(Group&);
@@ -72,12 +80,13 @@ private:
     static void exited(GObject*, GAsyncResult*, gpointer);
 
     std::vector<std::string> command_;
-    int engines_;
+    int engines_, firstScale_;
     std::function<void(Replaced)> replaced_;
     std::map<int, std::unique_ptr<Group>> groups_;
     unsigned long nextId_ = 1;
     bool stopping_ = false;
     bool interrupted_ = false;
+    bool draining_ = false;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 

@@ -26,6 +26,7 @@ struct EnginePool::Worker {
     bool eof = false, reaped = false;
     bool retiring = false;  // it said its last answer: it ends by itself, and is replaced
     guint drain = 0;
+    std::string how;  // how its last process ended, or why it could not be started
 };
 
 struct EnginePool::Group {
@@ -33,6 +34,7 @@ struct EnginePool::Group {
     std::vector<std::unique_ptr<Worker>> workers;
     std::deque<std::shared_ptr<EngineJob>> queue;
     int failures = 0;  // starts that failed in a row
+    std::string why;   // how the last of them failed
     bool unavailable() const {
         return failures > 0 && std::none_of(workers.begin(), workers.end(), [](const auto& w) { return w->ready; });
     }
@@ -47,11 +49,11 @@ struct Call {
     std::shared_ptr<bool> alive;
 };
 
-inline WorkerAnswer failure(unsigned long id, const char* status, const std::string& message) {
+inline WorkerAnswer failure(unsigned long id, TaskEnd end, Status status, const std::string& message) {
     WorkerAnswer a;
     a.id = id;
-    a.status = status;
-    a.report.status = statusForName(status).value_or(Status::LoadFailed);
+    a.end = end;
+    a.report.status = status;
     a.report.message = message;
     return a;
 }

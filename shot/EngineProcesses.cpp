@@ -1,9 +1,12 @@
 // The lives of the pool's worker processes: started, heard (their word that they are
 // up, their answers, and what else they say), and ended, replaced or tried again later.
+#include <unistd.h>
+
 #include <cstdio>
 #include <memory>
 
 #include "shot/EnginePoolState.h"
+#include "shot/Messages.h"
 
 namespace shot {
 
@@ -26,19 +29,25 @@ std::string printable(const std::string& text, std::size_t longest) {
 
 void EnginePool::spawn(Worker& w) {
     w.retry = 0;
-    if (stopping_ || interrupted_) return;
+    if (stopping_ || interrupted_ || draining_) return;
     std::vector<std::string> args = command_;
     args.push_back("--scale=" + std::to_string(w.group->scale));
     std::vector<const gchar*> argv;
     for (const auto& a : args) argv.push_back(a.c_str());
     argv.push_back(nullptr);
     GError* error = nullptr;
-    w.process = g_subprocess_newv(argv.data(), static_cast<GSubprocessFlags>(G_SUBPROCESS_FLAGS_STDIN_PIPE |
-                                                                             G_SUBPROCESS_FLAGS_STDOUT_PIPE), &error);
+    GSubprocessLauncher* launcher = g_subprocess_launcher_new(
+        static_cast<GSubprocessFlags>(G_SUBPROCESS_FLAGS_STDIN_PIPE | G_SUBPROCESS_FLAGS_STDOUT_PIPE));
+    // A process group of its own: the Ctrl+C of a terminal reaches this program alone,
+    // which says what its engines do (a service finishes the pages under way).
+    g_subprocess_launcher_set_child_setup(launcher, [](gpointer) { ::setpgid(0, 0); }, nullptr, nullptr);
+    w.process = g_subprocess_launcher_spawnv(launcher, argv.data(), &error);
+    g_object_unref(launcher);
     ++w.generation;
     w.ready = w.eof = w.reaped = false;
     if (!w.process) {
         g_printerr("vemo-shot: an engine could not start: %s\n", error->message);
+        w.how = error->message;
         g_error_free(error);
         ended(w);
         return;
@@ -88,10 +97,15 @@ void EnginePool::lineRead(GObject* source, GAsyncResult* result, gpointer data) 
 
 void EnginePool::exited(GObject* source, GAsyncResult* result, gpointer data) {
     std::unique_ptr<Call> call(static_cast<Call*>(data));
-    g_subprocess_wait_finish(G_SUBPROCESS(source), result, nullptr);
+    auto* process = G_SUBPROCESS(source);
+    const bool waited = g_subprocess_wait_finish(process, result, nullptr);
     if (!*call->alive || call->worker->generation != call->generation) return;
     Worker& w = *call->worker;
     w.reaped = true;
+    if (waited && g_subprocess_get_if_exited(process))
+        w.how = format(tr("its process ended with exit status %d"), g_subprocess_get_exit_status(process));
+    else if (waited && g_subprocess_get_if_signaled(process))
+        w.how = format(tr("its process was ended by signal %d"), g_subprocess_get_term_sig(process));
     if (w.eof) return w.pool->ended(w);
     // A process of its own that holds the channel open keeps it from closing: not for long.
     struct Late {
@@ -117,16 +131,19 @@ void EnginePool::ended(Worker& w) {
     g_clear_object(&w.process);
     w.in = nullptr;
     if (stopping_ || interrupted_) {
-        if (w.job) finish(w, failure(0, "interrupted", "the engines are stopping"));
+        if (w.job) finish(w, failure(0, TaskEnd::Page, Status::Interrupted, tr("the engines are stopping")));
         return;
     }
     Group& g = *w.group;
-    if (wasReady) {
+    if (draining_) {
+        // Its engine is not replaced: the pool only finishes what it has under way.
+    } else if (wasReady) {
         if (replaced_) replaced_(why);
         spawn(w);
     } else {
         // It could not start: tried again later and later, up to half a minute apart.
         ++g.failures;
+        g.why = w.how;
         const guint ms = static_cast<guint>(std::min(30000, 250 << std::min(g.failures, 7)));
         w.retry = g_timeout_add_full(G_PRIORITY_DEFAULT, ms, [](gpointer d) -> gboolean {
             auto* worker = static_cast<Worker*>(d);
@@ -135,9 +152,10 @@ void EnginePool::ended(Worker& w) {
         }, &w, nullptr);
     }
     if (w.job) {
-        finish(w, w.overdue     ? failure(0, "timed-out", "the page did not answer in time")
-                  : w.cancelled ? failure(0, "interrupted", "cancelled")
-                                : failure(0, "internal", "the engine ended unexpectedly"));
+        finish(w, w.overdue     ? failure(0, TaskEnd::Page, Status::TimedOut, tr("the page did not answer in time"))
+                  : w.cancelled ? failure(0, TaskEnd::Page, Status::Interrupted, tr("cancelled"))
+                                : failure(0, TaskEnd::EngineLost, Status::LoadFailed,
+                                          format(tr("the engine ended unexpectedly: %s"), w.how.c_str())));
     } else {
         dispatch(g);
     }

@@ -1,17 +1,17 @@
 #include "shot/Parallel.h"
 
-#include <glib.h>
-
 #include <memory>
 
 #include "shot/EnginePool.h"
+#include "shot/Loop.h"
 #include "shot/Run.h"
 
 namespace shot {
 
 void photographWithWorkers(const Options& o, Ledger& ledger, const std::vector<std::string>& workerCommand, int engines,
                            const std::atomic<bool>& interrupted) {
-    EnginePool pool(workerCommand, engines);
+    // Every page of a batch has the batch's scale: no engine of another is started.
+    EnginePool pool(workerCommand, engines, {}, o.scale);
     std::size_t next = 0, running = 0;
     auto start = [&] {
         while (!interrupted && running < static_cast<std::size_t>(engines) && next < ledger.pages().size()) {
@@ -30,24 +30,30 @@ void photographWithWorkers(const Options& o, Ledger& ledger, const std::vector<s
                 ledger.finish(i, std::move(report));
             };
             ledger.begin(i);
-            ++running;
-            pool.submit(job, ledger.pages().size());
+            // Every page waits its turn in the pool's queue: it is never full. A page no
+            // engine can be started for fails with the reason.
+            if (pool.submit(job, ledger.pages().size()) == EnginePool::Submitted::Queued) {
+                ++running;
+            } else {
+                PageReport report;
+                report.address = page.address;
+                report.status = Status::LoadFailed;
+                report.message = pool.unavailable(o.scale);
+                ledger.finish(i, std::move(report));
+            }
         }
     };
-    start();
-    // Answers come on the main loop; each makes room for the next page.
-    const guint wake = g_timeout_add(50, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
-    // Interrupted, the pages under way stop at once, as one engine's page does.
+    // Answers come on the main loop; each makes room for the next page. Interrupted,
+    // the pages under way stop at once, as one engine's page does.
     bool told = false;
-    while (running > 0) {
-        g_main_context_iteration(nullptr, TRUE);
+    turnLoopUntil([&] {
         if (interrupted && !told) {
             told = true;
             pool.interrupt();
         }
         start();
-    }
-    g_source_remove(wake);
+        return running == 0;
+    });
     pool.stop(3000);
 }
 

@@ -89,7 +89,7 @@ std::string answerLine(const WorkerAnswer& a) {
     json_builder_set_member_name(b, "id");
     json_builder_add_int_value(b, static_cast<gint64>(a.id));
     json_builder_set_member_name(b, "status");
-    json_builder_add_string_value(b, a.status.c_str());
+    json_builder_add_string_value(b, statusName(a.report.status));
     json_builder_set_member_name(b, "report");
     json_builder_add_value(b, reportToJson(a.report));
     json_builder_set_member_name(b, "last");
@@ -104,14 +104,16 @@ std::optional<WorkerAnswer> parseAnswer(const std::string& line) {
     if (!o || !json_object_has_member(o, "id") || !json_object_has_member(o, "status")) return std::nullopt;
     WorkerAnswer a;
     a.id = static_cast<unsigned long>(json_object_get_int_member(o, "id"));
-    a.status = text(o, "status");
-    if (a.status.empty()) return std::nullopt;
+    // A page's status the pool does not know is no answer.
+    const auto status = statusForName(text(o, "status"));
+    if (!status) return std::nullopt;
     a.last = json_object_get_boolean_member_with_default(o, "last", FALSE);
     if (json_object_has_member(o, "report")) {
         const auto report = reportFromJson(json_object_get_member(o, "report"));
         if (!report) return std::nullopt;
         a.report = *report;
     }
+    a.report.status = *status;
     return a;
 }
 
@@ -154,7 +156,6 @@ void serveAsWorker(engine::IShotEngine& engine, int channel, const std::atomic<b
         a.report.status = shot.status;
         a.report.message = shot.message;
         if (written(shot.status)) a.report.file = task->path;
-        a.status = statusName(shot.status);
         a.report.milliseconds = static_cast<long>(
             std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - began).count());
         // The engine keeps a login it gave for as long as it lives, and would give it

@@ -25,12 +25,17 @@ struct WorkerTask {
     bool fresh = true;
 };
 
+// How a task ended, as the pool tells it.
+enum class TaskEnd {
+    Page,         // as its report's status says: the engine's word, or the pool's for a
+                  // page it stopped (past its time limit, or cancelled)
+    Unavailable,  // no engine could be started for it
+    EngineLost,   // its engine ended before it answered
+};
+
 struct WorkerAnswer {
     unsigned long id = 0;
-    // What became of the task: a page's status as the report says it, or the pool's
-    // own word for a task no engine answered ("unavailable", "internal", "timed-out",
-    // "interrupted").
-    std::string status;
+    TaskEnd end = TaskEnd::Page;
     PageReport report;  // the page's, as a batch's report says it (its file: the picture written)
     bool last = false;  // the worker ends after this answer, and takes no more tasks
 };

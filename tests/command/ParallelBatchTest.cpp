@@ -128,12 +128,20 @@ TEST_F(ParallelBatch, InterruptedEveryKindOfBatchStopsThePagesUnderWayAtOnce) {
     for (const auto& [face, how] : faces) {
         const std::string out = dir.path("held-" + how.substr(2, 6));
         const auto asked = pages.requested().size();
-        const pid_t pid = support::startCommand({VEMO_SHOT, "--wait=110000", "--timeout=120", how, "--list", dir.path("held"),
-                                                 "--out-dir", out, "--report", out + ".jsonl"},
-                                                {}, dir.path("err.txt"));
+        const std::string tag = support::uniqueTag();
+        // Pictures at scale 2: a batch of several engines starts engines of that scale alone.
+        const pid_t pid = support::startCommand({VEMO_SHOT, "--wait=110000", "--timeout=120", "--scale=2", how, "--list",
+                                                 dir.path("held"), "--out-dir", out, "--report", out + ".jsonl"},
+                                                {"VEMO_TEST_TAG=" + tag}, dir.path("err.txt"));
         // Under way: its engines have asked for the pages they now hold.
         ASSERT_TRUE(support::eventually([&] { return pages.requested().size() >= asked + (how == "--jobs=1" ? 1 : 2); }))
             << face;
+        if (how == "--jobs=2")
+            for (pid_t p : support::processesOf("vemo-shot", tag)) {
+                std::ifstream cmdline("/proc/" + std::to_string(p) + "/cmdline");
+                const std::string args{std::istreambuf_iterator<char>(cmdline), {}};
+                EXPECT_EQ(args.find(std::string("--scale=1") + '\0'), std::string::npos) << face << ": an engine of scale 1";
+            }
         ::kill(pid, SIGTERM);
         // It ends, waited for with a generous limit that is still well short of the time
         // the pages it holds would take (110 s).

@@ -2,6 +2,8 @@
 // package ships) while one is stopped, and one under a bounded chaos of pages and
 // clients that misbehave. On loopback only.
 #include <gtest/gtest.h>
+
+#include <cstdio>
 #include <signal.h>
 #include <sys/socket.h>
 #include <netinet/in.h>
@@ -9,6 +11,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -105,13 +108,21 @@ TEST(ServiceFleet, ThreeHundredRequestsOfChaosAreEachAnsweredRightAndLeaveNothin
         {support::shotOf(pages.url("/hanging-image"), "&timeout=3"), 200, 0xffff00},
     };
     std::atomic<int> sent{0}, right{0}, kills{0};
-    std::vector<std::string> wrong(6);
+    std::vector<std::string> wrong;  // every answer that was wrong, and why
     long residentAt50 = 0;
     std::mutex mutex;
+    const auto began = std::chrono::steady_clock::now();
+    auto fault = [&](int n, const std::string& target, int expected, int status, const std::string& why) {
+        const auto at = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - began);
+        std::lock_guard<std::mutex> lock(mutex);
+        wrong.push_back("request " + std::to_string(n) + " at " + std::to_string(at.count()) + " ms, " + target +
+                        ": expected " + std::to_string(expected) + ", answered " + std::to_string(status) + ": " + why);
+    };
+    auto said = [](const support::HttpReply& r) { return r.body.substr(0, r.status == 200 ? 0 : 300); };
     auto resident = [&] { return support::residentKiB(support::processesOf("", s.tag())); };
     std::vector<std::thread> clients;
     for (int c = 0; c < 6; ++c)
-        clients.emplace_back([&, c] {
+        clients.emplace_back([&] {
             for (int n; (n = sent++) < 300;) {
                 if (n == 50) {
                     std::lock_guard<std::mutex> lock(mutex);
@@ -141,7 +152,8 @@ TEST(ServiceFleet, ThreeHundredRequestsOfChaosAreEachAnsweredRightAndLeaveNothin
                     killer.join();
                     // Killed in time, it failed with its reason; else it was photographed.
                     if (r.status == 422 || (r.status == 200 && support::answerPicture(r, "png"))) ++right;
-                    else wrong[c] = "killed: " + std::to_string(r.status) + " " + r.body.substr(0, 200);
+                    else fault(n, "/slow, its web process killed", 422, r.status,
+                               r.status == 200 ? "a picture that cannot be read" : said(r));
                     continue;
                 } else {
                     const auto r = s.get(k.target);
@@ -149,21 +161,26 @@ TEST(ServiceFleet, ThreeHundredRequestsOfChaosAreEachAnsweredRightAndLeaveNothin
                     if (status == 200) p = support::answerPicture(r, "png");
                     // The kill above ends whatever web process runs then, this one's too: said as such.
                     const bool killed = kills > 0 && status == 422 && r.body.find("ended unexpectedly") != std::string::npos;
+                    char colour[16] = "";
+                    if (p && p->width > 5 && p->height > 5) std::snprintf(colour, sizeof colour, "#%06x", p->at(5, 5));
                     if (killed) ++right;
-                    else if (status != k.status || (status == 200 && (!p || (k.colour && p->at(5, 5) != k.colour))))
-                        wrong[c] = k.target + ": " + std::to_string(status) + " " + r.body.substr(0, 200);
+                    else if (status != k.status) fault(n, k.target, k.status, status, said(r));
+                    else if (status == 200 && !p) fault(n, k.target, k.status, status, "a picture that cannot be read");
+                    else if (status == 200 && k.colour && p->at(5, 5) != k.colour)
+                        fault(n, k.target, k.status, status, std::string("a picture of the wrong page: ") + colour);
                     else
                         ++right;
                     continue;
                 }
                 if (status == k.status) ++right;
-                else wrong[c] = k.target + " (raw): " + std::to_string(status);
+                else fault(n, k.target + " (sent slowly)", k.status, status, "see the log");
             }
         });
     for (auto& t : clients) t.join();
     const std::string log = s.log();
-    EXPECT_EQ(right, 300) << wrong[0] << "\n" << wrong[1] << "\n" << wrong[2] << "\n" << wrong[3] << "\n" << wrong[4]
-                          << "\n" << wrong[5] << "\nthe service's log, at its end:\n"
+    std::string faults;
+    for (const auto& w : wrong) faults += w + "\n";
+    EXPECT_EQ(right, 300) << faults << "the service's log, at its end:\n"
                           << log.substr(log.size() > 6000 ? log.size() - 6000 : 0);
     EXPECT_TRUE(support::eventually([&] { return s.get("/health").body.find("\"busy\":0") != std::string::npos; }));
     const long residentAt300 = resident();

@@ -166,7 +166,8 @@ TEST(WorkerMessages, ARequestTravelsWholeAndAnswersKeepTheirIds) {
     EXPECT_TRUE(back->request == r) << shot::taskLine(task);
     EXPECT_FALSE(shot::parseTask("{\"id\":1,\"request\":{\"width\":\"wide\"}}", why));
 
-    shot::WorkerAnswer a{9, "ok", {}};
+    shot::WorkerAnswer a{9, shot::TaskEnd::Page, {}};
+    a.report.status = shot::Status::Incomplete;
     a.report.file = "/tmp/a\tb.png";
     a.report.message = "said\n";
     a.report.title = "T";
@@ -177,7 +178,9 @@ TEST(WorkerMessages, ARequestTravelsWholeAndAnswersKeepTheirIds) {
     EXPECT_EQ(heard->report.file, a.report.file);
     EXPECT_EQ(heard->report.message, a.report.message);
     EXPECT_EQ(heard->report.httpStatus, 404);
+    EXPECT_EQ(heard->report.status, shot::Status::Incomplete);
     EXPECT_FALSE(shot::parseAnswer("GLib-WARNING: something"));
+    EXPECT_FALSE(shot::parseAnswer("{\"id\":9,\"status\":\"splendid\"}")) << "a status nobody knows";
     // What a worker says out of turn is logged, its control characters escaped.
     EXPECT_EQ(shot::printable("a\x1b[31m\n"), "a\\x1b[31m\\x0a");
     EXPECT_EQ(shot::printable(std::string(400, 'x')).size(), 303u);
@@ -202,7 +205,7 @@ protected:
         auto job = std::make_shared<shot::EngineJob>();
         std::optional<shot::WorkerAnswer> answer;
         job->done = [&](const shot::WorkerAnswer& a) { answer = a; };
-        if (pool.submit(job, 8) == shot::EnginePool::Submitted::Unavailable) return shot::WorkerAnswer{0, "refused", {}};
+        if (pool.submit(job, 8) == shot::EnginePool::Submitted::Unavailable) return std::nullopt;
         const gint64 until = g_get_monotonic_time() + ms * 1000L;
         while (!answer && g_get_monotonic_time() < until) g_main_context_iteration(nullptr, FALSE);
         return answer;
@@ -223,17 +226,20 @@ TEST_F(FakeWorkers, StrayLinesAndOtherIdsAreIgnoredAndAWorkerThatCannotStartIsRe
     for (int i = 0; i < 3; ++i) {
         const auto a = ask(pool);
         ASSERT_TRUE(a);
-        EXPECT_EQ(a->status, "ok");
+        EXPECT_EQ(a->report.status, shot::Status::Ok);
         EXPECT_EQ(a->report.file, "right-" + std::to_string(a->id));
     }
 
-    // A worker that ends before it is ready: tried again later, and meanwhile refused.
-    shot::EnginePool broken({script("exit 1\n")}, 1);
+    // A worker that ends before it is ready: tried again later, and meanwhile refused,
+    // with how it ended.
+    shot::EnginePool broken({script("exit 3\n")}, 1);
     const auto a = ask(broken);
     ASSERT_TRUE(a);
-    EXPECT_EQ(a->status, "unavailable");
+    EXPECT_EQ(a->end, shot::TaskEnd::Unavailable);
+    EXPECT_NE(a->report.message.find("exit status 3"), std::string::npos) << a->report.message;
     EXPECT_FALSE(broken.ready());
-    EXPECT_EQ(ask(broken)->status, "refused");
+    EXPECT_FALSE(ask(broken)) << "refused at once";
+    EXPECT_NE(broken.unavailable(1).find("exit status 3"), std::string::npos);
 }
 
 }  // namespace

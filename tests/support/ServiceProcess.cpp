@@ -11,7 +11,8 @@
 
 namespace support {
 
-ServiceProcess::ServiceProcess(std::vector<std::string> args, const std::string& host, std::vector<std::string> env)
+ServiceProcess::ServiceProcess(std::vector<std::string> args, const std::string& host, std::vector<std::string> env,
+                               bool untilReady)
     : port_(freePort()), tag_(uniqueTag()) {
     args.insert(args.begin(), {VEMO_SHOT, "--serve", "--listen=" + host + ":" + std::to_string(port_)});
     std::filesystem::create_directories(dir.path("runtime"));
@@ -20,7 +21,10 @@ ServiceProcess::ServiceProcess(std::vector<std::string> args, const std::string&
     std::filesystem::create_directories(dir.path("tmp"));
     env.insert(env.end(), {"VEMO_TEST_TAG=" + tag_, "XDG_RUNTIME_DIR=" + dir.path("runtime"), "TMPDIR=" + dir.path("tmp")});
     pid_ = startCommand(args, env, dir.path("err.txt"));
-    eventually([&] { return get("/health", 2000).status == 200; });
+    eventually([&] {
+        const int status = get("/health", 2000).status;
+        return status == 200 || (!untilReady && status != 0);
+    });
 }
 
 ServiceProcess::~ServiceProcess() {

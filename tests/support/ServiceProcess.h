@@ -20,9 +20,10 @@ namespace support {
 class ServiceProcess {
 public:
     // `host`: the address it listens on (requests go to loopback all the same); `env`
-    // changes its environment ("NAME=value").
+    // changes its environment ("NAME=value"). With `untilReady` false, it is waited for
+    // until /health answers at all, engines up or not.
     explicit ServiceProcess(std::vector<std::string> args, const std::string& host = "127.0.0.1",
-                            std::vector<std::string> env = {});
+                            std::vector<std::string> env = {}, bool untilReady = true);
     ~ServiceProcess();
     HttpReply get(const std::string& target, int ms = 120000, std::vector<std::string> headers = {});
     HttpReply post(const std::string& json, std::vector<std::string> headers = {});

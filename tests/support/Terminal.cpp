@@ -6,13 +6,14 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 
 namespace support {
 
 Outcome runInTerminal(const std::vector<std::string>& argv, const std::vector<std::string>& env, int columns,
-                      std::chrono::seconds limit) {
+                      std::chrono::seconds limit, const std::function<bool(const std::string&)>& interruptWhen) {
     int terminal = -1;
     winsize size{};
     size.ws_row = 24;
@@ -34,13 +35,21 @@ Outcome runInTerminal(const std::vector<std::string>& argv, const std::vector<st
     Outcome o;
     const auto until = std::chrono::steady_clock::now() + limit;
     char buf[4096];
+    bool typed = false;
     for (;;) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
-        pollfd p{terminal, POLLIN, 0};
-        if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) == 0) {
+        if (left.count() <= 0) {
             ::kill(pid, SIGKILL);
             break;
         }
+        if (!typed && interruptWhen && interruptWhen(o.out)) {
+            typed = true;
+            const char ctrlC = '\x03';  // the terminal sends SIGINT to its foreground process group
+            if (::write(terminal, &ctrlC, 1) != 1) ::kill(-pid, SIGINT);
+        }
+        pollfd p{terminal, POLLIN, 0};
+        const long wait = interruptWhen && !typed ? std::min<long>(100, left.count()) : left.count();
+        if (::poll(&p, 1, static_cast<int>(wait)) == 0) continue;
         const ssize_t n = ::read(terminal, buf, sizeof buf);
         if (n > 0) o.out.append(buf, static_cast<std::size_t>(n));
         else if (n == 0 || errno != EINTR) break;  // EIO: every end of the terminal's other side is closed
