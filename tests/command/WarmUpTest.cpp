@@ -40,6 +40,11 @@ const std::string kBoxListener = shell(
     " const q = b.getBoundingClientRect(); if (q.top < r.bottom + 200 && q.bottom > r.top) b.classList.add('on'); }); };"
     "m.addEventListener('scroll', look); look();");
 
+// The page's observer (of the page's screen) shows each box it sees.
+const std::string kBoxObserver = shell(
+    "const o = new IntersectionObserver(es => es.forEach(e => { if (e.isIntersecting) {"
+    " e.target.classList.add('on'); o.unobserve(e.target); } })); document.querySelectorAll('.b').forEach(b => o.observe(b));");
+
 // Nine lazy images of 100 px, one every 1500 px, put in by `put` (given their markup).
 std::string lazyImages(const std::string& put, const std::string& tag) {
     return "<!doctype html><body style='margin:0'><div id=h></div><script>let s = '';"
@@ -89,6 +94,7 @@ TEST_F(WarmUp, FollowsAFeedWhoseObserverHasMarginsOnThePageOrOnABox) {
 }
 
 TEST_F(WarmUp, ShowsEachKindOfContentThatWaitsToBeSeenInOneBatch) {
+    server.serve("/box-observer", kBoxObserver);
     server.serve("/shadow", lazyImages("h.attachShadow({ mode: 'open' }).innerHTML = s;", "s"));
     server.serve("/late", lazyImages("onload = () => setTimeout(() => { h.innerHTML = s; }, 100);", "l"));
     server.serve("/inner", "<!doctype html><body style='margin:0;background:#f00'><div id=t style='height:300px'></div>"
@@ -117,6 +123,7 @@ TEST_F(WarmUp, ShowsEachKindOfContentThatWaitsToBeSeenInOneBatch) {
     };
     const Case cases[] = {
         {"/box-listener", {{10, 100}, {10, 5100}, {10, 11100}}},
+        {"/box-observer", {{10, 100}, {10, 5100}, {10, 11100}}},
         {"/shadow", {{50, 50}, {50, 4550}, {50, 12050}}},
         {"/late", {{50, 50}, {50, 4550}, {50, 12050}}},
         {"/frame", {{50, 6100}}},
