@@ -17,6 +17,9 @@ frmView::frmView(platform::Services services, const platform::WindowDesign& desi
 }
 
 void frmView::documentComplete() {
+    // A page that completes after its viewer was closed changes nothing: the viewer is on
+    // its way out, and the main window may be too.
+    if (closed_) return;
     window_->label("Label3").setCaption(resources::kBlackScreenHint);
     main_.label("Label4").setCaption(resources::kBlackScreenHint);
 }
@@ -27,6 +30,11 @@ ViewerHost::ViewerHost(platform::Services services, platform::WindowDesign desig
 
 ViewerHost::~ViewerHost() = default;
 
+void frmView::close() {
+    closed_ = true;
+    window_->close();
+}
+
 frmView& ViewerHost::show() {
     if (!view_) view_ = std::make_unique<frmView>(services_, design_, main_, [this] { close(); }, drag_);
     view_->window().show();
@@ -35,7 +43,7 @@ frmView& ViewerHost::show() {
 
 void ViewerHost::close() {
     if (!view_) return;
-    view_->window().close();
+    view_->close();
     // The close may come from one of the viewer's own handlers: free it afterwards.
     std::shared_ptr<frmView> doomed(std::move(view_));
     services_.ui.post([doomed] {});

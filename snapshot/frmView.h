@@ -16,9 +16,13 @@ public:
 
     platform::IWindow& window() { return *window_; }
     platform::IBrowser& voWeb() { return window_->browser("voWeb"); }
+    // Closes its window; it heeds its page no more.
+    void close();
 
 private:
     void documentComplete();
+
+    bool closed_ = false;
 
     std::unique_ptr<platform::IWindow> window_;
     platform::IWindow& main_;

@@ -68,6 +68,20 @@ TEST(OpenCommand, CaptureBrowserRefusesNewWindowsAndPumpsOnDownloadComplete) {
     EXPECT_EQ(a.p.ui.pumps, pumps + 1);
 }
 
+// Closed while its page loads, a viewer lives on until the events in hand are done: its
+// page ending meanwhile touches no window (the main one may be gone by then).
+TEST(Viewer, AClosedViewersPageEndingTouchesNothing) {
+    fakes::FakeApp a;
+    a.type("http://a.example/");
+    a.clickOpen();
+    auto* view = a.view();
+    ASSERT_NE(view, nullptr);
+    view->image("vo_exit").handlers.fireClick();
+    view->browser("voWeb").completeDocument("http://a.example/");
+    EXPECT_EQ(a.main().label("Label4").caption(), "Vemo不傻-专做生活中的贴身助手");
+    a.p.ui.doEvents();
+}
+
 TEST(Viewer, ShowsTheHintOnEveryCompletedDocumentAndKeepsItUntilClosed) {
     fakes::FakeApp a;
     a.type("http://a.example/");
