@@ -97,10 +97,11 @@ const stepThrough = async s => {
     for (; y < s.size() && y <= tallest && left() > 0 && !stopped; y += Math.max(1, Math.floor(s.height() * 0.9))) await visit(s, y);
     const heardOut = await answerWait();
     if (stopped) return;
-    // Seen to its end, where it no longer grows; or stopped at a limit short of it.
-    const grew = s.size() > before || (left() === 0 && !heardOut);
+    // Seen to its end, where it no longer grows; or stopped at a limit short of it (a
+    // box, let out to its whole content for the photo, is said to grow only when it did).
+    const grew = s.size() > before || (left() === 0 && !heardOut && s === page);
     if (y >= s.size() && !grew) return;
-    if (left() === 0 || y > tallest) { out.growing = true; return; }
+    if (left() === 0 || y > tallest) { out.growing = grew || s === page || y > tallest; return; }
   }
 };
 // Each target not yet seen is scrolled to, and what the page adds then, until it ends.
