@@ -120,6 +120,7 @@ std::optional<Format> formatForName(const std::string& name) {
     if (ext == "jpg" || ext == "jpeg") return Format::Jpeg;
     if (ext == "bmp") return Format::Bmp;
     if (ext == "webp") return Format::Webp;
+    if (ext == "pdf") return Format::Pdf;
     return std::nullopt;
 }
 
@@ -129,6 +130,7 @@ const char* formatName(Format f) {
         case Format::Jpeg: return "JPEG";
         case Format::Bmp: return "BMP";
         case Format::Webp: return "WebP";
+        case Format::Pdf: return "PDF";
     }
     return "";
 }
@@ -139,6 +141,7 @@ const char* formatExtension(Format f) {
         case Format::Jpeg: return ".jpg";
         case Format::Bmp: return ".bmp";
         case Format::Webp: return ".webp";
+        case Format::Pdf: return ".pdf";
     }
     return "";
 }
@@ -157,6 +160,7 @@ std::optional<FormatLimit> formatRefuses(Format f, int width, int height) {
             if (width > kWebpLargest || height > kWebpLargest) return FormatLimit{"16383 x 16383 px", Format::Png};
             return std::nullopt;
         case Format::Png: return std::nullopt;  // 2^31 - 1 a side: more than any page
+        case Format::Pdf: return std::nullopt;  // pages, not pixels
     }
     return std::nullopt;
 }
@@ -172,6 +176,7 @@ std::error_code writeImageFile(const Image& image, const std::string& path, Form
             return writeAtomically(path, [&](int fd) {
                 return encodeWebp(fd, image, options.jpegQuality, options.lossless);
             });
+        case Format::Pdf: break;
     }
     return std::make_error_code(std::errc::invalid_argument);
 }

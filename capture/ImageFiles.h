@@ -1,4 +1,5 @@
-// Pictures to files in the formats the capture command offers: PNG, JPEG, BMP and WebP.
+// Pictures to files in the formats the capture command offers: PNG, JPEG, BMP and WebP;
+// and the name of the one format that is a document, not a picture: PDF.
 // Every file appears only when complete (see writeAtomically).
 #pragma once
 
@@ -11,7 +12,7 @@
 
 namespace capture {
 
-enum class Format { Png, Jpeg, Bmp, Webp };
+enum class Format { Png, Jpeg, Bmp, Webp, Pdf };
 
 // The format a file name asks for by its extension, in any case; empty for another.
 std::optional<Format> formatForName(const std::string& name);
@@ -35,7 +36,7 @@ struct WriteOptions {
 bool formatHasAlpha(Format);
 
 // Writes the picture; a picture the format cannot hold is refused before anything
-// is written (file_too_large).
+// is written (file_too_large), and a picture is never written as PDF (invalid_argument).
 std::error_code writeImageFile(const Image&, const std::string& path, Format, const WriteOptions& = {});
 
 }  // namespace capture

@@ -2,6 +2,7 @@
 // command and the service to word.
 #pragma once
 
+#include <array>
 #include <memory>
 #include <optional>
 #include <string>
@@ -11,6 +12,7 @@
 #include "capture/Image.h"
 #include "capture/ImageFiles.h"
 #include "capture/PageSize.h"
+#include "capture/PrintOut.h"
 #include "engine/Adjustments.h"
 #include "engine/Navigation.h"
 
@@ -52,6 +54,15 @@ struct PictureFile {
 // most machines hold, at twice the scale too.
 inline constexpr int kGrowUpTo = 50000;
 
+// How a PDF is laid out, in points (1/72 in): its paper as turned, its margins and
+// whether backgrounds are printed.
+struct PrintLayout {
+    double width = 595.28, height = 841.89;  // A4; width 0: the screen's; height 0: as tall as the document
+    std::array<double, 4> margins{28.35, 28.35, 28.35, 28.35};  // top, right, bottom, left: 1 cm
+    bool backgrounds = true;
+    bool operator==(const PrintLayout&) const = default;
+};
+
 struct ShotRequest {
     std::string address;
     int width = 1280, height = 1024, scale = 1;
@@ -64,6 +75,7 @@ struct ShotRequest {
     Identity identity;
     NetworkRules network;
     PictureFile picture;
+    PrintLayout print;        // for a PDF
     bool operator==(const ShotRequest&) const = default;
 };
 
@@ -83,6 +95,7 @@ struct ShotResult {
     Failure failure;
     std::string engineWords;
     std::shared_ptr<const capture::Image> image;
+    std::shared_ptr<const capture::PrintOut> printed;  // a PDF's print-out, instead of a picture
     long width = 0, height = 0;  // the picture's, or the page's when too large
     std::optional<capture::HoldLimit> limit;
     bool stillGrowing = false;  // the page kept growing when its warm-up stopped (then Incomplete)

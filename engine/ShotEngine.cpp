@@ -153,6 +153,7 @@ ShotResult ShotEngine::take(const ShotRequest& r, const Round& round, gint64 dea
         res.engineWords = painter.lastError();
         return res;
     }
+    if (r.picture.format == capture::Format::Pdf) return print(r, round.incomplete, round.ready, adjusted, deadline, changed);
     const auto size = capture::pageSize(*metrics);
     const long width = std::lround(size.width) * r.scale, height = std::lround(size.height) * r.scale;
     if (const auto limit = capture::holdLimit(static_cast<double>(width), static_cast<double>(height),

@@ -13,6 +13,7 @@
 
 #include "engine/Identity.h"
 #include "engine/NetworkPolicy.h"
+#include "engine/Readiness.h"
 #include "engine/Shot.h"
 #include "engine/WebPage.h"
 
@@ -36,6 +37,9 @@ private:
     ShotResult take(const ShotRequest&, const Round&, gint64 deadline, bool& changed);
     void unload();  // the page and its scripts gone: about:blank, or a new view
     void makeWayFor(const ShotRequest&);  // before the request's identity is put on
+    // A PDF in place of a picture: the page printed.
+    ShotResult print(const ShotRequest&, bool incomplete, const Readiness&, const Adjusted&, gint64 deadline,
+                     bool& changed);
 
     const std::atomic<bool>& interrupted_;
     GtkWidget* window_ = nullptr;  // made once the first page is loading

@@ -38,6 +38,7 @@ const char* mediaType(capture::Format f) {
         case capture::Format::Jpeg: return "image/jpeg";
         case capture::Format::Bmp: return "image/bmp";
         case capture::Format::Webp: return "image/webp";
+        case capture::Format::Pdf: return "application/pdf";
     }
     return "application/octet-stream";
 }

@@ -151,7 +151,9 @@ void answered(GObject* source, GAsyncResult* result, gpointer data) {
             else report.file = page.path;
             // The contact sheet's small picture, from the file as it came: a page without
             // one shows none, as a local page does.
-            if (!error && c.o.index)
+            if (!error && c.o.index && page.format == capture::Format::Pdf)
+                shot::writeFirstPageThumbnail(page.path);
+            else if (!error && c.o.index)
                 shot::writeThumbnail(reinterpret_cast<const std::uint8_t*>(bytes), size, page.path);
         } else {
             JsonNode* node = json_from_string(std::string(bytes ? bytes : "", size).c_str(), nullptr);

@@ -92,8 +92,8 @@ RequestRead requestFromFields(const Fields& fields, const Limits& limits) {
     if (scheme != "http" && scheme != "https" && !(limits.allowFile && scheme == "file"))
         return refuse(format(tr("only http and https addresses are photographed here, not '%s'"), url.c_str()));
     if (kind == "jpeg") kind = "jpg";
-    if (kind != "png" && kind != "jpg" && kind != "bmp" && kind != "webp")
-        return refuse(format(tr("format takes png, jpg, bmp or webp, not '%s'"), kind.c_str()));
+    if (kind != "png" && kind != "jpg" && kind != "bmp" && kind != "webp" && kind != "pdf")
+        return refuse(format(tr("format takes png, jpg, bmp, webp or pdf, not '%s'"), kind.c_str()));
     args.insert(args.end(), {"--", url, "picture." + kind});
     // A file's content is never read for a caller: style and script are text.
     const auto parsed = shot::parseOptions(args, false);

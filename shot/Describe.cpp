@@ -72,7 +72,7 @@ PageShot describe(const engine::ShotResult& r) {
     switch (r.outcome) {
         case O::Ok:
         case O::Incomplete: {
-            PageShot s{r.outcome == O::Ok ? Status::Ok : Status::Incomplete, {}, r.image};
+            PageShot s{r.outcome == O::Ok ? Status::Ok : Status::Incomplete, {}, r.image, r.printed, {}, 0};
             // A page that kept growing is said so below, unless images were missing too.
             if (r.outcome == O::Incomplete && (!r.stillGrowing || r.stillLoading > 0))
                 s.message = r.stillLoading > 0

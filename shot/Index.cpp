@@ -66,7 +66,8 @@ std::string card(const IndexCard& c) {
     out += "<p class=\"address\">" + html(p.address);
     if (!p.finalAddress.empty() && p.finalAddress != p.address) out += " &rarr; " + html(p.finalAddress);
     out += "</p><p class=\"facts\"><span class=\"status\">" + html(statusName(p.status)) + "</span>";
-    if (written(p.status)) out += " &middot; " + html(format(tr("%d x %d px"), p.width, p.height));
+    if (written(p.status) && p.pages > 0) out += " &middot; " + html(format(trn("%d page", "%d pages", p.pages), p.pages));
+    else if (written(p.status)) out += " &middot; " + html(format(tr("%d x %d px"), p.width, p.height));
     if (p.httpStatus) out += " &middot; " + html(format(tr("HTTP %d"), p.httpStatus));
     out += " &middot; " + html(format(tr("%.1f s"), static_cast<double>(p.milliseconds) / 1000)) + "</p>";
     if (!p.message.empty()) out += "<p class=\"message\">" + html(p.message) + "</p>";

@@ -23,6 +23,8 @@ std::error_code writeThumbnail(const capture::Image&, const std::string& picture
 // Writes it from the picture's file as it came (from a service), reading only the rows
 // the small picture shows.
 std::error_code writeThumbnail(const std::uint8_t* file, std::size_t size, const std::string& picture);
+// Writes it from a PDF written: its first page.
+std::error_code writeFirstPageThumbnail(const std::string& document);
 
 struct IndexCard {
     PageReport page;

@@ -22,7 +22,7 @@ enum LongOnly { kWarmUp = 1000, kNoWarmUp, kReport, kList, kOutDir, kQuality, kF
                 kServe, kListen, kJobs, kQueue, kTokenFile, kAllowFile, kWorker, kHide, kRemove, kStyle, kScript,
                 kWaitFor, kSelector, kClip, kViewport, kExpand, kNoExpand, kUserAgent, kHeader, kCookie, kCookies,
                 kUser, kColorScheme, kTransparent, kMaxTimeout, kMaxMemory, kAllowPrivate,
-                kDenyPrivate, kAllowHost };
+                kDenyPrivate, kAllowHost, kPaper, kLandscape, kMargin, kBackgrounds, kNoBackgrounds };
 
 enum BatchOnly { kResume = 1500, kIndex, kService, kMaxConnections, kClientTimeout };
 
@@ -53,6 +53,9 @@ const option kLong[] = {
     {"max-connections", required_argument, nullptr, kMaxConnections},
     {"client-timeout", required_argument, nullptr, kClientTimeout},
     {"deny-private", no_argument, nullptr, kDenyPrivate}, {"allow-host", required_argument, nullptr, kAllowHost},
+    {"paper", required_argument, nullptr, kPaper}, {"landscape", no_argument, nullptr, kLandscape},
+    {"margin", required_argument, nullptr, kMargin}, {"backgrounds", no_argument, nullptr, kBackgrounds},
+    {"no-backgrounds", no_argument, nullptr, kNoBackgrounds},
     {"resume", no_argument, nullptr, kResume}, {"index", no_argument, nullptr, kIndex},
     {nullptr, 0, nullptr, 0},
 };
@@ -171,7 +174,7 @@ Parsed parseOptions(const std::vector<std::string>& args, bool readFiles) {
                 break;
             case kFormat: {
                 const auto f = capture::formatForName(std::string("x.") + arg);
-                if (!f) return bad(format(tr("--format takes png, jpg, bmp or webp, not '%s'"), arg));
+                if (!f) return bad(format(tr("--format takes png, jpg, bmp, webp or pdf, not '%s'"), arg));
                 o.batchFormat = *f;
                 break;
             }
@@ -252,6 +255,18 @@ Parsed parseOptions(const std::vector<std::string>& args, bool readFiles) {
                     return bad(format(tr("--color-scheme takes light or dark, not '%s'"), arg));
                 break;
             case kTransparent: o.transparent = true; break;
+            case kPaper:
+                if (!(o.paper = paperNamed(arg)))
+                    return bad(format(tr("--paper takes A4, A3, A5, Letter, Legal, Tabloid, page or WIDTHxHEIGHT "
+                                         "(mm, cm or in, from 1 in to 200 in), not '%s'"), arg));
+                break;
+            case kLandscape: o.landscape = true; break;
+            case kMargin:
+                if (!(o.margins = marginsOf(arg)))
+                    return bad(format(tr("--margin takes TOP[,RIGHT,BOTTOM,LEFT] in mm, cm or in, not '%s'"), arg));
+                break;
+            case kBackgrounds:
+            case kNoBackgrounds: o.backgrounds = c == kBackgrounds; break;
             case kWarmUp: o.warmUp = true; break;
             case kNoWarmUp: o.warmUp = false; break;
             case 'q': o.quiet = true; break;
@@ -296,6 +311,7 @@ Parsed parseOptions(const std::vector<std::string>& args, bool readFiles) {
         if (o.resume && o.report.empty())
             return bad(tr("--resume needs the --report of the batch it goes on from"));
         if (!rest.empty()) return bad(tr("a batch takes no URL or OUT of its own"));
+        if (const auto problem = formatProblem(o); !problem.empty()) return bad(problem);
         if (o.transparent && !capture::formatHasAlpha(o.batchFormat))
             return bad(format(tr("--transparent needs a format that keeps transparency (PNG or WebP), not %s"),
                               capture::formatName(o.batchFormat)));
@@ -306,7 +322,8 @@ Parsed parseOptions(const std::vector<std::string>& args, bool readFiles) {
     o.address = rest[0];
     o.out = rest[1];
     if (!capture::formatForName(o.out))
-        return bad(format(tr("'%s' has no picture extension: use .png, .jpg, .jpeg, .bmp or .webp"), o.out.c_str()));
+        return bad(format(tr("'%s' has no picture extension: use .png, .jpg, .jpeg, .bmp or .webp, or .pdf"), o.out.c_str()));
+    if (const auto problem = formatProblem(o); !problem.empty()) return bad(problem);
     if (o.transparent && !capture::formatHasAlpha(*capture::formatForName(o.out)))
         return bad(format(tr("--transparent needs a format that keeps transparency (PNG or WebP), not %s"),
                           capture::formatName(*capture::formatForName(o.out))));

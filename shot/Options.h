@@ -8,6 +8,7 @@
 
 #include "capture/ImageFiles.h"
 #include "engine/Shot.h"
+#include "shot/Paper.h"
 
 namespace shot {
 
@@ -58,6 +59,12 @@ struct Options {
     std::string address, out;
     std::string list, outDir;
     capture::Format batchFormat = capture::Format::Png;
+    // A PDF's paper (empty: the locale's), turned, its margins (empty: 1 cm, none for one
+    // page) and whether backgrounds are printed.
+    std::optional<Paper> paper;
+    bool landscape = false;
+    std::optional<std::array<double, 4>> margins;
+    bool backgrounds = true;
     bool help = false, version = false;
     // The service.
     bool serve = false;

@@ -22,11 +22,33 @@ PageShot shootPage(engine::IShotEngine& engine, const engine::ShotRequest& reque
             shot.image.reset();
         }
     }
-    if (!written(shot.status)) shot.image.reset();
+    if (!written(shot.status)) {
+        shot.image.reset();
+        shot.printed.reset();
+    }
+    shot.document = {result.title, result.finalAddress.empty() ? request.address : result.finalAddress,
+                     shot.printed ? shot.printed->takenAt : 0};
+    shot.onePage = request.print.height <= 0;
     return shot;
 }
 
 void writePage(PageShot& shot, const std::string& path, const engine::PictureFile& picture, bool thumbnail) {
+    if (shot.printed) {
+        const auto done = capture::writeDocument(*shot.printed, shot.document, path);
+        if (done.error) {
+            shot.status = Status::WriteFailed;
+            shot.message = done.error.message();
+        } else {
+            shot.pages = done.pages;
+            // Past the tallest page readers open, one page goes on over several.
+            if (shot.onePage && done.pages > 1 && shot.message.empty())
+                shot.message = format(tr("the page is taller than one PDF page holds (200 in): it goes on over %d pages"),
+                                  done.pages);
+            if (thumbnail) writeFirstPageThumbnail(path);
+        }
+        shot.printed.reset();  // its print-out goes with it
+        return;
+    }
     if (!shot.image) return;
     if (const auto error = capture::writeImageFile(*shot.image, path, picture.format, {picture.quality, !picture.lossy})) {
         shot.status = Status::WriteFailed;

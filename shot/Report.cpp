@@ -21,6 +21,7 @@ void visitReport(R& r, V& v) {
     v("file", r.file);
     v("width", r.width);
     v("height", r.height);
+    v("pages", r.pages);
     v("milliseconds", r.milliseconds);
     v("status", r.status, true);
     v("message", r.message);

@@ -23,6 +23,7 @@ struct PageReport {
     std::string address;       // as the list gave it
     std::string file;          // the picture written, or empty
     int width = 0, height = 0; // the picture's
+    int pages = 0;             // a PDF's
     long milliseconds = 0;
     Status status = Status::Ok;
     std::string message;       // why it failed, or what the picture lacks

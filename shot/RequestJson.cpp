@@ -42,6 +42,10 @@ void visitRequest(ShotRequest& r, V& v) {
     v("format", r.picture.format);
     v("quality", r.picture.quality);
     v("lossy", r.picture.lossy);
+    v("paperWidth", r.print.width);
+    v("paperHeight", r.print.height);
+    v("margins", r.print.margins);
+    v("backgrounds", r.print.backgrounds);
 }
 
 template <class V>
@@ -63,6 +67,8 @@ struct RequestWriter {
     void operator()(const char* n, long long i) { name(n), json_builder_add_int_value(b, i); }
     void operator()(const char* n, bool x) { name(n), json_builder_add_boolean_value(b, x); }
     void operator()(const char* n, capture::Format f) { name(n), json_builder_add_string_value(b, capture::formatName(f)); }
+    void operator()(const char* n, double d) { name(n), json_builder_add_double_value(b, d); }
+    void operator()(const char* n, const std::array<double, 4>& a) { (*this)(n, std::optional<std::array<double, 4>>(a)); }
     void operator()(const char* n, const std::optional<std::array<double, 4>>& a) {
         name(n);
         if (!a) {
@@ -157,6 +163,20 @@ struct RequestReader {
             else out[i] = json_node_get_double(e);
         }
         if (why.empty()) a = out;
+    }
+    void operator()(const char* n, double& d) {
+        JsonNode* m = why.empty() ? json_object_get_member(o, n) : nullptr;
+        if (m && JSON_NODE_HOLDS_VALUE(m) &&
+            (json_node_get_value_type(m) == G_TYPE_DOUBLE || json_node_get_value_type(m) == G_TYPE_INT64))
+            d = json_node_get_double(m);
+        else if (why.empty())
+            why = std::string("the field '") + n + "' takes a number";
+    }
+    void operator()(const char* n, std::array<double, 4>& a) {
+        std::optional<std::array<double, 4>> read;
+        (*this)(n, read);
+        if (read) a = *read;
+        else if (why.empty()) why = std::string("the field '") + n + "' takes four numbers";
     }
     void operator()(const char* n, std::vector<std::pair<std::string, std::string>>& pairs) {
         JsonArray* list = array(n);

@@ -91,6 +91,7 @@ void photographAll(const Options& o, engine::IShotEngine& engine, Ledger& ledger
         r.report.milliseconds = static_cast<long>(std::chrono::duration<double, std::milli>(r.ended - r.began).count());
         r.report.status = r.shot.status;
         r.report.message = r.shot.message;
+        r.report.pages = r.shot.pages;
         ledger.finish(r.page, std::move(r.report));
     };
     std::future<Outcome> writing;
@@ -107,7 +108,7 @@ void photographAll(const Options& o, engine::IShotEngine& engine, Ledger& ledger
         const auto request = requestFor(o, page.address);
         r.shot = shootPage(engine, request, r.report);
         settle();
-        if (r.shot.image) {
+        if (r.shot.image || r.shot.printed) {
             writing = std::async(std::launch::async, [r = std::move(r), &page, request, &o]() mutable {
                 writePage(r.shot, page.path, request.picture, o.index);
                 r.ended = Clock::now();
@@ -180,6 +181,7 @@ engine::ShotRequest requestFor(const Options& o, const std::string& address) {
     // One page's format follows its file's name; a batch's is asked for.
     const auto named = capture::formatForName(o.out);
     r.picture = {named && o.list.empty() ? *named : o.batchFormat, o.quality, o.qualityGiven};
+    if (r.picture.format == capture::Format::Pdf) r.print = printLayout(o);
     return r;
 }
 

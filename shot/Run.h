@@ -22,6 +22,11 @@ struct PageShot {
     Status status = Status::Ok;
     std::string message;  // why it failed, or what the picture lacks
     std::shared_ptr<const capture::Image> image;
+    // A PDF: the engine's print-out, what the document says of itself, and its pages once written.
+    std::shared_ptr<const capture::PrintOut> printed = nullptr;
+    capture::DocumentFacts document = {};
+    int pages = 0;
+    bool onePage = false;  // asked as one page as tall as the document
 };
 
 // What the options ask of the engine for one address.

@@ -155,6 +155,7 @@ void serveAsWorker(engine::IShotEngine& engine, int channel, const std::atomic<b
         writePage(shot, task->path, task->request.picture, task->thumbnail);
         a.report.status = shot.status;
         a.report.message = shot.message;
+        a.report.pages = shot.pages;
         if (written(shot.status)) a.report.file = task->path;
         a.report.milliseconds = static_cast<long>(
             std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - began).count());

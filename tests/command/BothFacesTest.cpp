@@ -6,12 +6,14 @@
 
 #include <cctype>
 #include <filesystem>
+#include <fstream>
 #include <set>
 
 #include "service/Request.h"
 #include "shot/Options.h"
 #include "tests/support/Command.h"
 #include "tests/support/HttpServer.h"
+#include "tests/support/PdfFiles.h"
 #include "tests/support/ServiceProcess.h"
 
 namespace {
@@ -68,6 +70,10 @@ const Case kCases[] = {
     {"/who?login", {}, "png", 3, 422, "load-failed"},
     {"/stalled-image", {"--timeout=8"}, "png", 7, 200, "incomplete"},
     {"/tall", {}, "jpg", 5, 413, "too-large"},
+    // A PDF: the same bytes but for its dates.
+    {"/blocks", {"--paper=A5", "--landscape", "--margin=5mm,1cm", "--no-backgrounds"}, "pdf"},
+    {"/blocks", {"--paper=page", "--backgrounds", "--hide=.banner"}, "pdf"},
+    {"/blocks", {"--paper=A4", "--scale=2"}, "pdf", 2, 400, "bad-request"},
 };
 
 bool numeric(const std::string& s) {
@@ -169,8 +175,8 @@ TEST(BothFaces, EveryServedOptionGivesTheCommandsPictureOrItsFailure) {
         argv.insert(argv.end(), {url, file});
         const auto command = support::runCommand(argv);
         EXPECT_EQ(command.status, c.exit) << what << command.err;
-        const auto expected = std::filesystem::exists(file) ? support::readPicture(file) : std::nullopt;
-        EXPECT_EQ(expected.has_value(), c.http == 200) << what;
+        const auto expected = std::filesystem::exists(file) && c.format != "pdf" ? support::readPicture(file) : std::nullopt;
+        EXPECT_EQ(std::filesystem::exists(file), c.http == 200) << what;
 
         for (const auto& reply : {service.get(queryOf(url, c)), service.post(jsonOf(url, c))}) {
             ASSERT_EQ(reply.status, c.http) << what << " " << reply.body.substr(0, 300);
@@ -179,9 +185,16 @@ TEST(BothFaces, EveryServedOptionGivesTheCommandsPictureOrItsFailure) {
                 EXPECT_NE(reply.body.find("\"status\":\"" + c.status + "\""), std::string::npos) << what << reply.body;
                 continue;
             }
-            const std::string type = c.format == "jpg" ? "image/jpeg" : "image/" + c.format;
+            const std::string type = c.format == "jpg" ? "image/jpeg" : c.format == "pdf" ? "application/pdf" : "image/" + c.format;
             EXPECT_EQ(reply.headers.at("content-type"), type) << what;
             EXPECT_EQ(reply.headers.at("vemo-status"), c.status) << what;
+            if (c.format == "pdf") {
+                std::ifstream in(file, std::ios::binary);
+                const std::string command((std::istreambuf_iterator<char>(in)), {});
+                EXPECT_TRUE(support::withoutDates(reply.body) == support::withoutDates(command)) << what;
+                EXPECT_EQ(reply.body.rfind("%PDF-", 0), 0u) << what;
+                continue;
+            }
             const auto got = support::answerPicture(reply, c.format);
             ASSERT_TRUE(got && expected) << what;
             // A page still loading may differ in what arrived; its size and status say enough.

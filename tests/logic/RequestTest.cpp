@@ -56,6 +56,12 @@ const std::map<std::string, Sample>& samples() {
         {"color-scheme", {"dark", [](auto& r) { return r.dark; }}},
         {"transparent", {"true", [](auto& r) { return r.transparent; }}},
         {"quality", {"55", [](auto& r) { return r.picture.quality == 55 && r.picture.lossy; }}},
+        // A PDF's
+        {"paper", {"Letter", [](auto& r) { return r.print.width == 612 && r.print.height == 792; }}},
+        {"landscape", {"true", [](auto& r) { return r.print.width > r.print.height; }}},
+        {"margin", {"1in", [](auto& r) { return r.print.margins == std::array<double, 4>{72, 72, 72, 72}; }}},
+        {"backgrounds", {"false", [](auto& r) { return !r.print.backgrounds; }}},
+        {"no-backgrounds", {"true", [](auto& r) { return !r.print.backgrounds; }}},
     };
     return kSamples;
 }
@@ -71,6 +77,8 @@ TEST(ServiceFields, EveryOptionOfTheCommandIsServedOrTheCommandsAlone) {
         ASSERT_NE(sample, samples().end()) << "--" << o.name << " is neither served nor the command's alone";
         Fields fields = {{"url", {"http://a/"}}, {o.name, {sample->second.value}}};
         if (o.name == "transparent") fields["format"] = {"webp"};
+        if (o.name == "paper" || o.name == "landscape" || o.name == "margin" || o.name.find("backgrounds") != std::string::npos)
+            fields["format"] = {"pdf"};
         const auto asked = service::requestFromFields(fields, {});
         ASSERT_TRUE(asked.request) << o.name << ": " << asked.error;
         EXPECT_TRUE(sample->second.took(*asked.request)) << "the field " << o.name << " was read and thrown away";
@@ -155,6 +163,7 @@ TEST(WorkerMessages, ARequestTravelsWholeAndAnswersKeepTheirIds) {
     r.identity = {"Ua", {{"X-A", "b: c"}}, {{"n", "v", "d.example", "/p", true, true, 123}}, "u", "p:w"};
     r.picture = {capture::Format::Webp, 42, true};
     r.network = {true, {"a.example", "b.example:8080"}};
+    r.print = {300.5, 0, {1, 2.25, 3, 4}, false};
     const shot::WorkerTask task{7, r, "/tmp/x.webp", true, false};
     std::string why;
     const auto back = shot::parseTask(shot::taskLine(task), why);

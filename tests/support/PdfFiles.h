@@ -1,0 +1,26 @@
+// PDF files the command and the service wrote, read back with poppler's tools as a
+// reader would: pages and their sizes, the document's facts, its text, outline and links.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace support {
+
+struct PdfRead {
+    std::vector<std::pair<int, int>> sizes;  // each page's, in whole points
+    std::string title, subject, keywords, created;
+    std::string text;     // as pdftotext finds it
+    std::string outline;  // the outline's entries, one "LEVEL PAGE TITLE" a line
+    std::vector<std::string> links;  // the addresses links go to
+};
+
+std::optional<PdfRead> readPdf(const std::string& path);
+// The colour (0xRRGGBB) of page `page` (from 1) at a point given as fractions of its size.
+std::optional<unsigned> pdfColourAt(const std::string& path, int page, double x, double y);
+// A PDF's bytes with its dates and its identifier (made from them) blanked out.
+std::string withoutDates(std::string bytes);
+
+}  // namespace support
