@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <optional>
+#include <utility>
 #include <vector>
 
 #include "capture/Strips.h"
@@ -89,18 +91,24 @@ bool allAnswered(const Pending& p) {
     return std::all_of(p.replies.begin(), p.replies.end(), [](bool r) { return r; });
 }
 
+// The size of an engine picture that can be used; nothing for one that cannot.
+std::optional<std::pair<int, int>> usable(cairo_surface_t* s) {
+    if (!s || cairo_surface_get_type(s) != CAIRO_SURFACE_TYPE_IMAGE) return std::nullopt;
+    cairo_surface_flush(s);
+    const cairo_format_t format = cairo_image_surface_get_format(s);
+    if (!cairo_image_surface_get_data(s) || (format != CAIRO_FORMAT_ARGB32 && format != CAIRO_FORMAT_RGB24)) return std::nullopt;
+    return std::pair{cairo_image_surface_get_width(s), cairo_image_surface_get_height(s)};
+}
+
 // Puts the first `rows` rows of an engine picture into the image as its next band:
 // adopted as they are when the picture is wide enough, copied otherwise.
 bool addBand(capture::Image& image, cairo_surface_t* s, int top, int rows) {
-    if (!s || cairo_surface_get_type(s) != CAIRO_SURFACE_TYPE_IMAGE) return false;
-    cairo_surface_flush(s);
-    const int w = cairo_image_surface_get_width(s), h = cairo_image_surface_get_height(s);
+    const auto size = usable(s);
+    if (!size) return false;
     const int stride = cairo_image_surface_get_stride(s);
     const auto* data = cairo_image_surface_get_data(s);
-    const cairo_format_t format = cairo_image_surface_get_format(s);
-    if (!data || (format != CAIRO_FORMAT_ARGB32 && format != CAIRO_FORMAT_RGB24)) return false;
-    // A picture short of the page is a failure: it is never padded out.
-    if (w < image.width() || h < rows) return false;
+    // A picture short of the image is a failure: it is never padded out.
+    if (size->first < image.width() || size->second < rows) return false;
     cairo_surface_reference(s);
     image.append({top, rows, static_cast<std::size_t>(stride), data,
                   std::shared_ptr<const void>(s, [](const void* p) {
@@ -159,11 +167,25 @@ PaintResult PagePainter::paintOnce(int width, int height, std::uint32_t back, in
     PaintResult result;
     result.timedOut = !wait([&] { return pending->outstanding == 0; }, timeoutMs);
     if (result.timedOut) return result;
-    auto image = std::make_shared<capture::Image>(width * scale, height * scale, back);
+    if (!allAnswered(*pending)) {
+        result.error = "the page did not take the paint's preparation";
+        return result;
+    }
+    const auto painted = usable(pending->pictures[0]);
+    if (!painted) {
+        result.error = pictureProblem(pending->pictures[0], pending->errors[0], width * scale, height * scale);
+        return result;
+    }
+    // A picture short of the page holds what was painted, and says how much that was.
+    const int w = std::min(width * scale, painted->first), h = std::min(height * scale, painted->second);
+    if (w < width * scale || h < height * scale) {
+        result.pageWidth = width * scale;
+        result.pageHeight = height * scale;
+    }
+    auto image = std::make_shared<capture::Image>(w, h, back);
     image->setAlpha(transparent_);
-    if (!allAnswered(*pending)) result.error = "the page did not take the paint's preparation";
-    else if (addBand(*image, pending->pictures[0], 0, height * scale)) result.image = image;
-    else result.error = pictureProblem(pending->pictures[0], pending->errors[0], width * scale, height * scale);
+    addBand(*image, pending->pictures[0], 0, h);
+    result.image = image;
     return result;
 }
 
@@ -195,14 +217,27 @@ PaintResult PagePainter::paintStrips(int width, int height, std::uint32_t back, 
         return result;
     }
 
-    auto image = std::make_shared<capture::Image>(width * scale, height * scale, back);
-    image->setAlpha(transparent_);
+    // Strips short of the page give what was painted: as wide as the narrowest, down to the
+    // first strip that ended early.
+    int w = width * scale, h = 0;
     for (std::size_t k = 0; k < strips.size(); ++k) {
-        if (!addBand(*image, pending->pictures[k], strips[k].top * scale, strips[k].height * scale)) {
+        const auto painted = usable(pending->pictures[k]);
+        if (!painted) {
             result.error = pictureProblem(pending->pictures[k], pending->errors[k], width * scale, strips[k].height * scale);
             return result;
         }
+        w = std::min(w, painted->first);
+        h += std::min(strips[k].height * scale, painted->second);
+        if (painted->second < strips[k].height * scale) break;
     }
+    if (w < width * scale || h < height * scale) {
+        result.pageWidth = width * scale;
+        result.pageHeight = height * scale;
+    }
+    auto image = std::make_shared<capture::Image>(w, h, back);
+    image->setAlpha(transparent_);
+    for (std::size_t k = 0; k < strips.size() && strips[k].top * scale < h; ++k)
+        addBand(*image, pending->pictures[k], strips[k].top * scale, std::min(strips[k].height * scale, h - strips[k].top * scale));
     result.image = image;
     return result;
 }

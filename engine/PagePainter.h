@@ -25,6 +25,9 @@ struct PaintResult {
     std::shared_ptr<capture::Image> image;  // null on failure
     bool timedOut = false;
     std::string error;  // the engine's reason, when it gave one
+    // The page's size as measured, in the picture's pixels, when the engine painted less of
+    // it (0 otherwise): the image then holds what it painted, from the top.
+    int pageWidth = 0, pageHeight = 0;
 };
 
 class PagePainter {

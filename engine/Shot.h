@@ -99,6 +99,10 @@ struct ShotResult {
     long width = 0, height = 0;  // the picture's, or the page's when too large
     std::optional<capture::HoldLimit> limit;
     bool stillGrowing = false;  // the page kept growing when its warm-up stopped (then Incomplete)
+    bool stillOpening = false;  // the page was still loading at its time limit (then Incomplete)
+    // The engine painted less of the page than was measured, even measured again (then
+    // Incomplete): what it painted, and the page's size as measured, in the picture's pixels.
+    std::optional<std::array<long, 4>> paintedShort;
     int stillLoading = 0;       // images still loading, when incomplete
     std::string firstMissing;
     Adjusted adjusted;          // what the changes before the photo came to

@@ -143,31 +143,35 @@ ShotResult ShotEngine::take(const ShotRequest& r, const Round& round, gint64 dea
         res.adjusted = adjusted;
         return res;
     }
-    bool timedOut = false;
-    const auto metrics = painter.measure(std::max(1, remainingMs(deadline)), &timedOut);
-    if (timedOut || interrupted_) return hung();
-    changed = nav.changes() != mark;
-    if (changed) return {};
-    if (!metrics) {
-        auto res = outcome(O::PaintFailed);
-        res.engineWords = painter.lastError();
-        return res;
+    // A page the engine painted less of than was measured changed after it was measured:
+    // it is measured and painted again, once.
+    PaintResult painted;
+    for (int attempt = 0; attempt < 2 && (attempt == 0 || (painted.image && painted.pageHeight > 0)); ++attempt) {
+        bool timedOut = false;
+        const auto metrics = painter.measure(std::max(1, remainingMs(deadline)), &timedOut);
+        if (timedOut || interrupted_) return hung();
+        changed = nav.changes() != mark;
+        if (changed) return {};
+        if (!metrics) {
+            auto res = outcome(O::PaintFailed);
+            res.engineWords = painter.lastError();
+            return res;
+        }
+        if (r.picture.format == capture::Format::Pdf) return print(r, round.incomplete, round.ready, adjusted, deadline, changed);
+        const auto size = capture::pageSize(*metrics);
+        const long width = std::lround(size.width) * r.scale, height = std::lround(size.height) * r.scale;
+        if (const auto limit = capture::holdLimit(static_cast<double>(width), static_cast<double>(height),
+                                                  capture::availableMemory())) {
+            auto res = outcome(O::TooLarge);
+            res.width = width;
+            res.height = height;
+            res.limit = limit;
+            return res;
+        }
+        painted = painter.paint(static_cast<int>(std::lround(size.width)), static_cast<int>(std::lround(size.height)),
+                                r.transparent ? 0 : 0xFFFFFF, std::max(1, remainingMs(deadline)), 0, r.scale, r.transparent);
+        if (painted.timedOut || interrupted_) return hung();
     }
-    if (r.picture.format == capture::Format::Pdf) return print(r, round.incomplete, round.ready, adjusted, deadline, changed);
-    const auto size = capture::pageSize(*metrics);
-    const long width = std::lround(size.width) * r.scale, height = std::lround(size.height) * r.scale;
-    if (const auto limit = capture::holdLimit(static_cast<double>(width), static_cast<double>(height),
-                                              capture::availableMemory())) {
-        auto res = outcome(O::TooLarge);
-        res.width = width;
-        res.height = height;
-        res.limit = limit;
-        return res;
-    }
-    const auto painted = painter.paint(static_cast<int>(std::lround(size.width)), static_cast<int>(std::lround(size.height)),
-                                       r.transparent ? 0 : 0xFFFFFF, std::max(1, remainingMs(deadline)), 0, r.scale,
-                                       r.transparent);
-    if (painted.timedOut || interrupted_) return hung();
     // The page as it was: a view that goes on showing it (and the next photo) finds it unchanged.
     if (adjusted.expanded || !r.adjust.hide.empty() || !r.adjust.remove.empty() || !r.adjust.style.empty())
         putBack(page_->view(), std::max(1, remainingMs(deadline)), &interrupted_);
@@ -178,10 +182,15 @@ ShotResult ShotEngine::take(const ShotRequest& r, const Round& round, gint64 dea
         res.engineWords = painted.error;
         return res;
     }
-    // A page still loading, or one that kept growing as it was scrolled, is written as it stood.
-    auto res = outcome(round.incomplete || round.ready.stillGrowing ? O::Incomplete : O::Ok);
+    // A page still loading, one that kept growing as it was scrolled, or one the engine painted
+    // less of than was measured, is written as it stood.
+    auto res = outcome(round.incomplete || round.ready.stillGrowing || painted.pageHeight > 0 ? O::Incomplete : O::Ok);
     res.adjusted = adjusted;
     res.image = painted.image;
+    res.stillOpening = round.incomplete;
+    if (painted.pageHeight > 0) {
+        res.paintedShort = {painted.image->width(), painted.image->height(), painted.pageWidth, painted.pageHeight};
+    }
     if (adjusted.part) {
         // The part asked for, cut from the whole page's picture without a copy.
         const auto& p = *adjusted.part;

@@ -74,7 +74,9 @@ PageShot describe(const engine::ShotResult& r) {
         case O::Incomplete: {
             PageShot s{r.outcome == O::Ok ? Status::Ok : Status::Incomplete, {}, r.image, r.printed, {}, 0};
             // A page that kept growing is said so below, unless images were missing too.
-            if (r.outcome == O::Incomplete && (!r.stillGrowing || r.stillLoading > 0))
+            // A page only painted short of its measure was not cut off while loading.
+            const bool onlyShort = r.paintedShort && !r.stillOpening && r.stillLoading == 0;
+            if (r.outcome == O::Incomplete && (!r.stillGrowing || r.stillLoading > 0) && !onlyShort)
                 s.message = r.stillLoading > 0
                                 ? format(trn("photographed at the time limit while %d image was still loading (%s)",
                                              "photographed at the time limit while %d images were still loading (%s)",
@@ -85,6 +87,12 @@ PageShot describe(const engine::ShotResult& r) {
                 if (!s.message.empty()) s.message += "; ";
                 s.message += tr("the page scrolls inside a box: the box was let out to its whole content "
                                 "(--no-expand photographs the screen as it is)");
+            }
+            if (const auto& p = r.paintedShort) {
+                if (!s.message.empty()) s.message += "; ";
+                s.message += format(tr("the engine painted %ld x %ld px of the page, which measured %ld x %ld, "
+                                       "twice over: the picture holds what was painted"),
+                                    (*p)[0], (*p)[1], (*p)[2], (*p)[3]);
             }
             if (r.stillGrowing) {
                 if (!s.message.empty()) s.message += "; ";

@@ -150,6 +150,14 @@ std::shared_ptr<capture::Image> GtkBrowser::paintPage(int width, int height, std
     expanded_ = false;
     if (result.timedOut) giveUp();
     failure_ = result.error;
+    // A picture short of the page measured would not fill the one made for it: what the
+    // engine painted is said instead.
+    if (result.image && result.pageHeight > 0) {
+        failure_ = "the engine painted " + std::to_string(result.image->width()) + " x " +
+                   std::to_string(result.image->height()) + " px of the page, which measured " +
+                   std::to_string(result.pageWidth) + " x " + std::to_string(result.pageHeight);
+        return nullptr;
+    }
     return result.image;
 }
 
