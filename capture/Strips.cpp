@@ -63,8 +63,14 @@ window.__vemoPage || (window.__vemoPage = (function () {
       ch = b.offsetHeight - Math.round(parseFloat(s.borderTopWidth) + parseFloat(s.borderBottomWidth));
     }
     var z = F.zoom(b);
-    return [b.scrollWidth * z, b.offsetWidth * z, cw * z, b.scrollHeight * z, b.offsetHeight * z, ch * z,
-            r ? r.scrollWidth : 0, r ? r.scrollHeight : 0];
+    // What the screen hides sideways (the root's overflow, or the body's it takes on) is
+    // no part of the page, nor what a body with an overflow of its own hides or scrolls.
+    var rs = r ? getComputedStyle(r) : null, bs = getComputedStyle(b);
+    var own = rs && (rs.overflowX !== 'visible' || rs.overflowY !== 'visible');
+    var hidesX = /hidden|clip/.test(rs && rs.overflowX !== 'visible' ? rs.overflowX : bs.overflowX);
+    return [(hidesX || (own && bs.overflowX !== 'visible') ? cw : b.scrollWidth) * z, b.offsetWidth * z, cw * z,
+            (own && bs.overflowY !== 'visible' ? ch : b.scrollHeight) * z, b.offsetHeight * z, ch * z,
+            r ? (hidesX ? r.clientWidth : r.scrollWidth) : 0, r ? r.scrollHeight : 0];
   }
   // Readies the page for strips of a page H rows high, or (strips false) for one paint.
   function begin(H, strips) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "engine/LetOut.h"
 #include "engine/Scripting.h"
 
 namespace engine {
@@ -36,40 +37,20 @@ if (css) {
 return { problem: '' };
 )JS";
 
-// After the script: lets a page that scrolls inside a box out to its content, and
-// finds the part asked for.
+// After the script: lets a page that scrolls inside a box out to its content (see
+// engine/LetOut.h), and finds the part asked for.
 const char* const kAfter = R"JS(
 if (window.__vemoWarm) window.__vemoWarm.stop();
 const st = window.__vemoAdjust = window.__vemoAdjust || { added: [], saved: [] };
-const de = document.documentElement, se = document.scrollingElement || de, vh = innerHeight;
-const out = { problem: '', expanded: false, part: null };
+const out = { problem: '', expanded: false, reshaped: false, part: null };
+const kept = st.kept = st.kept || new Set();
 const set = (e, p, v) => {
-  if (!st.saved.some(s => s[0] === e)) st.saved.push([e, e.getAttribute('style'), e.scrollTop]);
+  if (!kept.has(e)) { kept.add(e); st.saved.push([e, e.getAttribute('style'), e.scrollTop]); }
   e.style.setProperty(p, v, 'important');
 };
-if (expand && document.body && se.scrollHeight <= vh + 1) {
-  // The box whose content reaches furthest beyond what it shows.
-  let box = null, most = vh / 2;
-  for (const e of document.body.getElementsByTagName('*')) {
-    if (e.clientHeight <= 0 || e.scrollHeight - e.clientHeight <= most) continue;
-    if (!/(auto|scroll|overlay)/.test(getComputedStyle(e).overflowY)) continue;
-    box = e; most = e.scrollHeight - e.clientHeight;
-  }
-  if (box) {
-    for (let e = box; e; e = e.parentElement) {
-      const cs = getComputedStyle(e);
-      set(e, 'height', 'auto'); set(e, 'max-height', 'none'); set(e, 'overflow', 'visible');
-      if (cs.position === 'fixed' || cs.position === 'absolute') {
-        set(e, 'position', 'absolute'); set(e, 'bottom', 'auto');
-      }
-      e.scrollTop = 0;
-    }
-    // A box sized by its own flex or grid track still takes its content's height.
-    set(box, 'min-height', box.scrollHeight + 'px');
-    set(box, 'flex', 'none');
-    out.expanded = true;
-  }
-}
+const how = letOut(expand, set);
+out.expanded = how === 'box';
+out.reshaped = how !== '';
 if (selector) {
   const e = document.querySelector(selector);
   if (!e) return { problem: 'element', detail: selector };
@@ -157,9 +138,9 @@ Adjusted adjust(WebKitWebView* view, const Adjustments& a, int ms, const std::at
         if (!r.answered) return failed(Adjusted::Problem::NotAnswered, r.error);
         if (!r.error.empty()) return failed(Adjusted::Problem::ScriptFailed, r.error);
     }
-    if (!a.expand && a.selector.empty() && !a.clip && !a.viewport) return out;
+    // Sent even when no box is to be let out: a body that scrolls is the document scrolling.
     const auto clip = a.clip.value_or(std::array<double, 4>{});
-    const auto r = callFunction(view, kAfter,
+    const auto r = callFunction(view, std::string(letOutScript()) + kAfter,
                                 ScriptArgs()
                                     .flag("expand", a.expand)
                                     .text("selector", a.selector)
@@ -177,6 +158,7 @@ Adjusted adjust(WebKitWebView* view, const Adjustments& a, int ms, const std::at
         return out;
     }
     out.expanded = r.value["expanded"].truth();
+    out.reshaped = r.value["reshaped"].truth();
     if (const auto part = r.value["part"]; part.isObject()) {
         double v[4];
         for (unsigned i = 0; i < 4; ++i) v[i] = part.at(i).number(NAN);

@@ -31,6 +31,7 @@ struct Adjusted {
     Problem problem = Problem::None;
     std::string detail;        // the selector, or the script's error
     bool expanded = false;     // a box was let out to its content
+    bool reshaped = false;     // a box, or a body that scrolls, was let out: put back after the photo
     std::optional<std::array<long, 4>> part;  // x, y, width, height in CSS pixels of the page
 };
 

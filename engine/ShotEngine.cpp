@@ -173,7 +173,7 @@ ShotResult ShotEngine::take(const ShotRequest& r, const Round& round, gint64 dea
         if (painted.timedOut || interrupted_) return hung();
     }
     // The page as it was: a view that goes on showing it (and the next photo) finds it unchanged.
-    if (adjusted.expanded || !r.adjust.hide.empty() || !r.adjust.remove.empty() || !r.adjust.style.empty())
+    if (adjusted.reshaped || !r.adjust.hide.empty() || !r.adjust.remove.empty() || !r.adjust.style.empty())
         putBack(page_->view(), std::max(1, remainingMs(deadline)), &interrupted_);
     changed = nav.changes() != mark;
     if (changed) return {};

@@ -130,7 +130,7 @@ std::optional<BodyMetrics> GtkBrowser::measureBody() {
     if (expanded_) engine::putBack(view_, kScriptTimeoutMs, nullptr);
     // A page that scrolls inside a box is let out to its whole content until it is painted.
     engine::Adjustments expand;
-    expanded_ = engine::adjust(view_, expand, kScriptTimeoutMs, nullptr).expanded;
+    expanded_ = engine::adjust(view_, expand, kScriptTimeoutMs, nullptr).reshaped;
     engine::PagePainter painter(view_);
     bool timedOut = false;
     const auto metrics = painter.measure(kScriptTimeoutMs, &timedOut);
