@@ -44,9 +44,10 @@ if (window.__vemoWarm) window.__vemoWarm.stop();
 const st = window.__vemoAdjust = window.__vemoAdjust || { added: [], saved: [] };
 const out = { problem: '', expanded: false, reshaped: false, part: null };
 const kept = st.kept = st.kept || new Set();
+// Notes an element as it is, to be put back, and (given a property) changes its style.
 const set = (e, p, v) => {
   if (!kept.has(e)) { kept.add(e); st.saved.push([e, e.getAttribute('style'), e.scrollTop]); }
-  e.style.setProperty(p, v, 'important');
+  if (p) e.style.setProperty(p, v, 'important');
 };
 const how = letOut(expand, set);
 out.expanded = how === 'box';

@@ -44,17 +44,15 @@ const letOut = (all, set) => {
   if (bodyOwn && scrolls(bs.overflowY) && body.scrollHeight > body.clientHeight + 1) box = body;
   else if (all) {
     // The box the screen shows with the most content beyond what it shows, when that is
-    // more than half a screen and more than the document itself scrolls.
+    // more than half a screen, and the document itself scrolls no more than a little (a
+    // body's margin): a document that scrolls keeps a side nav that scrolls on its own.
     const over = se.scrollHeight - vh;
     let most = 0;
-    for (const e of below(body, [])) {
-      if (!(e.clientHeight > 0)) continue;
-      const d = frameOf(e);
-      let hidden;
-      if (d) hidden = (d.scrollingElement || d.documentElement).scrollHeight - e.clientHeight;
-      else if (scrolls(css(e).overflowY)) hidden = e.scrollHeight - e.clientHeight;
-      else continue;
-      if (hidden <= Math.max(vh / 2, over)) continue;
+    for (const e of over > vh / 4 ? [] : below(body, [])) {
+      const shown = e.clientHeight, d = e.tagName === 'IFRAME' ? frameOf(e) : null;
+      if (!(shown > 0)) continue;
+      const hidden = (d ? (d.scrollingElement || d.documentElement).scrollHeight : e.scrollHeight) - shown;
+      if (hidden <= vh / 2 || (!d && !scrolls(css(e).overflowY))) continue;
       const area = seenWidth(e) * hidden;
       if (area > most && !modal(e)) { box = e; frame = d; most = area; }
     }
@@ -62,8 +60,7 @@ const letOut = (all, set) => {
   if (!box) return '';
 
   // What the box holds, as the screen showed it.
-  const inside = frame ? [] : below(box, []).filter(e => 'offsetHeight' in e)
-    .map(e => { const s = css(e); return [e, e.offsetWidth, e.offsetHeight, s.width, s.height]; });
+  const inside = frame ? [] : below(box, []).filter(e => 'offsetHeight' in e).map(e => [e, e.offsetWidth, e.offsetHeight]);
   const chain = [];
   for (let e = box; e && e !== de; e = up(e)) {
     const s = css(e);
@@ -75,6 +72,10 @@ const letOut = (all, set) => {
   const content = frame ? (frame.scrollingElement || frame.documentElement).scrollHeight : box.scrollHeight - pads;
   const tall = (b.boxSizing === 'border-box' ? content + pads + borders : content) + 'px';
 
+  // Each noted before any is changed: noting reads its scroll position, which would
+  // lay the page out again after every change.
+  for (const { e } of chain) set(e);
+  set(de); set(body);
   // The box and every element around it take their content's height, at their widths.
   for (const { e, width, ox, oy, pos, display, flex, own } of chain) {
     set(e, 'height', e === box && frame ? tall : 'auto');
@@ -88,7 +89,6 @@ const letOut = (all, set) => {
       if (display === 'block') set(e, 'display', 'flow-root');
     }
     if (pos === 'fixed' || pos === 'absolute') { set(e, 'position', 'absolute'); set(e, 'bottom', 'auto'); }
-    e.scrollTop = 0;
   }
   if (!frame) set(box, 'min-height', tall);
   // The document scrolls down as the screen did; sideways it hides what it hid.
@@ -100,9 +100,15 @@ const letOut = (all, set) => {
   // What was sized by the box (percentages, flex and grid tracks, the width its scroll
   // bar left) keeps the size it had; each round measured at once, then pinned.
   for (let round = 0; round < 3; ++round) {
-    const plan = inside.filter(([e, w, h]) => e.offsetWidth !== w || e.offsetHeight !== h)
-      .map(([e, w, h, cw, ch]) => [e, e.offsetWidth !== w && cw !== 'auto' && cw, e.offsetHeight !== h && ch !== 'auto' && ch, flexOf(e)]);
+    const plan = inside.filter(([e, w, h]) => e.offsetWidth !== w || e.offsetHeight !== h).map(([e, w, h]) => {
+      // The border box's old size, in the element's own box sizing.
+      const s = css(e), n = p => parseFloat(s[p]) || 0, border = s.boxSizing === 'border-box';
+      const across = border ? 0 : n('paddingLeft') + n('paddingRight') + n('borderLeftWidth') + n('borderRightWidth');
+      const down = border ? 0 : n('paddingTop') + n('paddingBottom') + n('borderTopWidth') + n('borderBottomWidth');
+      return [e, e.offsetWidth !== w && (w - across) + 'px', e.offsetHeight !== h && (h - down) + 'px', flexOf(e)];
+    });
     if (!plan.length) break;
+    for (const [e] of plan) set(e);
     for (const [e, cw, ch, flex] of plan) {
       if (cw) { set(e, 'width', cw); set(e, 'min-width', cw); set(e, 'max-width', cw); }
       if (ch) { set(e, 'height', ch); set(e, 'min-height', ch); set(e, 'max-height', ch); }
@@ -112,8 +118,8 @@ const letOut = (all, set) => {
   // An element around the box that clips, yet cannot grow to hold it (a track of a
   // fixed height), no longer clips below.
   const bottom = box.getBoundingClientRect().bottom;
-  for (const { e, oy, own } of chain)
-    if (e !== box && own && oy !== 'visible' && e.getBoundingClientRect().bottom < bottom - 1) set(e, 'overflow-y', 'visible');
+  chain.filter(({ e, oy, own }) => e !== box && own && oy !== 'visible' && e.getBoundingClientRect().bottom < bottom - 1)
+    .forEach(({ e }) => set(e, 'overflow-y', 'visible'));
   return box === body ? 'body' : 'box';
 };
 )JS";

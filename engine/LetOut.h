@@ -14,7 +14,7 @@ namespace engine {
 
 // JavaScript defining `letOut(all, set)`, for a script of the engine's own world. With
 // `all` false only a body that scrolls is let out. `set(element, property, value)`
-// changes a style so that it can be put back. Replies '' (nothing let out), 'body' or 'box'.
+// changes a style so that it can be put back; `set(element)` notes the element as it is. Replies '' (nothing let out), 'body' or 'box'.
 const char* letOutScript();
 
 }  // namespace engine

@@ -10,6 +10,7 @@
 
 #include "tests/command/PageShots.h"
 #include "tests/support/JsonFields.h"
+#include "tests/support/ServiceProcess.h"
 
 namespace {
 
@@ -102,15 +103,18 @@ protected:
                 ADD_FAILURE() << l.name << ": no picture";
                 continue;
             }
-            EXPECT_EQ(t.picture->width, 1280) << l.name;
-            EXPECT_EQ(t.picture->height, l.height) << l.name;
-            for (int i = 0; i < l.count; ++i)
-                for (const int x : l.xs)
-                    if (const int y = l.top + i * l.section + l.section / 2; y < t.picture->height) {
-                        EXPECT_EQ(t.picture->at(x, y), kColours[i % 4]) << l.name << ": section " << i << " at x " << x;
-                    }
+            expectWhole(l, *t.picture);
         }
         return taken;
+    }
+    static void expectWhole(const Layout& l, const support::Picture& p) {
+        EXPECT_EQ(p.width, 1280) << l.name;
+        EXPECT_EQ(p.height, l.height) << l.name;
+        for (int i = 0; i < l.count; ++i)
+            for (const int x : l.xs)
+                if (const int y = l.top + i * l.section + l.section / 2; y < p.height) {
+                    EXPECT_EQ(p.at(x, y), kColours[i % 4]) << l.name << ": section " << i << " at x " << x;
+                }
     }
 
 private:
@@ -178,14 +182,24 @@ TEST_F(LetOut, EachLayoutKeepsItsWidthsAndItsFirstScreen) {
     }
 }
 
-// A document that scrolls in its body is the document scrolling: photographed whole,
-// with --no-expand too, and nothing said of a box.
-TEST_F(LetOut, ADocumentThatScrollsInItsBodyIsPhotographedWhole) {
-    const std::vector<Layout> layouts = {
+// Documents that scroll themselves: in their body rather than as a whole, or as a whole
+// beside a nav that scrolls on its own.
+std::vector<Layout> selfScrolling() {
+    return {
         {"hidden-x", page("html, body { height: 100%; overflow-x: hidden }", sections(8)), 8000, 0, 1000, 8, {10, 1270}},
         {"root-hidden", page("html { overflow: hidden } body { height: 100%; overflow: auto }", sections(8)), 8000, 0, 1000, 8,
          {10, 1270}},
+        {"side-nav", page("nav { position: fixed; top: 0; left: 0; bottom: 0; width: 200px; overflow: auto; background: #888 }"
+                          " body { margin-left: 200px }", "<nav><div style='height:5000px'></div></nav>" + sections(3)),
+         3000, 0, 1000, 3, {210, 1270}},
     };
+}
+
+// A document that scrolls in its body is the document scrolling: photographed whole,
+// with --no-expand too, and nothing said of a box; one that scrolls as a whole keeps its
+// side nav as the screen shows it.
+TEST_F(LetOut, DocumentsThatScrollThemselvesArePhotographedWhole) {
+    const auto layouts = selfScrolling();
     for (const std::vector<std::string>& args : {std::vector<std::string>{}, {"--no-expand"}})
         for (const auto& [name, t] : checkAll(layouts, args)) EXPECT_EQ(t.report.at("message"), "") << name;
 }
@@ -250,6 +264,23 @@ TEST_F(LetOut, ShellsAreFoundWhereverTheyAre) {
          20064, 64, 1000, 20, {10, 1270}},
     };
     checkAll(layouts);
+}
+
+// The service lets out as the command does: a shell, and a document that scrolls in its
+// body with expand on and off.
+TEST_F(LetOut, TheServiceLetsOutAsTheCommandDoes) {
+    const Layout row{"row", page(kRowCss, kRowShell), 20064, 64, 1000, 20, {210, 1270}};
+    const Layout body = selfScrolling()[0];
+    for (const auto* l : {&row, &body}) server.serve("/" + l->name, l->html);
+    support::ServiceProcess service({"--jobs=1", "--allow-private"});
+    for (const auto& [l, more] : std::vector<std::pair<const Layout*, std::string>>{
+             {&row, ""}, {&body, ""}, {&body, "&expand=false"}}) {
+        const auto r = service.get(support::shotOf(server.url("/" + l->name), more));
+        ASSERT_EQ(r.status, 200) << l->name << more << ": " << r.body;
+        const auto p = support::answerPicture(r, "png");
+        ASSERT_TRUE(p) << l->name;
+        expectWhole(*l, *p);
+    }
 }
 
 }  // namespace

@@ -39,4 +39,20 @@ TEST(LetOutGui, PhotoOfAShellHoldsItsContentWholeAtTheScreensWidth) {
               "true");
 }
 
+// A document that scrolls in its body: the photo holds it whole.
+TEST(LetOutGui, PhotoOfADocumentThatScrollsInItsBodyHoldsItWhole) {
+    std::string html = "<!doctype html><html><style>html, body { height: 100%; overflow-x: hidden; margin: 0 }</style><body>";
+    for (int i = 0; i < 8; ++i)
+        html += std::string("<div style='height:1000px;background:") + (i % 2 ? "#00f" : "#f00") + "'></div>";
+    support::TempDir pages;
+    support::GuiHarness app;
+    ASSERT_TRUE(app.open(support::writePage(pages, "body.html", html + "</body></html>")));
+    app.road().photoCommand();
+    const auto image = app.main().pictureBox("Picture1").image();
+    ASSERT_TRUE(image);
+    ASSERT_TRUE(app.dialogs.warnings.empty()) << app.dialogs.warnings[0].first;
+    ASSERT_EQ(image->height(), 8000);
+    for (int i = 0; i < 8; ++i) EXPECT_EQ(image->at(100, i * 1000 + 500), i % 2 ? 0x0000ffu : 0xff0000u) << i;
+}
+
 }  // namespace
