@@ -156,6 +156,7 @@ void EnginePool::finish(Worker& w, WorkerAnswer answer) {
     w.job.reset();
     if (answer.last) {
         w.retiring = true;
+        w.lost = answer.lost;
         w.ready = false;
     }
     if (job) {

@@ -25,6 +25,7 @@ struct EnginePool::Worker {
     // and the process is reaped. The second of the two ends it here.
     bool eof = false, reaped = false;
     bool retiring = false;  // it said its last answer: it ends by itself, and is replaced
+    bool lost = false;      // that answer said its engine failed
     guint drain = 0;
     std::string how;  // how its last process ended, or why it could not be started
 };

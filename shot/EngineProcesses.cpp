@@ -125,8 +125,10 @@ void EnginePool::ended(Worker& w) {
     w.drain = 0;
     ++w.generation;  // nothing more of this process is heard
     const bool wasReady = w.ready || w.retiring;
-    const Replaced why = w.retiring ? Replaced::AfterLogin : w.cancelled ? Replaced::ClientLeft : Replaced::Failed;
-    w.ready = w.retiring = false;
+    const Replaced why = w.retiring && !w.lost ? Replaced::AfterLogin
+                         : w.cancelled             ? Replaced::ClientLeft
+                                                   : Replaced::Failed;
+    w.ready = w.retiring = w.lost = false;
     g_clear_object(&w.out);
     g_clear_object(&w.process);
     w.in = nullptr;

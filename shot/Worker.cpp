@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <iostream>
 #include <memory>
 
@@ -44,6 +45,45 @@ bool awaitInput(const std::atomic<bool>& interrupted) {
     while (!readable && !interrupted) g_main_context_iteration(nullptr, TRUE);
     if (!readable) g_source_remove(watch);
     return readable && !interrupted;
+}
+
+void say(int channel, const std::string& line) {
+    for (std::size_t at = 0; at < line.size();) {
+        const ssize_t n = ::write(channel, line.data() + at, line.size() - at);
+        if (n <= 0 && errno != EINTR) return;
+        if (n > 0) at += static_cast<std::size_t>(n);
+    }
+}
+
+// The page in hand, for the engine's fatal word about it.
+struct InHand {
+    int channel = -1;
+    std::optional<WorkerAnswer> answer;
+};
+
+// The engine aborts its own process when a web process it starts ends before it has
+// said who it is (killed, or crashed at once): the worker cannot go on, but its page's
+// failure is that page's, and is answered so before the worker ends. The pool replaces it.
+GLogWriterOutput lastWords(GLogLevelFlags level, const GLogField* fields, gsize count, gpointer data) {
+    const auto* hand = static_cast<const InHand*>(data);
+    const char* message = "";
+    for (gsize i = 0; i < count; ++i)
+        if (std::strcmp(fields[i].key, "MESSAGE") == 0 && fields[i].length < 0) message = static_cast<const char*>(fields[i].value);
+    if (!(level & G_LOG_LEVEL_ERROR) || !hand->answer || !std::strstr(message, "auxiliary process crashed"))
+        return g_log_writer_default(level, fields, count, nullptr);
+    gchar* said = g_log_writer_format_fields(level, fields, count, FALSE);
+    g_printerr("%s\n", said);
+    g_free(said);
+    WorkerAnswer a = *hand->answer;
+    engine::ShotResult crashed;
+    crashed.outcome = engine::ShotResult::Outcome::LoadFailed;
+    crashed.failure = {engine::LoadError::Crashed, {}};
+    const auto shot = describe(crashed);
+    a.report.status = shot.status;
+    a.report.message = shot.message;
+    a.last = a.lost = true;
+    say(hand->channel, answerLine(a));
+    ::_exit(static_cast<int>(exitFor(shot.status)));
 }
 
 }  // namespace
@@ -94,6 +134,8 @@ std::string answerLine(const WorkerAnswer& a) {
     json_builder_add_value(b, reportToJson(a.report));
     json_builder_set_member_name(b, "last");
     json_builder_add_boolean_value(b, a.last);
+    json_builder_set_member_name(b, "lost");
+    json_builder_add_boolean_value(b, a.lost);
     json_builder_end_object(b);
     return builtText(b) + "\n";
 }
@@ -108,6 +150,7 @@ std::optional<WorkerAnswer> parseAnswer(const std::string& line) {
     const auto status = statusForName(text(o, "status"));
     if (!status) return std::nullopt;
     a.last = json_object_get_boolean_member_with_default(o, "last", FALSE);
+    a.lost = json_object_get_boolean_member_with_default(o, "lost", FALSE);
     if (json_object_has_member(o, "report")) {
         const auto report = reportFromJson(json_object_get_member(o, "report"));
         if (!report) return std::nullopt;
@@ -130,14 +173,10 @@ int takeAnswerChannel() {
 }
 
 void serveAsWorker(engine::IShotEngine& engine, int channel, const std::atomic<bool>& interrupted) {
-    auto say = [channel](const std::string& line) {
-        for (std::size_t at = 0; at < line.size();) {
-            const ssize_t n = ::write(channel, line.data() + at, line.size() - at);
-            if (n <= 0 && errno != EINTR) return;
-            if (n > 0) at += static_cast<std::size_t>(n);
-        }
-    };
-    say("{\"ready\":true}\n");
+    // Lives as long as the process: the engine may speak its last word at any time.
+    auto* hand = new InHand{channel, std::nullopt};
+    g_log_set_writer_func(&lastWords, hand, nullptr);
+    say(channel, "{\"ready\":true}\n");
     std::string line;
     while (awaitInput(interrupted) && std::getline(std::cin, line)) {
         const auto began = std::chrono::steady_clock::now();
@@ -149,8 +188,9 @@ void serveAsWorker(engine::IShotEngine& engine, int channel, const std::atomic<b
             continue;
         }
         a.id = task->id;
-        if (task->fresh) engine.forgetVisits();
         a.report.address = task->request.address;
+        hand->answer = a;
+        if (task->fresh) engine.forgetVisits();
         auto shot = shootPage(engine, task->request, a.report);
         writePage(shot, task->path, task->request.picture, task->thumbnail);
         a.report.status = shot.status;
@@ -163,7 +203,8 @@ void serveAsWorker(engine::IShotEngine& engine, int channel, const std::atomic<b
         // to the next caller's page of that host unasked: a worker that gave one ends,
         // and a new one takes its place.
         a.last = !task->request.identity.user.empty();
-        say(answerLine(a));
+        hand->answer.reset();
+        say(channel, answerLine(a));
         if (a.last) break;
     }
     if (channel >= 0) ::close(channel);

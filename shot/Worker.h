@@ -38,6 +38,7 @@ struct WorkerAnswer {
     TaskEnd end = TaskEnd::Page;
     PageReport report;  // the page's, as a batch's report says it (its file: the picture written)
     bool last = false;  // the worker ends after this answer, and takes no more tasks
+    bool lost = false;  // and it ends because its engine failed (else: it answered a login)
 };
 
 std::string taskLine(const WorkerTask&);
