@@ -114,7 +114,7 @@ window.__vemoFixes || (window.__vemoFixes = (function () {
   // Each element's background fixed to the screen is laid as the screen shows it with the
   // element's top at the screen's top, scrolling with it.
   function fixedBackgrounds(st) {
-    var de = d.documentElement, all = d.body.getElementsByTagName('*');
+    var de = d.documentElement, all = (d.body || de).getElementsByTagName('*');
     var VW = d.compatMode === 'BackCompat' ? w.innerWidth : de.clientWidth;
     var VH = d.compatMode === 'BackCompat' ? w.innerHeight : de.clientHeight;
     for (var i = 0; i < all.length; ++i) {

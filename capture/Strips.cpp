@@ -14,6 +14,8 @@ namespace {
 const char* const kKit = R"JS(
 window.__vemoPage || (window.__vemoPage = (function () {
   var w = window, d = document, F = w.__vemoFixes;
+  // The element that holds what the page shows: its body, or its root without one.
+  function top() { return d.body || d.documentElement; }
   function end() {
     var s = w.__vemoStrips;
     if (!s) return true;
@@ -37,10 +39,11 @@ window.__vemoPage || (window.__vemoPage = (function () {
       if (!st.seen.has(e)) { st.seen.add(e); st.saved.push([e, e.getAttribute('style')]); }
     };
     st.set = function (e, p, v) {
+      if (!e.style) return;  // an element of no language with styles (plain XML)
       st.keep(e);
       e.style.setProperty(p, v, 'important');
     };
-    var all = d.body.getElementsByTagName('*'), hidden = [];
+    var all = top().getElementsByTagName('*'), hidden = [];
     for (var i = 0; i < all.length; ++i) if (getComputedStyle(all[i]).contentVisibility === 'auto') hidden.push(all[i]);
     hidden.forEach(function (e) { st.set(e, 'content-visibility', 'visible'); });
     // Dynamic viewport units mean the screen, as large ones do, in the paint as on the screen.
@@ -48,14 +51,18 @@ window.__vemoPage || (window.__vemoPage = (function () {
     return st;
   }
   // The body's metrics, in the screen's pixels however the body is zoomed, and the root
-  // element's scroll size; null without a body. In a quirks mode document the body's
-  // client size is the viewport's; its own is taken from its border box instead.
+  // element's scroll size; null without a document. A document without a body (XML,
+  // SVG, XHTML whose root is in no namespace) is measured by its root element, whose
+  // scroll size is the document's. In a quirks mode document the body's client size is
+  // the viewport's; its own is taken from its border box instead.
   function measure() {
     if (w.__vemoWarm) w.__vemoWarm.stop();
     var b = d.body, r = d.documentElement;
-    if (!b) return null;
+    if (!r) return null;
     end();
     show();
+    if (!b) return [r.scrollWidth, r.clientWidth, r.clientWidth, r.scrollHeight, r.clientHeight, r.clientHeight,
+                    r.scrollWidth, r.scrollHeight];
     var cw = b.clientWidth, ch = b.clientHeight;
     if (d.compatMode === 'BackCompat') {
       var s = getComputedStyle(b);
@@ -65,17 +72,32 @@ window.__vemoPage || (window.__vemoPage = (function () {
     var z = F.zoom(b);
     // What the screen hides sideways (the root's overflow, or the body's it takes on) is
     // no part of the page, nor what a body with an overflow of its own hides or scrolls.
-    var rs = r ? getComputedStyle(r) : null, bs = getComputedStyle(b);
-    var own = rs && (rs.overflowX !== 'visible' || rs.overflowY !== 'visible');
-    var hidesX = /hidden|clip/.test(rs && rs.overflowX !== 'visible' ? rs.overflowX : bs.overflowX);
+    var rs = getComputedStyle(r), bs = getComputedStyle(b);
+    var own = rs.overflowX !== 'visible' || rs.overflowY !== 'visible';
+    var hidesX = /hidden|clip/.test(rs.overflowX !== 'visible' ? rs.overflowX : bs.overflowX);
+    // A body pulled up above the document's top (a first child's negative margin that
+    // collapses through it) has that much of it out of the page.
+    var above = Math.min(0, b.getBoundingClientRect().top + w.scrollY);
     return [(hidesX || (own && bs.overflowX !== 'visible') ? cw : b.scrollWidth) * z, b.offsetWidth * z, cw * z,
-            (own && bs.overflowY !== 'visible' ? ch : b.scrollHeight) * z, b.offsetHeight * z, ch * z,
-            r ? (hidesX ? r.clientWidth : r.scrollWidth) : 0, r ? r.scrollHeight : 0];
+            (own && bs.overflowY !== 'visible' ? ch : b.scrollHeight) * z + above, b.offsetHeight * z, ch * z,
+            hidesX ? r.clientWidth : r.scrollWidth, r.scrollHeight];
+  }
+  // Makes the root's box, B rows high with bottom padding `pad`, `want` rows high by its
+  // bottom padding. A root whose height is set for its border box (height: 100% under
+  // box-sizing: border-box) keeps that height however padded: its padding is made to
+  // fill the whole box instead.
+  function grow(de, B, pad, want) {
+    var set = w.__vemoStrips.set, s = getComputedStyle(de);
+    set(de, 'padding-bottom', (pad + want - B) + 'px');
+    if (s.boxSizing === 'border-box' && de.offsetHeight !== want) {
+      var rest = (parseFloat(s.paddingTop) || 0) + (parseFloat(s.borderTopWidth) || 0) + (parseFloat(s.borderBottomWidth) || 0);
+      set(de, 'padding-bottom', (want - rest) + 'px');
+    }
   }
   // Readies the page for strips of a page H rows high, or (strips false) for one paint.
   function begin(H, strips) {
     var de = d.documentElement;
-    if (!de || !d.body) return null;
+    if (!de) return null;
     if (w.__vemoStrips && w.__vemoStrips.B !== undefined) end();  // strips begun before, never ended
     var st = show(), set = st.set;
     var rs = getComputedStyle(de);
@@ -101,7 +123,7 @@ window.__vemoPage || (window.__vemoPage = (function () {
       }
       return true;
     }
-    var all = d.body.getElementsByTagName('*'), sticky = [], placed = [], fixed = [];
+    var all = top().getElementsByTagName('*'), sticky = [], placed = [], fixed = [];
     for (var i = 0; i < all.length; ++i) {
       var e = all[i], p = getComputedStyle(e).position;
       if (p === 'sticky' || p === '-webkit-sticky') sticky.push(e);
@@ -136,11 +158,11 @@ window.__vemoPage || (window.__vemoPage = (function () {
     });
     // Containment on the root stops the body's background from becoming the canvas's:
     // the root takes it over instead.
-    var bs = getComputedStyle(d.body);
+    var bs = getComputedStyle(top());
     function bare(s) {
       return s.backgroundImage === 'none' && /^(transparent|rgba\(0, 0, 0, 0\))$/.test(s.backgroundColor);
     }
-    if (bare(rs) && !bare(bs)) {
+    if (d.body && bare(rs) && !bare(bs)) {
       var props = ['background-color', 'background-image', 'background-repeat', 'background-position',
                    'background-size', 'background-attachment', 'background-origin', 'background-clip'];
       var values = props.map(function (p) { return bs.getPropertyValue(p); });
@@ -153,7 +175,7 @@ window.__vemoPage || (window.__vemoPage = (function () {
     set(de, 'margin-bottom', '0px');
     var B = de.offsetHeight, pad = parseFloat(rs.paddingBottom) || 0;
     var frame = B - (parseFloat(rs.height) || 0);
-    if (B < H - m0) set(de, 'padding-bottom', (pad + H - m0 - B) + 'px');
+    if (B < H - m0) grow(de, B, pad, H - m0);
     var fixedRects = fixed.map(rect), o = origin();
     function pin(e, r) {
       set(e, 'left', (r[0] - o[0]) + 'px'); set(e, 'top', (r[1] - o[1]) + 'px');
@@ -178,7 +200,7 @@ window.__vemoPage || (window.__vemoPage = (function () {
     st.set(de, 'margin-top', (st.m0 - Y) + 'px');
     if (want >= st.B) {
       st.set(de, 'max-height', 'none');
-      st.set(de, 'padding-bottom', (st.pad + want - st.B) + 'px');
+      grow(de, st.B, st.pad, want);
     } else {
       st.set(de, 'padding-bottom', st.pad + 'px');
       st.set(de, 'max-height', Math.max(0, want - st.frame) + 'px');

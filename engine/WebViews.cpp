@@ -242,6 +242,14 @@ WebKitWebView* newWebView(const ViewRole& role) {
             worldName(World::Engine), nullptr, nullptr);
         webkit_user_content_manager_add_script(webkit_web_view_get_user_content_manager(view), script);
         webkit_user_script_unref(script);
+        // A page that styles its scroll bars gets real ones, which take their width out
+        // of the page's; every page is laid out as on a screen whose scroll bars float
+        // above it, as unstyled ones do here.
+        WebKitUserStyleSheet* sheet = webkit_user_style_sheet_new(
+            "::-webkit-scrollbar { width: 0 !important; height: 0 !important; }", WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
+            WEBKIT_USER_STYLE_LEVEL_USER, nullptr, nullptr);
+        webkit_user_content_manager_add_style_sheet(webkit_web_view_get_user_content_manager(view), sheet);
+        webkit_user_style_sheet_unref(sheet);
         // What the page's scripts wait for, noted from before they run.
         watchPages(webkit_web_view_get_user_content_manager(view));
     }

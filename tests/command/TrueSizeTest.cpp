@@ -1,10 +1,15 @@
-// Pages whose sections render only when seen, on the real engine: measured and painted
-// with every section at its true size, in one paint and in strips. Pages served over
-// loopback; pixels read back from the files.
+// Pages measured and painted at their true size on the real engine: sections that
+// render only when seen, in one paint and in strips (served over loopback), and pages
+// made as generators of documentation make them (local files). Pixels read back from
+// the files.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <map>
+#include <vector>
 
 #include "tests/support/Command.h"
 #include "tests/support/GuiHarness.h"
@@ -48,6 +53,85 @@ TEST(TrueSize, SectionsThatRenderOnlyWhenSeenAreMeasuredAndPaintedAsTheyAre) {
                 ASSERT_EQ(picture->at(640, y), colourOf(i)) << count << " sections: section " << i << " at " << y;
         }
     }
+}
+
+// A page of local files, and what its picture must be: its size, and the colour of
+// some of its pixels.
+struct Made {
+    const char* what;
+    std::map<std::string, std::string> files;  // the first one in name order is the page
+    int width, height;
+    std::vector<std::array<int, 3>> pixels;  // x, y, 0xRRGGBB
+};
+
+// `count` bands of 1000 px, band i of colour colourOf(i), as HTML.
+std::string bands(int count) {
+    std::string html;
+    for (int i = 0; i < count; ++i) {
+        char colour[16];
+        std::snprintf(colour, sizeof colour, "#%06x", colourOf(i));
+        html += std::string("<div style='height:1000px;background:") + colour + "'></div>";
+    }
+    return html;
+}
+
+// Where bands of `count` must be: the middle of each, and both sides of every 8192 rows.
+std::vector<std::array<int, 3>> bandPixels(int count, int x) {
+    std::vector<std::array<int, 3>> at;
+    for (int i = 0; i < count; ++i) at.push_back({x, i * 1000 + 500, static_cast<int>(colourOf(i))});
+    for (int y = 8191; y < count * 1000; y += 8192)
+        for (const int row : {y, y + 1}) at.push_back({x, row, static_cast<int>(colourOf(row / 1000))});
+    return at;
+}
+
+TEST(TrueSize, PagesAsGeneratorsMakeThemArePaintedWholeAtTheScreensWidth) {
+    const std::string xhtmlHead = "<?xml version='1.0' encoding='utf-8'?>\n<?xml-stylesheet type='text/css' href='b.css'?>\n"
+                                  "<!DOCTYPE html PUBLIC '-//W3C//DTD XHTML 1.1//EN' "
+                                  "'http://www.w3.org/TR/xhtml11/DTD/xhtml11.dtd'>\n";
+    const std::vector<Made> pages = {
+        // No body: the document is an XML one, measured by its root.
+        {"XHTML whose root is in no namespace",
+         {{"a.xhtml", xhtmlHead + "<html><head><title>t</title></head><body><p>one</p><p>two</p></body></html>"},
+          {"b.css", "head { display: none } html, body, p { display: block; margin: 0 }"
+                    "p { height: 1500px; background: #00c000 } p + p { background: #c000c0 }"}},
+         1280, 3000, {{640, 10, 0x00c000}, {640, 2990, 0xc000c0}}},
+        {"SVG document",
+         {{"a.svg", "<svg xmlns='http://www.w3.org/2000/svg' width='1280' height='2500'>"
+                    "<rect width='1280' height='1250' fill='#ff0000'/><rect y='1250' width='1280' height='1250' fill='#0000ff'/></svg>"}},
+         1280, 2500, {{640, 10, 0xff0000}, {640, 2490, 0x0000ff}}},
+        // Styled scroll bars take no width from the page: the screen's width, painted to its edge.
+        {"styled scroll bars",
+         {{"a.html", "<!doctype html><style>::-webkit-scrollbar { width: 14px; background: #ff0000 }</style>"
+                     "<body style='margin:0'>" + bands(3)}},
+         1280, 3000, {{1275, 500, static_cast<int>(colourOf(0))}, {1275, 2500, static_cast<int>(colourOf(2))}}},
+        // The part of a body pulled above the document by its first child's negative margin
+        // is not in the page.
+        {"body pulled up by a negative margin",
+         {{"a.html", "<!doctype html><body style='margin:0'><div style='margin-top:-50px'>" + bands(3) + "</div>"}},
+         1280, 2950, {{640, 10, static_cast<int>(colourOf(0))}, {640, 2940, static_cast<int>(colourOf(2))}}},
+        // A root whose height is its border box (100% under border-box), the page in a box
+        // placed against the screen, painted in strips.
+        {"border-box root in strips",
+         {{"a.html", "<!doctype html><style>* { box-sizing: border-box } html, body { height: 100%; margin: 0 }"
+                     "main { position: absolute; width: 100%; height: 100% }</style><main>" + bands(34) + "</main>"}},
+         1280, 34000, bandPixels(34, 640)},
+    };
+    support::TempDir out;
+    // Each page's faults are said, whichever page fails first.
+    const auto check = [&out](const Made& page) {
+        SCOPED_TRACE(page.what);
+        support::TempDir dir;
+        for (const auto& [name, content] : page.files) std::ofstream(dir.path(name)) << content;
+        const auto run = support::runCommand({VEMO_SHOT, "file://" + dir.path(page.files.begin()->first), out.path("p.png")});
+        ASSERT_EQ(run.status, 0) << run.err;
+        const auto picture = support::readPicture(out.path("p.png"));
+        ASSERT_TRUE(picture);
+        EXPECT_EQ(picture->width, page.width);
+        ASSERT_EQ(picture->height, page.height);
+        for (const auto& [x, y, colour] : page.pixels)
+            EXPECT_EQ(picture->at(x, y), static_cast<std::uint32_t>(colour)) << "at " << x << ", " << y;
+    };
+    for (const auto& page : pages) check(page);
 }
 
 }  // namespace
