@@ -54,6 +54,7 @@ window.__vemoFixes || (window.__vemoFixes = (function () {
       var styled = root.querySelectorAll('[style]');
       for (var i = 0; i < styled.length; ++i) {
         var e = styled[i];
+        if (!e.style) continue;  // an element of no language with styles (plain XML)
         dynamic(e.style, function (p, v, prio) { st.keep(e); e.style.setProperty(p, v, prio); });
       }
     });

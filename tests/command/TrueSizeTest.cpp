@@ -91,7 +91,7 @@ TEST(TrueSize, PagesAsGeneratorsMakeThemArePaintedWholeAtTheScreensWidth) {
     const std::vector<Made> pages = {
         // No body: the document is an XML one, measured by its root.
         {"XHTML whose root is in no namespace",
-         {{"a.xhtml", xhtmlHead + "<html><head><title>t</title></head><body><p>one</p><p>two</p></body></html>"},
+         {{"a.xhtml", xhtmlHead + "<html><head><title>t</title></head><body><p style='color: black'>one</p><p>two</p></body></html>"},
           {"b.css", "head { display: none } html, body, p { display: block; margin: 0 }"
                     "p { height: 1500px; background: #00c000 } p + p { background: #c000c0 }"}},
          1280, 3000, {{640, 10, 0x00c000}, {640, 2990, 0xc000c0}}},
