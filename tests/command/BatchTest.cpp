@@ -77,7 +77,7 @@ protected:
         std::vector<Fields> all;
         for (std::size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1) {
             all.push_back(support::jsonFields(text.substr(at, end - at)));
-            EXPECT_EQ(all.back().size(), 15u) << text.substr(at, end - at);
+            EXPECT_EQ(all.back().size(), 16u) << text.substr(at, end - at);
         }
         return all;
     }
