@@ -52,7 +52,13 @@ const screen = Math.max(1, window.innerHeight);
 // A page that grows as it is scrolled is followed until it is this tall (or, when
 // it was nearly as tall to begin with, ten screens taller).
 const tallest = Math.max(growUpTo, se.scrollHeight + 10 * screen);
-const tooTall = () => page.size() > tallest || [...boxes.values()].some(b => b.size() > tallest);
+// A box is followed as far past its own first height as the page is past its own.
+const firsts = new Map();
+const limitOf = s => {
+  if (!firsts.has(s)) firsts.set(s, s.size());
+  return Math.max(tallest, firsts.get(s) + 10 * screen);
+};
+const tooTall = () => page.size() > tallest || [...boxes.values()].some(b => b.size() > limitOf(b));
 // How long the page takes to answer being scrolled (its observers, then its changes),
 // as seen so far: the wait for its answer follows it, on a busy machine too.
 // It is counted from when the page was told of the scroll, not from the scroll itself.
@@ -91,17 +97,18 @@ const visit = async (s, y) => {
 };
 // Each scroller the page listens to, stepped through to its end while it grows.
 const stepThrough = async s => {
+  const limit = limitOf(s);
   let y = 0;
   for (;;) {
     const before = s.size();
-    for (; y < s.size() && y <= tallest && left() > 0 && !stopped; y += Math.max(1, Math.floor(s.height() * 0.9))) await visit(s, y);
+    for (; y < s.size() && y <= limit && left() > 0 && !stopped; y += Math.max(1, Math.floor(s.height() * 0.9))) await visit(s, y);
     const heardOut = await answerWait();
     if (stopped) return;
     // Seen to its end, where it no longer grows; or stopped at a limit short of it (a
     // box, let out to its whole content for the photo, is said to grow only when it did).
     const grew = s.size() > before || (left() === 0 && !heardOut && s === page);
     if (y >= s.size() && !grew) return;
-    if (left() === 0 || y > tallest) { out.growing = grew || s === page || y > tallest; return; }
+    if (left() === 0 || y > limit) { out.growing = grew || s === page || y > limit; return; }
   }
 };
 // Each target not yet seen is scrolled to, and what the page adds then, until it ends.
