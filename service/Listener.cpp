@@ -40,9 +40,27 @@ void refuse(GSocket* socket, guint status, const char* reason, const std::string
     g_socket_shutdown(socket, TRUE, TRUE, nullptr);
 }
 
+// libsoup keeps a connection open for its next request only while the server itself
+// listens somewhere: it is given a socket no one can reach, its path gone at once.
+void keepConnectionsAlive(SoupServer* server) {
+    char* dir = g_dir_make_tmp("vemo-shot-XXXXXX", nullptr);
+    if (!dir) return;
+    const std::string path = std::string(dir) + "/unreachable";
+    GSocketAddress* a = g_unix_socket_address_new(path.c_str());
+    GSocket* s = g_socket_new(G_SOCKET_FAMILY_UNIX, G_SOCKET_TYPE_STREAM, G_SOCKET_PROTOCOL_DEFAULT, nullptr);
+    if (s && g_socket_bind(s, a, FALSE, nullptr) && g_socket_listen(s, nullptr))
+        soup_server_listen_socket(server, s, SoupServerListenOptions(0), nullptr);
+    g_unlink(path.c_str());
+    g_rmdir(dir);
+    g_free(dir);
+    if (s) g_object_unref(s);
+    g_object_unref(a);
+}
+
 }  // namespace
 
 Listener::Listener(SoupServer* server, ListenerLimits limits) : server_(server), limits_(limits) {
+    keepConnectionsAlive(server_);
     service_ = g_socket_service_new();
     g_signal_connect(service_, "incoming", G_CALLBACK(&Listener::incoming), this);
     g_signal_connect(server_, "request-started", G_CALLBACK(&Listener::requestStarted), this);
@@ -178,6 +196,7 @@ void Listener::requestStarted(SoupServer*, SoupServerMessage* msg, gpointer data
     Connection* c = self->connectionOf(msg);
     if (!c) return;
     c->body = 0;
+    // On a kept connection, as its next request's first bytes come: until then it was idle.
     self->arm(*c, self->limits_.requestSeconds);
     g_signal_connect(msg, "got-headers", G_CALLBACK(+[](SoupServerMessage* m, gpointer d) {
         // A body larger than any request is refused before it is read.

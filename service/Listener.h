@@ -15,7 +15,7 @@ namespace service {
 struct ListenerLimits {
     int connections = 256;       // at once; more are closed as they come
     int requestSeconds = 15;     // to send a request's head and body
-    int idleSeconds = 30;        // between the requests of one connection
+    int idleSeconds = 30;        // from an answer to the next request's first bytes
     std::size_t longestBody = 65536;
 };
 

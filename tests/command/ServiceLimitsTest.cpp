@@ -1,4 +1,4 @@
-// What the operator bounds, each limit hit: connections, slow clients, bodies sent in
+// What the operator bounds, each limit hit: connections, idle and slow clients, bodies sent in
 // chunks, time limits; clients that leave; engines that are told to end; the log; and
 // the addresses pages may reach on TCP.
 #include <gtest/gtest.h>
@@ -22,7 +22,7 @@ std::string solid(const char* colour) {
 
 void send(int fd, const std::string& text) { ::send(fd, text.data(), text.size(), MSG_NOSIGNAL); }
 
-TEST(ServiceLimits, ConnectionsSlowClientsChunkedBodiesAndTimeLimitsAreBounded) {
+TEST(ServiceLimits, ConnectionsIdleOrSlowClientsChunkedBodiesAndTimeLimitsAreBounded) {
     support::ServiceProcess s({"--jobs=1", "--max-connections=4", "--client-timeout=3", "--max-timeout=20", "--allow-private"});
     // Four connections held open: a fifth is closed at once, and served again once they go.
     std::vector<int> held;
@@ -39,6 +39,19 @@ TEST(ServiceLimits, ConnectionsSlowClientsChunkedBodiesAndTimeLimitsAreBounded) 
     EXPECT_TRUE(support::closedQuietly(held[0], 30000)) << "the slow client was not cut";
     for (int fd : held) ::close(fd);
     EXPECT_TRUE(support::eventually([&] { return s.get("/health", 2000).status == 200; }));
+
+    // A kept-alive connection takes request after request; once idle, it is closed after
+    // twice --client-timeout, counted again from each answer.
+    const int kept = support::connectLoopback(s.port());
+    EXPECT_EQ(support::askKeepingAlive(kept, "/health").status, 200);
+    EXPECT_EQ(support::askKeepingAlive(kept, "/metrics").status, 200) << "the connection was not kept";
+    std::this_thread::sleep_for(std::chrono::seconds(4));  // past the time for a request, within the idle time
+    EXPECT_EQ(support::askKeepingAlive(kept, "/health").status, 200) << "idle for 4 s, the connection was closed";
+    const auto answered = std::chrono::steady_clock::now();
+    EXPECT_TRUE(support::closedQuietly(kept, 20000)) << "the idle connection was not closed";
+    const auto idle = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - answered);
+    EXPECT_GE(idle.count(), 5000) << "closed before its idle time from the last answer";
+    ::close(kept);
 
     // A body in chunks is refused as soon as it passes 64 KiB, before it ends.
     const int chunked = support::connectLoopback(s.port());

@@ -17,6 +17,9 @@ namespace {
 
 HttpReply exchange(int fd, const std::string& method, const std::string& target, const std::vector<std::string>& headers,
                    const std::string& body, int timeoutMs);
+void sendRequest(int fd, const std::string& method, const std::string& target, const std::vector<std::string>& headers,
+                 const std::string& body, bool keepAlive);
+HttpReply parseReply(const std::string& all, bool& whole);
 
 }  // namespace
 
@@ -66,6 +69,24 @@ bool closedQuietly(int fd, int timeoutMs) {
     return ::recv(fd, &c, 1, 0) <= 0;
 }
 
+HttpReply askKeepingAlive(int fd, const std::string& target, int timeoutMs) {
+    sendRequest(fd, "GET", target, {}, {}, true);
+    std::string all;
+    bool whole = false;
+    HttpReply reply;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!whole && std::chrono::steady_clock::now() < until) {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 100) <= 0) continue;
+        char buf[65536];
+        const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+        if (n <= 0) break;
+        all.append(buf, static_cast<std::size_t>(n));
+        reply = parseReply(all, whole);
+    }
+    return whole ? reply : HttpReply{};
+}
+
 HttpReply httpRequest(const std::string& socketPath, const std::string& method, const std::string& target) {
     const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
     sockaddr_un addr{};
@@ -80,10 +101,10 @@ HttpReply httpRequest(const std::string& socketPath, const std::string& method, 
 
 namespace {
 
-HttpReply exchange(int fd, const std::string& method, const std::string& target, const std::vector<std::string>& headers,
-                   const std::string& body, int timeoutMs) {
-    HttpReply reply;
-    std::string request = method + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n";
+void sendRequest(int fd, const std::string& method, const std::string& target, const std::vector<std::string>& headers,
+                 const std::string& body, bool keepAlive) {
+    std::string request = method + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n";
+    if (!keepAlive) request += "Connection: close\r\n";
     for (const auto& h : headers) request += h + "\r\n";
     if (!body.empty() || method == "POST") request += "Content-Length: " + std::to_string(body.size()) + "\r\n";
     request += "\r\n" + body;
@@ -92,17 +113,12 @@ HttpReply exchange(int fd, const std::string& method, const std::string& target,
         if (n <= 0) break;
         sent += static_cast<std::size_t>(n);
     }
-    std::string all;
-    char buf[65536];
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (std::chrono::steady_clock::now() < until) {
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, 100) <= 0) continue;
-        const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
-        if (n <= 0) break;
-        all.append(buf, static_cast<std::size_t>(n));
-    }
-    ::close(fd);
+}
+
+// The reply at the start of `all`; `whole` false while its body has not all come.
+HttpReply parseReply(const std::string& all, bool& whole) {
+    HttpReply reply;
+    whole = false;
     const auto end = all.find("\r\n\r\n");
     if (all.rfind("HTTP/1.1 ", 0) != 0 || end == std::string::npos) return reply;
     reply.status = std::atoi(all.c_str() + 9);
@@ -120,9 +136,28 @@ HttpReply exchange(int fd, const std::string& method, const std::string& target,
     }
     reply.body = all.substr(end + 4);
     const auto length = reply.headers.find("content-length");
+    whole = length != reply.headers.end() && std::stoul(length->second) == reply.body.size();
     // A reply cut short is no reply.
-    if (length != reply.headers.end() && std::stoul(length->second) != reply.body.size()) reply.status = 0;
+    if (length != reply.headers.end() && !whole) reply.status = 0;
     return reply;
+}
+
+HttpReply exchange(int fd, const std::string& method, const std::string& target, const std::vector<std::string>& headers,
+                   const std::string& body, int timeoutMs) {
+    sendRequest(fd, method, target, headers, body, false);
+    std::string all;
+    char buf[65536];
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (std::chrono::steady_clock::now() < until) {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 100) <= 0) continue;
+        const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+        if (n <= 0) break;
+        all.append(buf, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    bool whole;
+    return parseReply(all, whole);
 }
 
 }  // namespace

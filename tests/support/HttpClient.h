@@ -27,6 +27,10 @@ std::string readUntilClosed(int fd, int timeoutMs);
 // nothing sent on it before.
 bool closedQuietly(int fd, int timeoutMs);
 
+// A GET sent on an open connection that is kept open, and its answer (read by its
+// length, the connection left open); status 0 when none came whole in `timeoutMs`.
+HttpReply askKeepingAlive(int fd, const std::string& target, int timeoutMs = 30000);
+
 // A loopback port nothing listens on now.
 int freePort();
 
