@@ -156,4 +156,9 @@ std::error_code writeBitmapFile(const Image& image, const std::string& path) {
     return writeAtomically(path, [&](int fd) { return streamRows(fd, image); });
 }
 
+std::error_code writeBitmapTo(int fd, const Image& image) {
+    if (!bitmapFits(image.width(), image.height())) return std::make_error_code(std::errc::file_too_large);
+    return streamRows(fd, image);
+}
+
 }  // namespace capture

@@ -20,5 +20,7 @@ bool bitmapFits(int width, int height);
 // (see writeAtomically). A picture too large for the format is refused before
 // anything is written (file_too_large).
 std::error_code writeBitmapFile(const Image& image, const std::string& path);
+// The same into an open, empty file.
+std::error_code writeBitmapTo(int fd, const Image& image);
 
 }  // namespace capture

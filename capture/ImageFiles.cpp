@@ -165,20 +165,21 @@ std::optional<FormatLimit> formatRefuses(Format f, int width, int height) {
     return std::nullopt;
 }
 
-std::error_code writeImageFile(const Image& image, const std::string& path, Format f, const WriteOptions& options) {
+std::error_code writeImageTo(int fd, const Image& image, Format f, const WriteOptions& options) {
     if (formatRefuses(f, image.width(), image.height())) return std::make_error_code(std::errc::file_too_large);
     switch (f) {
-        case Format::Png: return writeAtomically(path, [&](int fd) { return encodePng(fd, image); });
-        case Format::Jpeg:
-            return writeAtomically(path, [&](int fd) { return encodeJpeg(fd, image, options.jpegQuality); });
-        case Format::Bmp: return writeBitmapFile(image, path);
-        case Format::Webp:
-            return writeAtomically(path, [&](int fd) {
-                return encodeWebp(fd, image, options.jpegQuality, options.lossless);
-            });
+        case Format::Png: return encodePng(fd, image);
+        case Format::Jpeg: return encodeJpeg(fd, image, options.jpegQuality);
+        case Format::Bmp: return writeBitmapTo(fd, image);
+        case Format::Webp: return encodeWebp(fd, image, options.jpegQuality, options.lossless);
         case Format::Pdf: break;
     }
     return std::make_error_code(std::errc::invalid_argument);
+}
+
+std::error_code writeImageFile(const Image& image, const std::string& path, Format f, const WriteOptions& options) {
+    if (formatRefuses(f, image.width(), image.height())) return std::make_error_code(std::errc::file_too_large);
+    return writeAtomically(path, [&](int fd) { return writeImageTo(fd, image, f, options); });
 }
 
 }  // namespace capture

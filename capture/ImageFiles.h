@@ -38,5 +38,7 @@ bool formatHasAlpha(Format);
 // Writes the picture; a picture the format cannot hold is refused before anything
 // is written (file_too_large), and a picture is never written as PDF (invalid_argument).
 std::error_code writeImageFile(const Image&, const std::string& path, Format, const WriteOptions& = {});
+// The same into a file already open and empty, which its opener makes appear.
+std::error_code writeImageTo(int fd, const Image&, Format, const WriteOptions& = {});
 
 }  // namespace capture

@@ -6,12 +6,14 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <clocale>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
+#include <optional>
 
 #include "platform/PrivateDisplay.h"
 #include "engine/ShotEngine.h"
@@ -19,6 +21,8 @@
 #include "shot/Messages.h"
 #include "shot/Options.h"
 #include "shot/Run.h"
+#include "shot/WarmClient.h"
+#include "shot/WarmEngine.h"
 #include "service/BatchClient.h"
 #include "service/Request.h"
 #include "service/Service.h"
@@ -50,6 +54,27 @@ int terminalColumns() {
     return ::ioctl(2, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 ? size.ws_col : 80;
 }
 
+std::atomic<bool> interrupted{false};
+
+// A one-page command asks the engine kept for it first; its signals are heard while it
+// waits for the engine. Nothing when the page is to be photographed here after all.
+std::optional<int> photographWarm(const shot::Options& options, const std::string& self) {
+    sigset_t ending, before;
+    sigemptyset(&ending);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&ending, sig);
+    sigprocmask(SIG_BLOCK, &ending, &before);
+    struct sigaction heard{}, old[3];
+    heard.sa_handler = [](int) { interrupted = true; };
+    int i = 0;
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &heard, &old[i++]);
+    const auto status = shot::runWarm(options, {std::cerr, ::isatty(2) != 0, terminalColumns}, self, interrupted);
+    if (status) return status;
+    i = 0;
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &old[i++], nullptr);
+    sigprocmask(SIG_SETMASK, &before, nullptr);
+    return std::nullopt;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -77,6 +102,15 @@ int main(int argc, char** argv) {
         std::cout << "vemo-shot " << VEMO_VERSION << "\n";
         return shot::kExitOk;
     }
+
+    if (shot::wantsWarmEngine(options))
+        if (const auto status = photographWarm(options, selfPath(argv[0]))) {
+            std::cout.flush();
+            std::cerr.flush();
+            std::_Exit(*status);
+        }
+    // A kept engine hears what it and its processes print, for the commands it serves.
+    const int engineErrors = options.warmEngine.empty() ? -1 : shot::takeEngineErrors();
 
     if (!options.serve) engine::startSandboxCheck();
     std::unique_ptr<platform::PrivateDisplay> display;
@@ -118,10 +152,12 @@ int main(int argc, char** argv) {
         display.reset();
         return status;
     }
-    static std::atomic<bool> interrupted{false};
+    // A kept engine's page is stopped by its command, and the engine by these.
+    static std::atomic<bool> pageStopped{false};
     for (int sig : {SIGINT, SIGTERM, SIGHUP})
         g_unix_signal_add(sig, [](gpointer) -> gboolean {
             interrupted = true;
+            pageStopped = true;
             return G_SOURCE_CONTINUE;
         }, nullptr);
 
@@ -134,12 +170,17 @@ int main(int argc, char** argv) {
                 std::cerr << shot::tr("vemo-shot: the display cannot be opened") << std::endl;
                 std::_Exit(shot::kExitLoadFailed);
             }
-            shooter = std::make_unique<engine::ShotEngine>(interrupted);
+            shooter = std::make_unique<engine::ShotEngine>(options.warmEngine.empty() ? interrupted : pageStopped);
         }
         return *shooter;
     };
     int status = shot::kExitOk;
-    if (options.worker) {
+    if (!options.warmEngine.empty()) {
+        // Its engine started now: what it says as it starts (the sandbox's word, say) is
+        // said to every command.
+        status = shot::serveWarm(local(), {options.warmEngine, std::max(1, options.keepEngineS), engineErrors, 3},
+                                 pageStopped, interrupted);
+    } else if (options.worker) {
         shot::serveAsWorker(local(), answers, interrupted);
     } else {
         // A batch of several engines starts workers of this program.

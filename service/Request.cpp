@@ -44,7 +44,8 @@ const std::set<std::string>& commandOnly() {
         "cookies",
         // the program itself, and the service's settings
         "help", "version", "serve", "listen", "queue", "token-file", "allow-file", "worker", "max-timeout",
-        "max-memory", "allow-private", "deny-private", "allow-host", "max-connections", "client-timeout"};
+        "max-memory", "allow-private", "deny-private", "allow-host", "max-connections", "client-timeout",
+        "keep-engine", "warm-engine", "verbose"};
     return kOnly;
 }
 

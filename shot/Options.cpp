@@ -22,7 +22,7 @@ enum LongOnly { kWarmUp = 1000, kNoWarmUp, kReport, kList, kOutDir, kQuality, kF
                 kServe, kListen, kJobs, kQueue, kTokenFile, kAllowFile, kWorker, kHide, kRemove, kStyle, kScript,
                 kWaitFor, kSelector, kClip, kViewport, kExpand, kNoExpand, kUserAgent, kHeader, kCookie, kCookies,
                 kUser, kColorScheme, kTransparent, kMaxTimeout, kMaxMemory, kAllowPrivate,
-                kDenyPrivate, kAllowHost, kPaper, kLandscape, kMargin, kBackgrounds, kNoBackgrounds };
+                kDenyPrivate, kAllowHost, kPaper, kLandscape, kMargin, kBackgrounds, kNoBackgrounds, kKeepEngine, kWarmEngine };
 
 enum BatchOnly { kResume = 1500, kIndex, kService, kMaxConnections, kClientTimeout };
 
@@ -57,6 +57,8 @@ const option kLong[] = {
     {"margin", required_argument, nullptr, kMargin}, {"backgrounds", no_argument, nullptr, kBackgrounds},
     {"no-backgrounds", no_argument, nullptr, kNoBackgrounds},
     {"resume", no_argument, nullptr, kResume}, {"index", no_argument, nullptr, kIndex},
+    {"keep-engine", required_argument, nullptr, kKeepEngine}, {"warm-engine", required_argument, nullptr, kWarmEngine},
+    {"verbose", no_argument, nullptr, 'v'},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -122,7 +124,7 @@ Parsed parseOptions(const std::vector<std::string>& args, bool readFiles) {
     opterr = 0;
     int c;
     int at = -1;
-    while ((c = getopt_long(static_cast<int>(copy.size()), argv.data(), "+:w:h:q", kLong, &at)) != -1) {
+    while ((c = getopt_long(static_cast<int>(copy.size()), argv.data(), "+:w:h:qv", kLong, &at)) != -1) {
         const char* arg = optarg;
         switch (c) {
             case 'w':
@@ -165,6 +167,12 @@ Parsed parseOptions(const std::vector<std::string>& args, bool readFiles) {
             case kTokenFile: o.tokenFile = arg; break;
             case kAllowFile: o.allowFile = true; break;
             case kWorker: o.worker = true; break;
+            case kKeepEngine:
+                if (!number(arg, 0, 86400, o.keepEngineS))
+                    return bad(format(tr("--keep-engine takes seconds from 0 to 86400, not '%s'"), arg));
+                break;
+            case kWarmEngine: o.warmEngine = arg; break;
+            case 'v': o.verbose = true; break;
             case kMaxTimeout:
                 if (!number(arg, 1, 3600, o.maxTimeoutS)) return bad(format(tr("--max-timeout takes seconds from 1 to 3600, not '%s'"), arg));
                 break;
@@ -266,14 +274,14 @@ Parsed parseOptions(const std::vector<std::string>& args, bool readFiles) {
                 return bad(format(tr("unknown option '%s'"), copy[static_cast<std::size_t>(optind - 1)].c_str()));
         }
         // As given, for a service to read again (a text read from a file as its text).
-        const std::string name = at >= 0 ? kLong[at].name : c == 'w' ? "width" : c == 'h' ? "height" : "quiet";
+        const std::string name = at >= 0 ? kLong[at].name : c == 'w' ? "width" : c == 'h' ? "height" : c == 'v' ? "verbose" : "quiet";
         o.given.emplace_back(name, c == kStyle ? o.style : c == kScript ? o.script : arg ? arg : "");
         at = -1;
     }
     if (int(!o.selector.empty()) + int(o.clip.has_value()) + int(o.viewport) > 1)
         return bad(tr("--selector, --clip and --viewport each name the part to keep: give one"));
     std::vector<std::string> rest(copy.begin() + optind, copy.end());
-    if (o.serve || o.worker) {
+    if (o.serve || o.worker || !o.warmEngine.empty()) {
         if (!rest.empty() || !o.list.empty()) return bad(tr("the service takes its addresses from its requests"));
         if (o.allowPrivate && o.denyPrivate) return bad(tr("--allow-private and --deny-private contradict each other"));
         return {o, {}};

@@ -74,6 +74,11 @@ struct Options {
     std::string tokenFile;
     bool allowFile = false;
     bool worker = false;    // a worker of the service or of a batch of several engines
+    // How long the engine kept for the next one-page command stays after its last page,
+    // in seconds; 0: the page is photographed in this process. -1: not given.
+    int keepEngineS = -1;
+    std::string warmEngine;  // the socket a kept engine serves on (that engine's own option)
+    bool verbose = false;    // says where the page is photographed
     int maxTimeoutS = 60;   // the longest time limit a caller of the service may ask for
     int maxMemoryMB = 2048; // what one engine's page may take before it is stopped
     bool allowPrivate = false;  // the service's pages may reach private addresses, wherever it listens

@@ -103,7 +103,11 @@ std::string usageText(const std::string& program) {
                      "photographed at its time limit while something was still loading; 8 no element\n"
                      "matched --selector, or the part is not on the page; 9 --script failed;\n"
                      "130 interrupted.\n"),
-                  program.c_str(), program.c_str(), program.c_str());
+                  program.c_str(), program.c_str(), program.c_str()) +
+           tr("\nOne page after another (URL OUT):\n"
+              "      --keep-engine=S    the engine stays S seconds after its last page for the next\n"
+              "                         command (default 30, or VEMO_KEEP_ENGINE); 0: none stays\n"
+              "  -v, --verbose          say which engine photographs the page\n");
 }
 
 }  // namespace shot

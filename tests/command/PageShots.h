@@ -35,10 +35,11 @@ protected:
         if (std::filesystem::exists(out.path(name))) s.picture = readPicture(out.path(name));
         return s;
     }
-    // The command held still (SIGSTOP) for `ms` once `when` holds, as a busy machine may.
+    // The command held still (SIGSTOP) for `ms` once `when` holds, as a busy machine may:
+    // its engine is its own.
     Shot heldShot(const std::string& url, std::vector<std::string> args, const std::function<bool()>& when, int ms,
                   int limitS, const std::string& name = "p.png") {
-        args.insert(args.begin(), VEMO_SHOT);
+        args.insert(args.begin(), {VEMO_SHOT, "--keep-engine=0"});
         args.insert(args.end(), {url, out.path(name)});
         const pid_t pid = startCommand(args, {}, out.path("err.txt"));
         EXPECT_TRUE(eventually(when, std::chrono::seconds(limitS))) << url;

@@ -277,8 +277,8 @@ bool allEnded(const std::string& name, const std::string& tag) {
 TEST(ShotHeadless, StartsAndEndsItsOwnDisplayAndEngineWhereThereIsNoDisplay) {
     TempDir pages, out;
     const std::string tag = support::uniqueTag();
-    const auto r = runCommand({kShot, "--no-warm-up", writePage(pages, "b.html", bandPage(3000)), out.path("b.png")},
-                              {"DISPLAY", "WAYLAND_DISPLAY", "VEMO_TEST_TAG=" + tag});
+    const auto r = runCommand({kShot, "--keep-engine=0", "--no-warm-up", writePage(pages, "b.html", bandPage(3000)),
+                               out.path("b.png")}, {"DISPLAY", "WAYLAND_DISPLAY", "VEMO_TEST_TAG=" + tag});
     ASSERT_EQ(r.status, 0) << r.err;
     expectBands(*support::readPicture(out.path("b.png")), 3000, 0);
     // Names as the system keeps them: 15 characters.
