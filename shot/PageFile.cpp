@@ -1,5 +1,7 @@
 #include "shot/PageFile.h"
 
+#include <chrono>
+
 #include "capture/ImageFiles.h"
 #include "shot/Index.h"
 #include "shot/Messages.h"
@@ -58,6 +60,24 @@ void writePage(PageShot& shot, const std::string& path, const engine::PictureFil
         writeThumbnail(*shot.image, path);
     }
     shot.image.reset();  // the picture's memory goes as soon as it is written
+}
+
+WorkerAnswer doTask(engine::IShotEngine& engine, const WorkerTask& task, const std::function<void(PageShot&)>& write) {
+    const auto began = std::chrono::steady_clock::now();
+    WorkerAnswer a;
+    a.id = task.id;
+    a.report.address = task.request.address;
+    auto shot = shootPage(engine, task.request, a.report);
+    if (write) write(shot);
+    else writePage(shot, task.path, task.request.picture, task.thumbnail);
+    a.report.status = shot.status;
+    a.report.message = shot.message;
+    a.report.pages = shot.pages;
+    if (written(shot.status)) a.report.file = task.path;
+    a.report.milliseconds = static_cast<long>(
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - began).count());
+    a.last = !task.request.identity.user.empty();
+    return a;
 }
 
 }  // namespace shot

@@ -4,11 +4,13 @@
 // while its engine takes the next page; a worker writes it before it answers.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "engine/Shot.h"
 #include "shot/Report.h"
 #include "shot/Run.h"
+#include "shot/Worker.h"
 
 namespace shot {
 
@@ -19,5 +21,11 @@ PageShot shootPage(engine::IShotEngine&, const engine::ShotRequest&, PageReport&
 // Writes the picture of a page written (ok or incomplete) to `path`, with its thumbnail
 // when asked, and lets go of it; a failure to write becomes its status.
 void writePage(PageShot&, const std::string& path, const engine::PictureFile&, bool thumbnail);
+
+// A worker's task done: its page photographed, its picture written by `write` (to the
+// task's path when none is given), and the answer made of it. An engine that gave a
+// login keeps it for as long as it lives, and would give it to the next caller's page of
+// that host unasked: the answer says it is the engine's last.
+WorkerAnswer doTask(engine::IShotEngine&, const WorkerTask&, const std::function<void(PageShot&)>& write = {});
 
 }  // namespace shot

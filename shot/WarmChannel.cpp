@@ -39,16 +39,23 @@ sockaddr_un addressOf(const std::string& path) {
     return a;
 }
 
-}  // namespace
+bool fits(const std::string& path) { return path.size() < sizeof(sockaddr_un{}.sun_path); }
 
-bool fitsSocketAddress(const std::string& path) { return path.size() < sizeof(sockaddr_un{}.sun_path); }
-
-Fd connectTo(const std::string& path) {
-    if (!fitsSocketAddress(path)) {
+// A new socket for that address; none when the address is too long for one.
+Fd socketFor(const std::string& path) {
+    if (!fits(path)) {
         errno = ENAMETOOLONG;
         return Fd();
     }
-    Fd s(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    return Fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+}
+
+}  // namespace
+
+bool fitsSocketAddress(const std::string& path) { return fits(path); }
+
+Fd connectTo(const std::string& path) {
+    Fd s = socketFor(path);
     if (!s) return s;
     const auto a = addressOf(path);
     int r;
@@ -58,11 +65,7 @@ Fd connectTo(const std::string& path) {
 }
 
 Fd listenAt(const std::string& path) {
-    if (!fitsSocketAddress(path)) {
-        errno = ENAMETOOLONG;
-        return Fd();
-    }
-    Fd s(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    Fd s = socketFor(path);
     if (!s) return s;
     const auto a = addressOf(path);
     const mode_t mask = ::umask(0077);

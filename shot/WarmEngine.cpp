@@ -84,33 +84,20 @@ Served serve(engine::IShotEngine& engine, int conn, Errors& errors, int& keepS, 
                                           static_cast<std::atomic<bool>*>(d)->store(true);
                                           return G_SOURCE_REMOVE;
                                       }, &stop);
-    const auto began = std::chrono::steady_clock::now();
-    WorkerAnswer a;
-    a.id = task->id;
-    a.report.address = task->request.address;
-    auto shot = shootPage(engine, task->request, a.report);
-    if (intoFile) {
-        if (shot.image) {
-            const auto& p = task->request.picture;
-            if (const auto error = capture::writeImageTo(fds[1].get(), *shot.image, p.format, {p.quality, !p.lossy})) {
-                shot.status = Status::WriteFailed;
-                shot.message = error.message();
-            }
-            shot.image.reset();
+    // The command's file, made in the destination's folder, or else the path itself.
+    auto intoDescriptor = [&](PageShot& shot) {
+        if (!shot.image) return;
+        const auto& p = task->request.picture;
+        if (const auto error = capture::writeImageTo(fds[1].get(), *shot.image, p.format, {p.quality, !p.lossy})) {
+            shot.status = Status::WriteFailed;
+            shot.message = error.message();
         }
-    } else {
-        writePage(shot, task->path, task->request.picture, false);
-    }
-    if (!stop) g_source_remove(watch);
+        shot.image.reset();
+    };
+    const auto a = doTask(engine, *task, intoFile ? std::function<void(PageShot&)>(intoDescriptor) : nullptr);
+    if (GSource* still = g_main_context_find_source_by_id(nullptr, watch); still && !g_source_is_destroyed(still))
+        g_source_remove(watch);
     stop = false;
-    a.report.status = shot.status;
-    a.report.message = shot.message;
-    if (written(shot.status)) a.report.file = task->path;
-    a.status = statusName(shot.status);
-    a.report.milliseconds = static_cast<long>(
-        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - began).count());
-    // The engine keeps a login it gave for as long as it lives: it ends after the page.
-    a.last = !task->request.identity.user.empty();
     errors.drain();
     errors.to = -1;
     sendAll(conn, answerLine(a));

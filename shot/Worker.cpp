@@ -179,30 +179,19 @@ void serveAsWorker(engine::IShotEngine& engine, int channel, const std::atomic<b
     say(channel, "{\"ready\":true}\n");
     std::string line;
     while (awaitInput(interrupted) && std::getline(std::cin, line)) {
-        const auto began = std::chrono::steady_clock::now();
         std::string why;
         const auto task = parseTask(line, why);
-        WorkerAnswer a;
         if (!task) {
             g_printerr("vemo-shot: a task that cannot be read: %s\n", why.c_str());
             continue;
         }
-        a.id = task->id;
-        a.report.address = task->request.address;
-        hand->answer = a;
+        WorkerAnswer pending;
+        pending.id = task->id;
+        pending.report.address = task->request.address;
+        hand->answer = pending;
         if (task->fresh) engine.forgetVisits();
-        auto shot = shootPage(engine, task->request, a.report);
-        writePage(shot, task->path, task->request.picture, task->thumbnail);
-        a.report.status = shot.status;
-        a.report.message = shot.message;
-        a.report.pages = shot.pages;
-        if (written(shot.status)) a.report.file = task->path;
-        a.report.milliseconds = static_cast<long>(
-            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - began).count());
-        // The engine keeps a login it gave for as long as it lives, and would give it
-        // to the next caller's page of that host unasked: a worker that gave one ends,
-        // and a new one takes its place.
-        a.last = !task->request.identity.user.empty();
+        // A worker that gave a login ends, and a new one takes its place.
+        const auto a = doTask(engine, *task);
         hand->answer.reset();
         say(channel, answerLine(a));
         if (a.last) break;

@@ -96,14 +96,16 @@ TEST_F(WarmEngine, GivesTheSameFileErrorsStatusAndReportAsAnEngineOfItsOwn) {
         std::vector<std::string> args;
         std::string out = "p.png";
     };
+    // Time limits leave a command that starts its own engine on a busy machine the time
+    // to load the page.
     const std::vector<Case> cases = {
         {"selector", page, {"--selector=#box"}},
         {"clip", page, {"--clip=10,10,120,90"}},
         {"script failure", page, {"--script=throw new Error('no such thing')"}},
-        {"wait-for never met", page, {"--wait-for=#never", "--timeout=3"}},
+        {"wait-for never met", page, {"--wait-for=#never", "--timeout=6"}},
         {"refused port", support::unreachableUrl("/"), {}},
-        {"page that never answers", server.url("/never"), {"--timeout=3"}},
-        {"hanging image", server.url("/img"), {"--timeout=3"}},
+        {"page that never answers", server.url("/never"), {"--timeout=6"}},
+        {"hanging image", server.url("/img"), {"--timeout=6"}},
         {"WebP", page, {"--quality=70"}, "p.webp"},
         {"scale=2", page, {"--scale=2", "--viewport", "--width=400", "--height=300"}},
         {"cookies from a file", server.url("/cookie"), {"--cookies=" + pages.path("cookies.txt")}},
