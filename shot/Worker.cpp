@@ -5,7 +5,6 @@
 #include <poll.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstring>
 #include <iostream>
 #include <memory>
