@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "engine/Opening.h"
 #include "engine/PagePainter.h"
 #include "engine/WebViews.h"
 #include "engine/extension/Channel.h"
@@ -194,7 +195,7 @@ void Identities::presentAs(WebKitWebView* view, const Identity& identity, const 
 }
 
 void Identities::load(WebKitWebView* view, const std::string& address) const {
-    webkit_web_view_load_uri(view, address.c_str());
+    openAddress(view, address);
 }
 
 void Identities::tally(ShotResult& r) const {

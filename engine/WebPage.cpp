@@ -1,5 +1,7 @@
 #include "engine/WebPage.h"
 
+#include "engine/Opening.h"
+
 namespace engine {
 
 Failure failureOf(const GError* e) {
@@ -51,7 +53,7 @@ void WebPage::load(const std::string& address, const std::function<void()>& star
     pending_ = address;
     if (!webkit_web_view_get_is_web_process_responsive(view_)) webkit_web_view_terminate_web_process(view_);
     if (start) start();
-    else webkit_web_view_load_uri(view_, address.c_str());
+    else openAddress(view_, address);
 }
 
 void WebPage::endProcess() { webkit_web_view_terminate_web_process(view_); }

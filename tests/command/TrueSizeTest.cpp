@@ -95,6 +95,10 @@ TEST(TrueSize, PagesAsGeneratorsMakeThemArePaintedWholeAtTheScreensWidth) {
           {"b.css", "head { display: none } html, body, p { display: block; margin: 0 }"
                     "p { height: 1500px; background: #00c000 } p + p { background: #c000c0 }"}},
          1280, 3000, {{640, 10, 0x00c000}, {640, 2990, 0xc000c0}}},
+        // Named as HTML, read as HTML, though its doctype makes the system take it for XHTML.
+        {"HTML file with an XHTML doctype",
+         {{"a.html", xhtmlHead + "<html><head><title>t</title></head><body style='margin:0'>" + bands(3) + "</body></html>"}},
+         1280, 3000, bandPixels(3, 640)},
         {"SVG document",
          {{"a.svg", "<svg xmlns='http://www.w3.org/2000/svg' width='1280' height='2500'>"
                     "<rect width='1280' height='1250' fill='#ff0000'/><rect y='1250' width='1280' height='1250' fill='#0000ff'/></svg>"}},
