@@ -7,11 +7,8 @@ namespace {
 const char* const kSightlines = R"JS(
 const se = document.scrollingElement || document.documentElement, x0 = window.scrollX;
 const scrolls = e => e.scrollHeight > e.clientHeight + 1 && /(auto|scroll|overlay)/.test(getComputedStyle(e).overflowY);
-// The page, and each box that scrolls inside it: where it stands, how much it shows, how
-// far it goes, where an element is along it, and an instant scroll.
-const page = { el: null, from: 0, visited: [], top: () => window.scrollY, height: () => window.innerHeight,
-               size: () => se.scrollHeight, at: r => r.top + window.scrollY,
-               to: y => window.scrollTo({ left: x0, top: y, behavior: 'instant' }) };
+// Each box that scrolls inside the page: where it stands, how much it shows, how far it
+// goes, where an element is along it, and an instant scroll.
 const boxes = new Map();
 const boxOf = e => {
   let b = boxes.get(e);
@@ -20,6 +17,15 @@ const boxOf = e => {
                              to: y => e.scrollTo({ left: e.scrollLeft, top: y, behavior: 'instant' }) });
   return b;
 };
+// The page: the document scrolling as a whole, or the body (or root) scrolling in its
+// place while the document stands still, as html, body { height: 100%; overflow-x: hidden }
+// has it. What the page's scroll listeners and observers wait for is seen as that scrolls.
+const ownScroller = se.scrollHeight > se.clientHeight + 1 ? null
+  : [document.body, document.documentElement].find(e => e && e !== se && scrolls(e)) || null;
+const page = ownScroller ? boxOf(ownScroller)
+  : { el: null, from: 0, visited: [], top: () => window.scrollY, height: () => window.innerHeight,
+      size: () => se.scrollHeight, at: r => r.top + window.scrollY,
+      to: y => window.scrollTo({ left: x0, top: y, behavior: 'instant' }) };
 const up = e => e.parentElement || (e.parentNode && e.parentNode.host) || null;
 const scrollerOf = (t, root) => {
   if (root && root !== se && root.isConnected && scrolls(root)) return boxOf(root);
@@ -66,7 +72,7 @@ const inSight = (t, how) => {
 // Whether t, at p along s and th tall, was seen from s at v, as its observer sees: with
 // its margins where s is its root, and as much of it as its highest threshold asks.
 const seenFrom = (s, v, p, th, how) => {
-  const own = s === page ? !how.root || how.root === se : how.root === s.el;
+  const own = (s === page && (!how.root || how.root === se)) || (!!s.el && how.root === s.el);
   const h = s.height(), [mt, , mb] = own ? marginsOf(how.margin, 0, h) : [0, 0, 0];
   const lo = v - mt, hi = v + h + mb;
   if (th <= 0) return p >= lo && p <= hi;

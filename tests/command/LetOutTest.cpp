@@ -182,13 +182,32 @@ TEST_F(LetOut, EachLayoutKeepsItsWidthsAndItsFirstScreen) {
     }
 }
 
-// Documents that scroll themselves: in their body rather than as a whole, or as a whole
-// beside a nav that scrolls on its own.
+// Sections grey until `load` (a script given `show`, which colours what the screen
+// shows) has shown them.
+std::string lazy(const std::string& css, const std::string& load) {
+    return page(css + " section:not(.on) { background: #888 !important }",
+                sections(8) + "<script>const show = () => document.querySelectorAll('section:not(.on)').forEach(s => {"
+                              " const r = s.getBoundingClientRect(); if (r.top < innerHeight && r.bottom > 0)"
+                              " s.classList.add('on'); }); " + load + "</script>");
+}
+
+const std::string kBodyScrolls = "html, body { height: 100%; overflow-x: hidden }";
+const std::string kRootHidden = "html { overflow: hidden; height: 100% } body { height: 100%; overflow: auto }";
+const std::string kBodyListens = "document.body.addEventListener('scroll', show); show();";
+const std::string kObserved = "const o = new IntersectionObserver(es => es.forEach(e => { if (e.isIntersecting)"
+                              " e.target.classList.add('on'); })); document.querySelectorAll('section').forEach(s => o.observe(s));";
+
+// Documents that scroll themselves: in their body rather than as a whole (some loading
+// what their body's scrolling shows), or as a whole beside a nav that scrolls on its own.
 std::vector<Layout> selfScrolling() {
     return {
-        {"hidden-x", page("html, body { height: 100%; overflow-x: hidden }", sections(8)), 8000, 0, 1000, 8, {10, 1270}},
+        {"hidden-x", page(kBodyScrolls, sections(8)), 8000, 0, 1000, 8, {10, 1270}},
         {"root-hidden", page("html { overflow: hidden } body { height: 100%; overflow: auto }", sections(8)), 8000, 0, 1000, 8,
          {10, 1270}},
+        {"hidden-x-listens", lazy(kBodyScrolls, kBodyListens), 8000, 0, 1000, 8, {10, 1270}},
+        {"root-hidden-listens", lazy(kRootHidden, kBodyListens), 8000, 0, 1000, 8, {10, 1270}},
+        {"hidden-x-observed", lazy(kBodyScrolls, kObserved), 8000, 0, 1000, 8, {10, 1270}},
+        {"root-hidden-observed", lazy(kRootHidden, kObserved), 8000, 0, 1000, 8, {10, 1270}},
         {"side-nav", page("nav { position: fixed; top: 0; left: 0; bottom: 0; width: 200px; overflow: auto; background: #888 }"
                           " body { margin-left: 200px }", "<nav><div style='height:5000px'></div></nav>" + sections(3)),
          3000, 0, 1000, 3, {210, 1270}},
@@ -267,10 +286,10 @@ TEST_F(LetOut, ShellsAreFoundWhereverTheyAre) {
 }
 
 // The service lets out as the command does: a shell, and a document that scrolls in its
-// body with expand on and off.
+// body, loading what that shows, with expand on and off.
 TEST_F(LetOut, TheServiceLetsOutAsTheCommandDoes) {
     const Layout row{"row", page(kRowCss, kRowShell), 20064, 64, 1000, 20, {210, 1270}};
-    const Layout body = selfScrolling()[0];
+    const Layout body = selfScrolling()[2];  // loads what its body's scrolling shows
     for (const auto* l : {&row, &body}) server.serve("/" + l->name, l->html);
     support::ServiceProcess service({"--jobs=1", "--allow-private"});
     for (const auto& [l, more] : std::vector<std::pair<const Layout*, std::string>>{

@@ -78,4 +78,23 @@ TEST(WarmUpGui, PhotoDuringTheWarmUpStopsItAndTakesThePageFromItsTop) {
     for (int y = 60; y < 6000; y += 500) EXPECT_EQ(image->at(100, y), 0xffffffu) << y;
 }
 
+// A document that scrolls in its body, whose body's scroll listener colours what it shows:
+// the warm-up scrolls the body, and the photo holds every section coloured.
+TEST(WarmUpGui, PhotoHoldsWhatADocumentScrollingInItsBodyShowsAsItScrolls) {
+    std::string html = "<!doctype html><html><style>html, body { height: 100%; overflow-x: hidden; margin: 0 }"
+                       " div { height: 1000px; background: #888 } div.on { background: #00c000 }</style><body>";
+    for (int i = 0; i < 8; ++i) html += "<div></div>";
+    html += "<script>const show = () => document.querySelectorAll('div:not(.on)').forEach(d => {"
+            " const r = d.getBoundingClientRect(); if (r.top < innerHeight && r.bottom > 0) d.classList.add('on'); });"
+            " document.body.addEventListener('scroll', show); show();</script></body></html>";
+    TempDir pages;
+    GuiHarness app;
+    ASSERT_TRUE(app.open(writePage(pages, "body.html", html)));
+    ASSERT_TRUE(settledThenPhoto(app, "document.body.scrollTop === 0 && document.querySelectorAll('div.on').length === 8"));
+    const auto image = app.main().pictureBox("Picture1").image();
+    ASSERT_TRUE(image);
+    ASSERT_EQ(image->height(), 8000);
+    for (int i = 0; i < 8; ++i) EXPECT_EQ(image->at(100, i * 1000 + 500), 0x00c000u) << i;
+}
+
 }  // namespace
