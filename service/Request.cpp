@@ -95,16 +95,15 @@ RequestRead requestFromFields(const Fields& fields, const Limits& limits) {
     if (kind == "jpeg") kind = "jpg";
     if (kind != "png" && kind != "jpg" && kind != "bmp" && kind != "webp" && kind != "pdf")
         return refuse(format(tr("format takes png, jpg, bmp, webp or pdf, not '%s'"), kind.c_str()));
+    // Without one of its own, a request has the command's time limit, or the operator's if shorter.
+    if (!timeoutGiven) args.push_back("--timeout=" + std::to_string(std::min(shot::Options{}.timeoutS, limits.maxTimeoutS)));
     args.insert(args.end(), {"--", url, "picture." + kind});
     // A file's content is never read for a caller: style and script are text.
     const auto parsed = shot::parseOptions(args, false);
     if (!parsed.options) return refuse(parsed.error);
-    auto o = *parsed.options;
-    if (!timeoutGiven) o.timeoutS = std::min(o.timeoutS, limits.maxTimeoutS);
+    const auto& o = *parsed.options;
     if (o.timeoutS > limits.maxTimeoutS)
         return refuse(format(tr("timeout is at most %d seconds here, not %d"), limits.maxTimeoutS, o.timeoutS));
-    if (o.waitMs >= o.timeoutS * 1000)
-        return refuse(format(tr("wait (%d ms) must be shorter than the time limit (%d s)"), o.waitMs, o.timeoutS));
     return {shot::requestFor(o, o.address), {}};
 }
 

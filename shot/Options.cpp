@@ -281,6 +281,9 @@ Parsed parseOptions(const std::vector<std::string>& args, bool readFiles) {
     if (int(!o.selector.empty()) + int(o.clip.has_value()) + int(o.viewport) > 1)
         return bad(tr("--selector, --clip and --viewport each name the part to keep: give one"));
     std::vector<std::string> rest(copy.begin() + optind, copy.end());
+    // The wait is part of the time limit: one as long leaves the page no time to load.
+    if (!o.serve && o.waitMs >= o.timeoutS * 1000)
+        return bad(format(tr("wait (%d ms) must be shorter than the time limit (%d s)"), o.waitMs, o.timeoutS));
     if (o.serve || o.worker || !o.warmEngine.empty()) {
         if (!rest.empty() || !o.list.empty()) return bad(tr("the service takes its addresses from its requests"));
         if (o.allowPrivate && o.denyPrivate) return bad(tr("--allow-private and --deny-private contradict each other"));

@@ -67,6 +67,7 @@ const Case kCases[] = {
     {"/blocks", {"--script=throw new Error('no')"}, "png", 9, 422, "script-failed"},
     {"/blocks", {"--wait-for=#never", "--timeout=3"}, "png", 4, 504, "timed-out"},
     {"/blocks", {"--width=5"}, "png", 2, 400, "bad-request"},
+    {"/blocks", {"--wait=5000", "--timeout=5"}, "png", 2, 400, "bad-request"},
     {"/who?login", {}, "png", 3, 422, "load-failed"},
     {"/stalled-image", {"--timeout=8"}, "png", 7, 200, "incomplete"},
     {"/tall", {}, "jpg", 5, 413, "too-large"},

@@ -220,6 +220,12 @@ TEST_F(ShotCommand, UsageMistakesAndUnwritablePlacesAreSaidWithTheirOwnStatus) {
     r = shot({"--list", pages.path("list.txt"), "--out-dir", "/proc/1"}, {"LANGUAGE=zh_CN", "LC_ALL=C.UTF-8"});
     EXPECT_EQ(r.status, 6);
     EXPECT_NE(r.err.find("无法写入"), std::string::npos) << r.err;
+    // A wait as long as the time limit is refused before any page, as the service refuses
+    // it: also a batch that a service would photograph.
+    r = shot({"--wait=5000", "--timeout=5", "--list", pages.path("list.txt"), "--out-dir", out.path("w"),
+              "--service=http://127.0.0.1:9"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("wait (5000 ms) must be shorter than the time limit (5 s)"), std::string::npos) << r.err;
 
     const auto page = writePage(pages, "p.html", "<p>hello</p>");
     r = shot({"--no-warm-up", page, "/proc/1/a.png"});
