@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cmath>
 #include <ctime>
+#include <map>
 
 #include "capture/AtomicFile.h"
 
@@ -114,6 +115,23 @@ void addLinks(const std::vector<PrintedLink>& links, const std::vector<Object>& 
     }
 }
 
+// The engine embeds a font again for each page that uses it: every page's descriptor is
+// pointed at the first copy, and the others are left out of the file.
+void shareFonts(QPDF& pdf) {
+    std::map<std::string, Object> first;
+    for (auto& o : pdf.getAllObjects()) {
+        if (!o.isDictionary() || !o.hasKey("/Type") || !o.getKey("/Type").isNameAndEquals("/FontDescriptor")) continue;
+        for (const char* key : {"/FontFile", "/FontFile2", "/FontFile3"}) {
+            Object file = o.getKey(key);
+            if (!file.isStream()) continue;
+            const auto data = file.getRawStreamData();
+            const std::string bytes(reinterpret_cast<const char*>(data->getBuffer()), data->getSize());
+            const auto [at, added] = first.emplace(bytes, file);
+            if (!added) o.replaceKey(key, at->second);
+        }
+    }
+}
+
 void trimLastPage(const std::vector<Object>& pages, const PrintGeometry& g) {
     const auto end = placeOnPage(g, g.layoutHeight);
     if (end.page != static_cast<int>(pages.size()) - 1) return;
@@ -169,6 +187,7 @@ DocumentWritten writeDocument(const PrintOut& printed, const DocumentFacts& fact
         out.pages = static_cast<int>(pages.size());
         const auto& g = printed.geometry;
         if (g.trimLast && g.layoutWidth > 0) trimLastPage(pages, g);
+        shareFonts(pdf);
         addOutline(pdf, printed.headings, pages, g);
         if (g.layoutWidth > 0) addLinks(printed.links, pages, g);
 

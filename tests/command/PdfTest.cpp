@@ -76,11 +76,40 @@ TEST_F(Pdf, EachPaperGivesItsPagesWithThePrintedTextFactsOutlineAndLinks) {
         EXPECT_FALSE(pdf->created.empty()) << what;
         EXPECT_EQ(pdf->links, std::vector<std::string>({"http://127.0.0.1:9/elsewhere"})) << what;
         EXPECT_EQ(support::pdfColourAt(file, 1, 0.5, 0.5), p.background) << what;
+        EXPECT_GT(pdf->fonts, 0) << what;
+        EXPECT_EQ(pdf->fontsEmbedded, pdf->fonts) << what;
     }
     // The outline follows the headings, each on the page it is printed on (A4: 981 CSS px a page).
     const auto a4 = support::readPdf(out.path("d1.pdf"));
     ASSERT_TRUE(a4);
     EXPECT_EQ(a4->outline, "1 1 Opening words\n2 2 Middle part\n3 2 Small part\n2 3 Last part\n");
+}
+
+TEST_F(Pdf, TextInManyColoursKeepsOneCopyOfEachFont) {
+    // The engine embeds a font again for each colour its text is printed in.
+    const char* const colours[] = {"black", "red", "green", "blue", "purple", "teal"};
+    std::string one, six;
+    for (const char* c : colours) {
+        one += std::string("<p>Words in ") + c + "</p>";
+        six += std::string("<p style='color:") + c + "'>Words in " + c + "</p>";
+    }
+    auto document = [](const std::string& words) {
+        return "<!doctype html><body style='font: 16px sans-serif'><h1>Opening</h1>" + words +
+               "<h2 style='break-before: page'>Second chapter</h2><p>More words</p>"
+               "<h2 style='page-break-before: always'>Third chapter</h2><div style='height:1500px'></div>"
+               "<h2>Fourth chapter</h2><div style='break-inside: avoid; height: 900px'>Kept whole</div><h3>Last part</h3>";
+    };
+    server.serve("/one", document(one));
+    server.serve("/six", document(six));
+    ASSERT_EQ(shoot(server.url("/one"), {}, out.path("one.pdf")).status, 0);
+    const auto run = shoot(server.url("/six"), {}, out.path("six.pdf"));
+    ASSERT_EQ(run.status, 0) << run.err;
+    const auto pdf = support::readPdf(out.path("six.pdf"));
+    ASSERT_TRUE(pdf);
+    for (const char* c : colours) EXPECT_NE(pdf->text.find(std::string("Words in ") + c), std::string::npos) << c;
+    EXPECT_EQ(pdf->fontsEmbedded, pdf->fonts);
+    // Not five more copies of its font than the text in one colour.
+    EXPECT_LT(std::filesystem::file_size(out.path("six.pdf")), std::filesystem::file_size(out.path("one.pdf")) * 13 / 10);
 }
 
 TEST_F(Pdf, OnePageTallerThanReadersOpenGoesOnOverPagesOfThatHeight) {

@@ -47,6 +47,15 @@ std::optional<PdfRead> readPdf(const std::string& path) {
         else if (t == "</outline>") --level;
         else r.outline += std::to_string(level) + " " + (*i)[1].str() + " " + unescaped((*i)[2]) + "\n";
     }
+    // Past its two lines of titles, a line a font: "yes" where it is embedded.
+    std::istringstream fonts(runCommand({"/usr/bin/pdffonts", path}).out);
+    const std::regex embedded(" (yes|no) +(yes|no) +(yes|no) +[0-9]+ +[0-9]+ *$");
+    for (std::string line; std::getline(fonts, line);) {
+        std::smatch m;
+        if (!std::regex_search(line, m, embedded)) continue;
+        ++r.fonts;
+        if (m[1] == "yes") ++r.fontsEmbedded;
+    }
     std::ifstream in(path, std::ios::binary);
     const std::string bytes((std::istreambuf_iterator<char>(in)), {});
     const std::regex uri("/URI \\(([^)]*)\\)");

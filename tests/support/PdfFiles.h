@@ -15,6 +15,7 @@ struct PdfRead {
     std::string text;     // as pdftotext finds it
     std::string outline;  // the outline's entries, one "LEVEL PAGE TITLE" a line
     std::vector<std::string> links;  // the addresses links go to
+    int fonts = 0, fontsEmbedded = 0;  // as pdffonts lists them
 };
 
 std::optional<PdfRead> readPdf(const std::string& path);
