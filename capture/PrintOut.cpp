@@ -174,7 +174,35 @@ std::string pdfDate(long long seconds) {
     return text;
 }
 
-DocumentWritten writeDocument(const PrintOut& printed, const DocumentFacts& facts, const std::string& path) {
+PrintedPlaces placeAsFound(const PrintOut& printed, const FoundHeadings& found) {
+    PrintedPlaces placed{printed.headings, printed.links};
+    const auto& g = printed.geometry;
+    // How far each heading, and what follows it, moved down the layout, in CSS pixels: as
+    // far as the heading before it, unless found on another page than that puts it on.
+    std::vector<std::pair<double, double>> moved;  // the heading's measured top, the move
+    double shift = 0;
+    for (std::size_t i = 0; i < placed.headings.size(); ++i) {
+        auto& h = placed.headings[i];
+        const double y = h.y;
+        if (i < found.size() && found[i] && found[i]->page != placeOnPage(g, y + shift).page)
+            // A text's top may stand above the page's printed part by its font's ascent.
+            shift = found[i]->page * g.pageHeight() +
+                    std::clamp((g.paperHeight - g.margins[0] - found[i]->top) / g.scale(), 0.0, g.pageHeight() - 1) - y;
+        h.y = y + shift;
+        moved.emplace_back(y, shift);
+    }
+    std::stable_sort(moved.begin(), moved.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (auto& l : placed.links) {
+        // The move of the last heading above it.
+        const auto below = std::upper_bound(moved.begin(), moved.end(), l.y,
+                                            [](double y, const auto& m) { return y < m.first; });
+        if (below != moved.begin()) l.y += std::prev(below)->second;
+    }
+    return placed;
+}
+
+DocumentWritten writeDocument(const PrintOut& printed, const DocumentFacts& facts, const std::string& path,
+                              const FoundHeadings& found) {
     DocumentWritten out;
     std::shared_ptr<Buffer> bytes;
     try {
@@ -188,8 +216,9 @@ DocumentWritten writeDocument(const PrintOut& printed, const DocumentFacts& fact
         const auto& g = printed.geometry;
         if (g.trimLast && g.layoutWidth > 0) trimLastPage(pages, g);
         shareFonts(pdf);
-        addOutline(pdf, printed.headings, pages, g);
-        if (g.layoutWidth > 0) addLinks(printed.links, pages, g);
+        const auto placed = placeAsFound(printed, found);
+        addOutline(pdf, placed.headings, pages, g);
+        if (g.layoutWidth > 0) addLinks(placed.links, pages, g);
 
         Object info = pdf.makeIndirectObject(Object::newDictionary());
         if (!facts.title.empty()) info.replaceKey("/Title", Object::newUnicodeString(facts.title));

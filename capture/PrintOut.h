@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -66,11 +67,6 @@ struct DocumentWritten {
     int pages = 0;
 };
 
-// Writes the document of `printed` to `path`: title, subject and keywords (the address),
-// creation date, an outline of the headings and the links, each on the page where the
-// layout puts it; the last page trimmed to the document's end when asked. Nothing is
-// left at `path` on failure.
-DocumentWritten writeDocument(const PrintOut& printed, const DocumentFacts&, const std::string& path);
 
 // The date as a PDF writes it: D:YYYYMMDDHHmmSSZ, in UTC.
 std::string pdfDate(long long secondsSince1970);
@@ -82,5 +78,28 @@ struct PagePoint {
     double top = 0;
 };
 PagePoint placeOnPage(const PrintGeometry&, double y);
+
+// Where the print-out put each heading, where it was found there (in order, one for each
+// heading of `printed`).
+using FoundHeadings = std::vector<std::optional<PagePoint>>;
+
+// The headings and links of `printed` moved to where the print-out put them. A page break
+// the page asks for, or a block kept whole on a page, moves what follows further down the
+// print-out than the layout's height a page says: a heading found on another page than
+// the layout puts it on is placed where it was found, and what follows it down to the next
+// heading moves as far.
+struct PrintedPlaces {
+    std::vector<PrintedHeading> headings;
+    std::vector<PrintedLink> links;
+};
+PrintedPlaces placeAsFound(const PrintOut& printed, const FoundHeadings& found);
+
+// Writes the document of `printed` to `path`: title, subject and keywords (the address),
+// creation date, an outline of the headings and the links, each on the page where the
+// print-out has it (`found`, else where the layout puts it); one copy of each embedded
+// font; the last page trimmed to the document's end when asked. Nothing is left at `path`
+// on failure.
+DocumentWritten writeDocument(const PrintOut& printed, const DocumentFacts&, const std::string& path,
+                              const FoundHeadings& found = {});
 
 }  // namespace capture

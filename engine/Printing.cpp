@@ -28,7 +28,13 @@ const char* const kWatchPrint = R"JS(
       var h = hs[i];
       if (!h.getClientRects().length) continue;
       var text = (h.innerText || h.textContent || '').replace(/\s+/g, ' ').trim().slice(0, 300);
-      headings.push({level: +h.tagName[1], text: text, y: h.getBoundingClientRect().top + sy});
+      // Its text's top, as a reader finds the text on the printed page.
+      var range = d.createRange(), top = Infinity;
+      range.selectNodeContents(h);
+      var rs = range.getClientRects();
+      for (var t = 0; t < rs.length; ++t) if (rs[t].height > 0) top = Math.min(top, rs[t].top);
+      if (top === Infinity) top = h.getBoundingClientRect().top;
+      headings.push({level: +h.tagName[1], text: text, y: top + sy});
     }
     var as = d.querySelectorAll('a[href]');
     for (var j = 0; j < as.length && links.length < 5000; ++j) {

@@ -5,6 +5,7 @@
 #include "capture/ImageFiles.h"
 #include "shot/Index.h"
 #include "shot/Messages.h"
+#include "shot/PrintedHeadings.h"
 
 namespace shot {
 
@@ -36,7 +37,7 @@ PageShot shootPage(engine::IShotEngine& engine, const engine::ShotRequest& reque
 
 void writePage(PageShot& shot, const std::string& path, const engine::PictureFile& picture, bool thumbnail) {
     if (shot.printed) {
-        const auto done = capture::writeDocument(*shot.printed, shot.document, path);
+        const auto done = capture::writeDocument(*shot.printed, shot.document, path, findHeadings(*shot.printed));
         if (done.error) {
             shot.status = Status::WriteFailed;
             shot.message = done.error.message();

@@ -85,7 +85,7 @@ TEST_F(Pdf, EachPaperGivesItsPagesWithThePrintedTextFactsOutlineAndLinks) {
     EXPECT_EQ(a4->outline, "1 1 Opening words\n2 2 Middle part\n3 2 Small part\n2 3 Last part\n");
 }
 
-TEST_F(Pdf, TextInManyColoursKeepsOneCopyOfEachFont) {
+TEST_F(Pdf, ForcedPageBreaksTakeTheOutlineAlongAndEachFontIsKeptOnce) {
     // The engine embeds a font again for each colour its text is printed in.
     const char* const colours[] = {"black", "red", "green", "blue", "purple", "teal"};
     std::string one, six;
@@ -106,6 +106,7 @@ TEST_F(Pdf, TextInManyColoursKeepsOneCopyOfEachFont) {
     ASSERT_EQ(run.status, 0) << run.err;
     const auto pdf = support::readPdf(out.path("six.pdf"));
     ASSERT_TRUE(pdf);
+    EXPECT_EQ(pdf->outline, "1 1 Opening\n2 2 Second chapter\n2 3 Third chapter\n2 4 Fourth chapter\n3 5 Last part\n");
     for (const char* c : colours) EXPECT_NE(pdf->text.find(std::string("Words in ") + c), std::string::npos) << c;
     EXPECT_EQ(pdf->fontsEmbedded, pdf->fonts);
     // Not five more copies of its font than the text in one colour.

@@ -2,6 +2,7 @@
 // from the command and from a service's fields alike.
 #include <gtest/gtest.h>
 
+#include "capture/PrintOut.h"
 #include "service/Request.h"
 #include "shot/Options.h"
 #include "shot/Paper.h"
@@ -90,6 +91,31 @@ TEST(Paper, TheCommandAndTheServiceAskTheSameLayout) {
     const auto refused = service::requestFromFields({{"url", {"http://a/"}}, {"format", {"pdf"}}, {"quality", {"5"}}}, {});
     EXPECT_FALSE(refused.request);
     EXPECT_NE(refused.error.find("--quality does not go with a PDF"), std::string::npos) << refused.error;
+}
+
+TEST(Paper, HeadingsFoundFurtherOnTakeWhatFollowsThemAlong) {
+    // Pages of 1000 CSS px at 0.8 pt a pixel, without margins.
+    capture::PrintOut printed("");
+    printed.geometry = {600, 800, {0, 0, 0, 0}, 750, 6000, false};
+    const std::pair<double, std::optional<capture::PagePoint>> headings[] = {
+        {100, capture::PagePoint{0, 720}},  // where the layout put it
+        {1200, capture::PagePoint{2, 805}},  // after a forced break; its text's top above the page's
+        {1500, std::nullopt},               // not found: as far as the one before it
+        {1900, capture::PagePoint{2, 80}},   // where the move before it puts it
+        {2500, capture::PagePoint{4, 640}},  // further on again
+    };
+    capture::FoundHeadings found;
+    for (const auto& [y, at] : headings) {
+        printed.headings.push_back({2, "Heading", y});
+        found.push_back(at);
+    }
+    for (double y : {50.0, 1300.0, 2600.0}) printed.links.push_back({"http://a.example/", 10, y, 50, 10});
+    const auto placed = capture::placeAsFound(printed, found);
+    const double ys[] = {100, 2000, 2300, 2700, 4200}, linkYs[] = {50, 2100, 4300};
+    ASSERT_EQ(placed.headings.size(), std::size(ys));
+    for (std::size_t i = 0; i < std::size(ys); ++i) EXPECT_NEAR(placed.headings[i].y, ys[i], 0.01) << i;
+    ASSERT_EQ(placed.links.size(), std::size(linkYs));
+    for (std::size_t i = 0; i < std::size(linkYs); ++i) EXPECT_NEAR(placed.links[i].y, linkYs[i], 0.01) << i;
 }
 
 }  // namespace
