@@ -112,10 +112,15 @@ window.__vemoFixes || (window.__vemoFixes = (function () {
     if (b === null) b = n ? a * n[1] / n[0] : AH;
     return [a, b];
   }
+  function bare(s) {
+    return s.backgroundImage === 'none' && /^(transparent|rgba\(0, 0, 0, 0\))$/.test(s.backgroundColor);
+  }
   // Each element's background fixed to the screen is laid as the screen shows it with the
-  // element's top at the screen's top, scrolling with it.
+  // element's top at the screen's top, scrolling with it. The page's own (the root's, or
+  // the body's it takes on) is so laid from the page's top: each screen of the picture
+  // shows it as the screen does, scrolled to there.
   function fixedBackgrounds(st) {
-    var de = d.documentElement, all = (d.body || de).getElementsByTagName('*');
+    var de = d.documentElement, all = [de].concat(d.body ? [d.body] : [], [].slice.call((d.body || de).getElementsByTagName('*')));
     var VW = d.compatMode === 'BackCompat' ? w.innerWidth : de.clientWidth;
     var VH = d.compatMode === 'BackCompat' ? w.innerHeight : de.clientHeight;
     for (var i = 0; i < all.length; ++i) {
@@ -123,9 +128,11 @@ window.__vemoFixes || (window.__vemoFixes = (function () {
       if (s.backgroundImage === 'none' || !/fixed/.test(s.backgroundAttachment)) continue;
       var images = split(s.backgroundImage), fixed = split(s.backgroundAttachment), sizes = split(s.backgroundSize),
           xs = split(s.backgroundPositionX), ys = split(s.backgroundPositionY), origins = split(s.backgroundOrigin);
-      var z = zoom(e), AW = VW / z, AH = VH / z, left = e.getBoundingClientRect().left + w.scrollX / z;
-      var bl = parseFloat(s.borderLeftWidth) || 0, bt = parseFloat(s.borderTopWidth) || 0;
-      var pl = parseFloat(s.paddingLeft) || 0, pt = parseFloat(s.paddingTop) || 0;
+      // A body whose background the page takes on has it placed against the root's box.
+      var box = e === d.body && bare(getComputedStyle(de)) ? de : e, bs = box === e ? s : getComputedStyle(box);
+      var z = zoom(e), AW = VW / z, AH = VH / z, left = box.getBoundingClientRect().left + w.scrollX / z;
+      var bl = parseFloat(bs.borderLeftWidth) || 0, bt = parseFloat(bs.borderTopWidth) || 0;
+      var pl = parseFloat(bs.paddingLeft) || 0, pt = parseFloat(bs.paddingTop) || 0;
       var sizeOut = [], placeOut = [];
       images.forEach(function (image, k) {
         function of(list) { return list[k % list.length]; }
@@ -183,7 +190,7 @@ window.__vemoFixes || (window.__vemoFixes = (function () {
     return de.scrollWidth;
   }
 
-  return { zoom: zoom, units: units, unitsBack: unitsBack, fixedBackgrounds: fixedBackgrounds, rootLayer: rootLayer,
+  return { zoom: zoom, bare: bare, units: units, unitsBack: unitsBack, fixedBackgrounds: fixedBackgrounds, rootLayer: rootLayer,
            rightToLeft: rightToLeft };
 })());
 )JS";

@@ -4,7 +4,9 @@
 // - lengths in dynamic viewport units (dvh, dvw, dvmin...) mean the screen, as the
 //   large ones do: a whole-document paint would take the whole document for the screen;
 // - a background fixed to the screen is shown as the screen shows it with the element
-//   at its top: a whole-document paint shows it on the first screen only;
+//   at its top: a whole-document paint shows it on the first screen only; the page's
+//   own (the root's, or the body's it takes on) is laid from the page's top, so each
+//   screen of the picture shows it as the screen does scrolled there;
 // - the root's background images span the whole page in every strip, not the strip;
 // - a right-to-left page wider than the screen is painted whole: a whole-document paint
 //   starts at the screen's left edge and loses what lies left of it.

@@ -159,10 +159,7 @@ window.__vemoPage || (window.__vemoPage = (function () {
     // Containment on the root stops the body's background from becoming the canvas's:
     // the root takes it over instead.
     var bs = getComputedStyle(top());
-    function bare(s) {
-      return s.backgroundImage === 'none' && /^(transparent|rgba\(0, 0, 0, 0\))$/.test(s.backgroundColor);
-    }
-    if (d.body && bare(rs) && !bare(bs)) {
+    if (d.body && F.bare(rs) && !F.bare(bs)) {
       var props = ['background-color', 'background-image', 'background-repeat', 'background-position',
                    'background-size', 'background-attachment', 'background-origin', 'background-clip'];
       var values = props.map(function (p) { return bs.getPropertyValue(p); });

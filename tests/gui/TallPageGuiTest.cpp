@@ -133,14 +133,18 @@ TEST_F(TallPageGui, FixedStickyAndViewportHighPartsComeOutAsOnAShortPage) {
 }
 
 // The window program shares the engine: a long page with a gradient as long as it, a
-// part as high as the screen in dynamic viewport units, and blocks across every strip's join.
+// part as high as the screen in dynamic viewport units, and blocks across every strip's
+// join; and a long page whose own background is fixed to the screen.
 TEST_F(TallPageGui, ALongPageComesOutAsItsScreenShowsItScrolledThrough) {
-    const auto page = support::truePage("long");
-    ASSERT_TRUE(app.open(writePage(pages, "long.html", page.html), 30000));
-    const auto image = photo();
-    ASSERT_TRUE(image);
-    ASSERT_TRUE(app.dialogs.warnings.empty()) << app.dialogs.warnings[0].first;
-    EXPECT_EQ(support::mismatch(page, image->width(), image->height(), [&](int x, int y) { return image->at(x, y); }), "");
+    for (const char* name : {"long", "fixed-root"}) {
+        const auto page = support::truePage(name);
+        ASSERT_TRUE(app.open(writePage(pages, page.name + ".html", page.html), 30000)) << name;
+        const auto image = photo();
+        ASSERT_TRUE(image) << name;
+        ASSERT_TRUE(app.dialogs.warnings.empty()) << app.dialogs.warnings[0].first;
+        EXPECT_EQ(support::mismatch(page, image->width(), image->height(), [&](int x, int y) { return image->at(x, y); }),
+                  "");
+    }
 }
 
 TEST_F(TallPageGui, SmallStripsGiveTheSamePixelsAsOnePaintAndLeaveThePageAsItWas) {

@@ -97,11 +97,22 @@ TruePage fixedBackgrounds() {
     return p;
 }
 
+// The page's own background fixed to the screen, on a page long enough to be painted in strips.
+TruePage fixedRoot() {
+    TruePage p{"fixed-root", {}, 1280, 34000, {}};
+    p.html = "<!doctype html><html><body style='margin:0;background:linear-gradient(#ff0000,#0000ff) fixed'>"
+             "<div style='height:34000px'></div></body></html>";
+    for (const int screen : {0, 1, 16, 32})
+        for (const int dy : {1, 500, 1000})
+            p.probes.push_back({640, screen * 1024 + dy, redToBlue(dy, 1024), 3, "the screen's gradient on each screen"});
+    return p;
+}
+
 }  // namespace
 
 std::vector<TruePage> truePages() {
     return {dynamicUnits(), longPage(), zoomed("zoom-in", "2", 20, 2000), zoomed("zoom-out", ".5", 16, 500),
-            rightToLeft(), fixedBackgrounds()};
+            rightToLeft(), fixedBackgrounds(), fixedRoot()};
 }
 
 TruePage truePage(const std::string& name) {

@@ -24,7 +24,8 @@ struct TruePage {
     std::vector<Probe> probes;
 };
 
-// One page a family: viewport units, strips, zoom in and out, right to left, fixed backgrounds.
+// One page a family: viewport units, strips, zoom in and out, right to left, fixed backgrounds
+// (on elements, and the page's own).
 std::vector<TruePage> truePages();
 TruePage truePage(const std::string& name);
 
