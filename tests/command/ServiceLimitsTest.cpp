@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <thread>
 
@@ -75,7 +76,7 @@ TEST(ServiceLimits, ConnectionsIdleOrSlowClientsChunkedBodiesAndTimeLimitsAreBou
 
 }
 
-TEST(ServiceLimits, ClientsThatLeaveTakeTheirCaptureAndIdleEnginesEndWhenTold) {
+TEST(ServiceLimits, ClientsThatLeaveTakeTheirCaptureAndEnginesEndWhenToldOrLost) {
     support::HttpServer pages;
     pages.stall("/stalled");
     pages.serve("/green", solid("#0f0"));
@@ -135,6 +136,20 @@ TEST(ServiceLimits, ClientsThatLeaveTakeTheirCaptureAndIdleEnginesEndWhenTold) {
     EXPECT_TRUE(support::eventually([&] { return s.get(support::shotOf(pages.url("/green"))).status == 200; }));
     EXPECT_TRUE(counted({"vemo_engine_restarts_total 1", "vemo_engine_retired_total 1",
                          "vemo_engine_stopped_client_left_total 1"})) << s.get("/metrics").body;
+
+    // A web process killed as its engine starts it, before it has said who it is, is that
+    // page's failure, not the service's (its engine, which cannot go on, is replaced).
+    std::atomic<bool> killing{true};
+    std::thread killer([&] {
+        while (killing)
+            for (pid_t pid : support::processesOf("WebKitWebProces", s.tag())) ::kill(pid, SIGKILL);
+    });
+    const auto lost = s.get(support::shotOf(pages.url("/green")), 60000);
+    killing = false;
+    killer.join();
+    EXPECT_EQ(lost.status, 422) << lost.body;
+    EXPECT_NE(lost.body.find("ended unexpectedly"), std::string::npos) << lost.body;
+    EXPECT_TRUE(support::eventually([&] { return s.get(support::shotOf(pages.url("/green"))).status == 200; }));
 }
 
 // A picture an engine was writing for a client that left goes from the service's

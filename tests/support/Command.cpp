@@ -127,23 +127,36 @@ long residentKiB(const std::vector<pid_t>& pids) {
     return kib;
 }
 
+namespace {
+
+// What a file of /proc holds, as far as it can be read: its process may end meanwhile.
+std::string procFile(const std::string& path) {
+    std::string all;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    char buf[4096];
+    for (ssize_t n; fd >= 0 && (n = ::read(fd, buf, sizeof buf)) > 0;) all.append(buf, static_cast<std::size_t>(n));
+    if (fd >= 0) ::close(fd);
+    return all;
+}
+
+}  // namespace
+
 std::vector<pid_t> processesOf(const std::string& name, const std::string& tag) {
     const std::string mark = "VEMO_TEST_TAG=" + tag;
     std::vector<pid_t> found;
     DIR* d = ::opendir("/proc");
     while (dirent* e = d ? ::readdir(d) : nullptr) {
         if (e->d_name[0] < '0' || e->d_name[0] > '9') continue;
-        std::ifstream comm(std::string("/proc/") + e->d_name + "/comm");
-        std::string c;
-        if (std::getline(comm, c) && (name.empty() || c == name)) {
+        const std::string dir = std::string("/proc/") + e->d_name;
+        std::string c = procFile(dir + "/comm");
+        if (!c.empty() && c.back() == '\n') c.pop_back();
+        if (!c.empty() && (name.empty() || c == name)) {
             // A zombie is gone but for its exit status.
-            std::ifstream stat(std::string("/proc/") + e->d_name + "/stat");
-            std::string all((std::istreambuf_iterator<char>(stat)), {});
+            const std::string all = procFile(dir + "/stat");
             const auto close = all.rfind(')');
             if (close != std::string::npos && close + 2 < all.size() && all[close + 2] == 'Z') continue;
             if (!tag.empty()) {
-                std::ifstream environ(std::string("/proc/") + e->d_name + "/environ");
-                std::string env((std::istreambuf_iterator<char>(environ)), {});
+                const std::string env = procFile(dir + "/environ");
                 if ((std::string(1, '\0') + env).find('\0' + mark + '\0') == std::string::npos) continue;
             }
             found.push_back(static_cast<pid_t>(std::atol(e->d_name)));
