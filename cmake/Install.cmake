@@ -21,6 +21,7 @@ configure_file(${CMAKE_SOURCE_DIR}/resources/desktop/${VEMO_APP_ID}.metainfo.xml
 add_custom_target(vemo_install_files ALL DEPENDS ${VEMO_MAN_PAGES} ${VEMO_GENERATED}/changelog.gz)
 
 install(TARGETS vemo-snapshot vemo-shot RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS vemo-shot-engine RUNTIME DESTINATION ${CMAKE_INSTALL_LIBEXECDIR})
 install(TARGETS vemo-headers LIBRARY DESTINATION lib/vemo-snapshot/web-extensions)
 install(FILES ${CMAKE_SOURCE_DIR}/resources/completion/vemo-shot DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
 install(FILES ${VEMO_MAN_PAGES} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)

@@ -11,7 +11,6 @@
 #include "shot/Ledger.h"
 #include "shot/Messages.h"
 #include "shot/Run.h"
-#include "shot/WarmEngine.h"
 #include "shot/WarmPlace.h"
 #include "shot/WarmStart.h"
 #include "shot/Worker.h"
@@ -131,16 +130,19 @@ bool wantsWarmEngine(const Options& o) {
            capture::formatForName(o.out) != capture::Format::Pdf;
 }
 
-std::optional<int> runWarm(const Options& o, Console con, const std::string& self, const std::atomic<bool>& interrupted) {
+std::optional<int> runWarm(const Options& o, Console con, const std::string& engineProgram,
+                           const std::atomic<bool>& interrupted) {
     const int keepS = keepSeconds(o.keepEngineS, std::getenv("VEMO_KEEP_ENGINE"));
     if (keepS == 0) return std::nullopt;
     std::string why;
     const std::string folder = warmFolder(why);
     std::vector<std::string> environment;
     for (char** e = environ; *e; ++e) environment.emplace_back(*e);
-    const std::string socket = folder + "/" + socketName(engineKey(environment, o.scale, o.maxMemoryMB));
+    // The engine's program is of the build too.
+    const std::string key = engineKey(environment, o.scale, o.maxMemoryMB) + "\n" + programIdentity(engineProgram);
+    const std::string socket = folder + "/" + socketName(key);
     if (!folder.empty() && !fitsSocketAddress(socket)) why = format(tr("the path '%s' is too long for a socket"), socket.c_str());
-    EngineStart start{self, {"--warm-engine=" + socket, "--scale=" + std::to_string(o.scale),
+    EngineStart start{engineProgram, {"--warm-engine=" + socket, "--scale=" + std::to_string(o.scale),
                              "--max-memory=" + std::to_string(o.maxMemoryMB), "--keep-engine=" + std::to_string(keepS)}};
     bool started = false;
     Fd conn;

@@ -17,9 +17,10 @@ namespace shot {
 bool wantsWarmEngine(const Options&);
 
 // Photographs the page in the kept engine: the exit status; nothing when it cannot be
-// had there (said with -v), and the caller photographs in its own process. `self`:
-// this program, to start an engine. Signals that end the command must be blocked, their
+// had there (said with -v), and the page is photographed by a program of its own.
+// `engineProgram`: the program an engine is started from. Signals that end the command must be blocked, their
 // handlers setting `interrupted`: they are let in while it waits.
-std::optional<int> runWarm(const Options&, Console, const std::string& self, const std::atomic<bool>& interrupted);
+std::optional<int> runWarm(const Options&, Console, const std::string& engineProgram,
+                           const std::atomic<bool>& interrupted);
 
 }  // namespace shot

@@ -15,6 +15,7 @@
 #include "shot/PageFile.h"
 #include "shot/RequestJson.h"
 #include "shot/WarmChannel.h"
+#include "shot/WarmPlace.h"
 #include "shot/Worker.h"
 
 namespace shot {
@@ -128,9 +129,6 @@ bool awaitCommand(int listener, int idleMs, const std::atomic<bool>& quit) {
 }
 
 }  // namespace
-
-std::string lockPathFor(const std::string& socket) { return socket + ".lock"; }
-std::string pidPathFor(const std::string& socket) { return socket + ".pid"; }
 
 int takeEngineErrors() {
     int ends[2];

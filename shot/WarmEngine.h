@@ -28,9 +28,4 @@ struct WarmEngineSetup {
 // for it to stop, or leaves. The exit status.
 int serveWarm(engine::IShotEngine&, const WarmEngineSetup&, std::atomic<bool>& stop, const std::atomic<bool>& quit);
 
-// The lock every command takes before it starts an engine for this socket, and the
-// engine before it leaves; its process id beside it, while it listens.
-std::string lockPathFor(const std::string& socket);
-std::string pidPathFor(const std::string& socket);
-
 }  // namespace shot

@@ -18,17 +18,6 @@ namespace {
 
 bool startsWith(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
 
-// This build: the program file as it is now (a rebuilt or another copy is another).
-std::string buildIdentity() {
-    struct stat st{};
-    if (::stat("/proc/self/exe", &st) != 0) return VEMO_VERSION;
-    char text[160];
-    std::snprintf(text, sizeof text, "%s %llu:%llu %lld %lld.%09ld", VEMO_VERSION, static_cast<unsigned long long>(st.st_dev),
-                  static_cast<unsigned long long>(st.st_ino), static_cast<long long>(st.st_size),
-                  static_cast<long long>(st.st_mtim.tv_sec), st.st_mtim.tv_nsec);
-    return text;
-}
-
 std::uint64_t fnv1a(const std::string& text, std::uint64_t h = 1469598103934665603ull) {
     for (unsigned char c : text) {
         h ^= c;
@@ -38,6 +27,16 @@ std::uint64_t fnv1a(const std::string& text, std::uint64_t h = 14695981039346656
 }
 
 }  // namespace
+
+std::string programIdentity(const std::string& path) {
+    struct stat st{};
+    if (::stat(path.c_str(), &st) != 0) return VEMO_VERSION;
+    char text[160];
+    std::snprintf(text, sizeof text, "%s %llu:%llu %lld %lld.%09ld", VEMO_VERSION, static_cast<unsigned long long>(st.st_dev),
+                  static_cast<unsigned long long>(st.st_ino), static_cast<long long>(st.st_size),
+                  static_cast<long long>(st.st_mtim.tv_sec), st.st_mtim.tv_nsec);
+    return text;
+}
 
 bool privateFolder(const std::string& path, std::string& why) {
     struct stat st{};
@@ -88,7 +87,7 @@ std::string engineKey(const std::vector<std::string>& environment, int scale, in
     for (const auto& v : environment)
         if (shapesEngine(v)) shaping.push_back(v);
     std::sort(shaping.begin(), shaping.end());
-    std::string key = buildIdentity() + "\nscale=" + std::to_string(scale) + "\nmemory=" + std::to_string(maxMemoryMB);
+    std::string key = programIdentity("/proc/self/exe") + "\nscale=" + std::to_string(scale) + "\nmemory=" + std::to_string(maxMemoryMB);
     for (const auto& v : shaping) key += "\n" + v;
     return key;
 }
@@ -98,6 +97,9 @@ std::string socketName(const std::string& key) {
     std::snprintf(name, sizeof name, "engine-%016llx", static_cast<unsigned long long>(fnv1a(key)));
     return name;
 }
+
+std::string lockPathFor(const std::string& socket) { return socket + ".lock"; }
+std::string pidPathFor(const std::string& socket) { return socket + ".pid"; }
 
 int keepSeconds(int given, const char* fromEnvironment) {
     if (given >= 0) return given;

@@ -11,7 +11,7 @@
 #include <cstring>
 
 #include "shot/Messages.h"
-#include "shot/WarmEngine.h"
+#include "shot/WarmPlace.h"
 
 namespace shot {
 
