@@ -28,12 +28,19 @@ public:
 
 private:
     enum class Settled { Ready, Incomplete, Failed, Hung, Interrupted };
-    struct Round;
+    // One load of the page, as far as it settled.
+    struct Round {
+        bool waited = false;
+        bool incomplete = false;
+        Readiness ready;
+    };
+    static ShotResult outcome(ShotResult::Outcome);
     void show(int width, int height);  // the view in its window, at the screen's size
     bool waitFor(const std::function<bool()>& done, gint64 deadline);
     int remainingMs(gint64 deadline) const;
     ShotResult hung();
     Settled settle(const ShotRequest&, Round&, gint64 loadDeadline, gint64 deadline);
+    // The settled page painted (or printed), and put back as it was.
     ShotResult take(const ShotRequest&, const Round&, gint64 deadline, bool& changed);
     void unload();  // the page and its scripts gone: about:blank, or a new view
     void makeWayFor(const ShotRequest&);  // before the request's identity is put on
