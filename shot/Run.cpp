@@ -140,7 +140,9 @@ int run(const Options& o, const Engines& engines, Console con, const std::atomic
     const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     const int wanted = std::min<long>(o.jobs > 0 ? o.jobs : cores, static_cast<long>(toDo));
     if (engines.remote) engines.remote(ledger);
-    else if (!o.list.empty() && wanted > 1 && !engines.worker.empty())
+    // A batch's engines are workers, one too: a web process that dies as it starts takes
+    // the engine's process down with it, and a worker's end is its page's failure alone.
+    else if (!o.list.empty() && wanted >= 1 && !engines.worker.empty())
         photographWithWorkers(o, ledger, engines.worker, wanted, interrupted);
     else
         photographAll(o, engines.local(), ledger, interrupted);

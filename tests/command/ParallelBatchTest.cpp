@@ -4,11 +4,13 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <thread>
 
 #include "shot/Report.h"
 #include "tests/support/Command.h"
@@ -113,6 +115,34 @@ TEST_F(ParallelBatch, TwoEnginesAndAServiceGiveWhatOneEngineGives) {
         const auto refused = batch("refused", {own, "--service=http://127.0.0.1:" + std::to_string(service.port())});
         EXPECT_EQ(refused.run.status, 2) << own << refused.run.err;
         EXPECT_EQ(refused.count, 0u) << own;
+    }
+}
+
+// A web process killed as its engine starts it, before it has said who it is, fails its
+// page, not the batch: with one engine as with several.
+TEST_F(ParallelBatch, AWebProcessKilledAsItStartsFailsItsPageNotTheBatch) {
+    std::ofstream(dir.path("two")) << pages.url("/p0") << "\n" << pages.url("/p1") << "\n";
+    for (const char* jobs : {"--jobs=1", "--jobs=2"}) {
+        const std::string tag = support::uniqueTag(), out = dir.path(std::string("killed") + jobs);
+        std::atomic<bool> killing{true};
+        std::thread killer([&] {
+            while (killing)
+                for (pid_t pid : support::processesOf("WebKitWebProces", tag)) ::kill(pid, SIGKILL);
+        });
+        const auto run = support::runCommand({VEMO_SHOT, "-q", jobs, "--timeout=20", "--list", dir.path("two"),
+                                              "--out-dir", out, "--report", out + ".jsonl"},
+                                             {"VEMO_TEST_TAG=" + tag});
+        killing = false;
+        killer.join();
+        EXPECT_EQ(run.status, 1) << jobs << run.err;
+        std::ifstream report(out + ".jsonl");
+        std::size_t failed = 0;
+        for (std::string line; std::getline(report, line);)
+            if (auto r = shot::parseReport(line); r && r->status == shot::Status::LoadFailed) {
+                ++failed;
+                EXPECT_NE(r->message.find("ended unexpectedly"), std::string::npos) << jobs << " " << r->message;
+            }
+        EXPECT_EQ(failed, 2u) << jobs << run.err;
     }
 }
 
