@@ -24,21 +24,22 @@ std::string feed(const std::string& margin, bool inBox) {
            "{ root: " + (inBox ? "box" : "null") + ", rootMargin: '" + margin + "' }).observe(mark);</script>";
 }
 
-// Twelve 900 px boxes in a box below a 64 px header, red until `shows` has them green.
-std::string shell(const std::string& shows) {
+// `count` 900 px boxes (twelve) in a box below a 64 px header, red until `shows` has them green.
+std::string shell(const std::string& shows, int count = 12) {
     std::string html = "<!doctype html><style>body { margin: 0; display: flex; flex-direction: column; height: 100vh }"
                        "header { height: 64px; flex: none; background: #008 } main { flex: 1; overflow: auto }"
                        ".b { height: 900px; margin-bottom: 100px; background: #f00 } .b.on { background: #0f0 }"
                        "</style><body><header></header><main id=m>";
-    for (int i = 0; i < 12; ++i) html += "<div class=b></div>";
+    for (int i = 0; i < count; ++i) html += "<div class=b></div>";
     return html + "</main><script>" + shows + "</script>";
 }
 
 // The box's own scroll listener shows what comes within 200 px of its end.
-const std::string kBoxListener = shell(
+const std::string kLookAsItScrolls =
     "const look = () => { const r = m.getBoundingClientRect(); document.querySelectorAll('.b:not(.on)').forEach(b => {"
     " const q = b.getBoundingClientRect(); if (q.top < r.bottom + 200 && q.bottom > r.top) b.classList.add('on'); }); };"
-    "m.addEventListener('scroll', look); look();");
+    "m.addEventListener('scroll', look); look();";
+const std::string kBoxListener = shell(kLookAsItScrolls);
 
 // The page's observer (of the page's screen) shows each box it sees.
 const std::string kBoxObserver = shell(
@@ -95,6 +96,8 @@ TEST_F(WarmUp, FollowsAFeedWhoseObserverHasMarginsOnThePageOrOnABox) {
 
 TEST_F(WarmUp, ShowsEachKindOfContentThatWaitsToBeSeenInOneBatch) {
     server.serve("/box-observer", kBoxObserver);
+    // Taller than a growing page is followed, yet not growing.
+    server.serve("/box-tall", shell(kLookAsItScrolls, 53));
     server.serve("/shadow", lazyImages("h.attachShadow({ mode: 'open' }).innerHTML = s;", "s"));
     server.serve("/late", lazyImages("onload = () => setTimeout(() => { h.innerHTML = s; }, 100);", "l"));
     server.serve("/inner", "<!doctype html><body style='margin:0;background:#f00'><div id=t style='height:300px'></div>"
@@ -124,6 +127,7 @@ TEST_F(WarmUp, ShowsEachKindOfContentThatWaitsToBeSeenInOneBatch) {
     const Case cases[] = {
         {"/box-listener", {{10, 100}, {10, 5100}, {10, 11100}}},
         {"/box-observer", {{10, 100}, {10, 5100}, {10, 11100}}},
+        {"/box-tall", {{10, 100}, {10, 26100}, {10, 52100}}},
         {"/shadow", {{50, 50}, {50, 4550}, {50, 12050}}},
         {"/late", {{50, 50}, {50, 4550}, {50, 12050}}},
         {"/frame", {{50, 6100}}},
