@@ -103,16 +103,6 @@ TEST(TrueSize, PagesAsGeneratorsMakeThemArePaintedWholeAtTheScreensWidth) {
          {{"a.svg", "<svg xmlns='http://www.w3.org/2000/svg' width='1280' height='2500'>"
                     "<rect width='1280' height='1250' fill='#ff0000'/><rect y='1250' width='1280' height='1250' fill='#0000ff'/></svg>"}},
          1280, 2500, {{640, 10, 0xff0000}, {640, 2490, 0x0000ff}}},
-        // Styled scroll bars take no width from the page: the screen's width, painted to its edge.
-        {"styled scroll bars",
-         {{"a.html", "<!doctype html><style>::-webkit-scrollbar { width: 14px; background: #ff0000 }</style>"
-                     "<body style='margin:0'>" + bands(3)}},
-         1280, 3000, {{1275, 500, static_cast<int>(colourOf(0))}, {1275, 2500, static_cast<int>(colourOf(2))}}},
-        // The part of a body pulled above the document by its first child's negative margin
-        // is not in the page.
-        {"body pulled up by a negative margin",
-         {{"a.html", "<!doctype html><body style='margin:0'><div style='margin-top:-50px'>" + bands(3) + "</div>"}},
-         1280, 2950, {{640, 10, static_cast<int>(colourOf(0))}, {640, 2940, static_cast<int>(colourOf(2))}}},
         // A root whose height is its border box (100% under border-box), the page in a box
         // placed against the screen, painted in strips.
         {"border-box root in strips",

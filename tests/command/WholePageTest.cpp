@@ -61,7 +61,8 @@ TEST_F(WholePage, APagePaintedShortOfItsMeasureIsPaintedAgainOrSaid) {
 // The service shares the engine: one page of each family through it.
 TEST_F(WholePage, TheServiceAnswersEachFamilyWithThePageAsItIs) {
     support::ServiceProcess service({"--jobs=1", "--allow-private"});
-    for (const char* name : {"dynamic-units", "long", "zoom-out", "right-to-left", "fixed-backgrounds", "fixed-root"}) {
+    for (const char* name :
+         {"dynamic-units", "long", "zoom-out", "right-to-left", "fixed-backgrounds", "fixed-root", "styled-scroll-bars"}) {
         const auto page = support::truePage(name);
         server.serve("/" + page.name, page.html);
         const auto r = service.get(support::shotOf(server.url("/" + page.name)));

@@ -134,16 +134,16 @@ TEST_F(TallPageGui, FixedStickyAndViewportHighPartsComeOutAsOnAShortPage) {
 
 // The window program shares the engine: a long page with a gradient as long as it, a
 // part as high as the screen in dynamic viewport units, and blocks across every strip's
-// join; and a long page whose own background is fixed to the screen.
+// join; a long page whose own background is fixed to the screen; and a body pulled up
+// by its first child's negative margin.
 TEST_F(TallPageGui, ALongPageComesOutAsItsScreenShowsItScrolledThrough) {
-    for (const char* name : {"long", "fixed-root"}) {
+    for (const char* name : {"long", "fixed-root", "pulled-up-body"}) {
         const auto page = support::truePage(name);
         ASSERT_TRUE(app.open(writePage(pages, page.name + ".html", page.html), 30000)) << name;
         const auto image = photo();
         ASSERT_TRUE(image) << name;
-        ASSERT_TRUE(app.dialogs.warnings.empty()) << app.dialogs.warnings[0].first;
-        EXPECT_EQ(support::mismatch(page, image->width(), image->height(), [&](int x, int y) { return image->at(x, y); }),
-                  "");
+        ASSERT_TRUE(app.dialogs.warnings.empty()) << name << ": " << app.dialogs.warnings[0].first;
+        EXPECT_EQ(support::mismatch(page, image->width(), image->height(), [&](int x, int y) { return image->at(x, y); }), "");
     }
 }
 

@@ -108,11 +108,30 @@ TruePage fixedRoot() {
     return p;
 }
 
+// As documentation generators make them: a page that styles its scroll bars (rustdoc),
+// laid out as on a screen whose scroll bars float above it, painted to its right edge.
+TruePage styledScrollBars() {
+    TruePage p{"styled-scroll-bars", {}, 1280, 3000, {}};
+    p.html = "<!doctype html><html><head><style>::-webkit-scrollbar { width: 14px; background: #ff0000 }</style></head>"
+             "<body style='margin:0'>" + blocks(3, 1000, 1000, 0, 1275, p.probes) + "</body></html>";
+    return p;
+}
+
+// A body pulled above the document by its first child's negative margin (mdBook): what
+// lies above the document's top is no part of the page.
+TruePage pulledUpBody() {
+    TruePage p{"pulled-up-body", {}, 1280, 2950, {}};
+    p.html = "<!doctype html><html><body style='margin:0'><div style='margin-top:-50px'>" +
+             blocks(3, 1000, 1000, -50, 640, p.probes) + "</div></body></html>";
+    p.probes.erase(p.probes.begin());  // the first block's first row is above the page
+    return p;
+}
+
 }  // namespace
 
 std::vector<TruePage> truePages() {
     return {dynamicUnits(), longPage(), zoomed("zoom-in", "2", 20, 2000), zoomed("zoom-out", ".5", 16, 500),
-            rightToLeft(), fixedBackgrounds(), fixedRoot()};
+            rightToLeft(), fixedBackgrounds(), fixedRoot(), styledScrollBars(), pulledUpBody()};
 }
 
 TruePage truePage(const std::string& name) {

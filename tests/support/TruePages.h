@@ -25,7 +25,8 @@ struct TruePage {
 };
 
 // One page a family: viewport units, strips, zoom in and out, right to left, fixed backgrounds
-// (on elements, and the page's own).
+// (on elements, and the page's own), scroll bars of the page's style, a body pulled up by a
+// negative margin.
 std::vector<TruePage> truePages();
 TruePage truePage(const std::string& name);
 
