@@ -160,6 +160,18 @@ TEST_F(LetOut, EachLayoutKeepsItsWidthsAndItsFirstScreen) {
                   "<section style='height:1000px;background:#ff0'><div class=code><div style='height:2000px'></div></div>"
                   "</section>" + sections(16) + "</main><footer></footer></div>"),
          20294, 94, 1000, 20, {10, 1270}},
+        // A body that hides its overflow, the box in a column below a header.
+        {"hidden-body",
+         page("html, body { height: 100% } body { display: flex; flex-direction: column; overflow: hidden } header {"
+              " height: 60px; flex: none; background: #333 } main { flex: 1; overflow: auto }",
+              "<header></header><main>" + sections(20) + "</main>"),
+         20060, 60, 1000, 20, {10, 1270}},
+        // A pane placed against the screen beside a fixed side bar, its scroll bar always shown.
+        {"pane",
+         page("#side { position: fixed; top: 0; left: 0; width: 200px; bottom: 0; background: #888 } #content {"
+              " position: absolute; top: 0; left: 200px; right: 0; bottom: 0; overflow-y: scroll }",
+              "<div id=side></div><div id=content>" + sections(20) + "</div>"),
+         20000, 0, 1000, 20, {210, 1250}},
         // A side tree beside the content, which holds a frame wider than the screen.
         {"wide",
          page("body { overflow: hidden } #side-nav { position: absolute; left: 0; top: 0; bottom: 0; width: 260px;"
@@ -176,6 +188,7 @@ TEST_F(LetOut, EachLayoutKeepsItsWidthsAndItsFirstScreen) {
         const auto& a = whole.at(l.name).picture;
         const auto& b = screens.at(l.name).picture;
         EXPECT_NE(whole.at(l.name).report.at("message").find("the box was let out"), std::string::npos) << l.name;
+        EXPECT_EQ(screens.at(l.name).report.at("message"), "") << l.name;
         ASSERT_TRUE(a && b) << l.name;
         ASSERT_EQ(b->height, 1024) << l.name;
         EXPECT_EQ(differences(*a, *b, l.fold, 1264), 0) << l.name;
@@ -198,7 +211,8 @@ const std::string kObserved = "const o = new IntersectionObserver(es => es.forEa
                               " e.target.classList.add('on'); })); document.querySelectorAll('section').forEach(s => o.observe(s));";
 
 // Documents that scroll themselves: in their body rather than as a whole (some loading
-// what their body's scrolling shows), or as a whole beside a nav that scrolls on its own.
+// what their body's scrolling shows), or as a whole beside a nav that scrolls on its own;
+// and a plain page whose small scroller is no shell.
 std::vector<Layout> selfScrolling() {
     return {
         {"hidden-x", page(kBodyScrolls, sections(8)), 8000, 0, 1000, 8, {10, 1270}},
@@ -211,12 +225,14 @@ std::vector<Layout> selfScrolling() {
         {"side-nav", page("nav { position: fixed; top: 0; left: 0; bottom: 0; width: 200px; overflow: auto; background: #888 }"
                           " body { margin-left: 200px }", "<nav><div style='height:5000px'></div></nav>" + sections(3)),
          3000, 0, 1000, 3, {210, 1270}},
+        {"plain", page("", "<div style='height:600px;overflow:auto'><div style='height:900px'></div></div>" + sections(3)),
+         3600, 600, 1000, 3, {10, 1270}},
     };
 }
 
 // A document that scrolls in its body is the document scrolling: photographed whole,
 // with --no-expand too, and nothing said of a box; one that scrolls as a whole keeps its
-// side nav as the screen shows it.
+// side nav as the screen shows it, and a plain page its small scroller.
 TEST_F(LetOut, DocumentsThatScrollThemselvesArePhotographedWhole) {
     const auto layouts = selfScrolling();
     for (const std::vector<std::string>& args : {std::vector<std::string>{}, {"--no-expand"}})

@@ -1,6 +1,5 @@
 // What users of capture tools reach for, on the real engine: parts of a page, changes
-// before the photo, who is asking, how it looks, WebP, and pages that scroll inside a
-// box. Pages served over loopback; pixels read back from the files.
+// before the photo, who is asking, how it looks, WebP. Pages served over loopback; pixels read back from the files.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -33,7 +32,6 @@ std::string bands(int count = 20) {
     for (int i = 0; i < count; ++i) html += std::string("<div style='height:1000px;background:") + colours[i % 4] + "'></div>";
     return html;
 }
-const std::uint32_t kBandColours[] = {kRed, kGreen, kBlue, kYellow};
 
 struct Shot {
     support::Outcome run;
@@ -196,32 +194,6 @@ TEST_F(PageOptions, ColourSchemeTransparencyAndWebp) {
     const auto tall = shot({server.url("/tall")}, "tall.webp");
     EXPECT_EQ(tall.run.status, 5);
     EXPECT_NE(tall.run.err.find("WebP holds at most 16383 x 16383 px: write it as PNG"), std::string::npos) << tall.run.err;
-}
-
-TEST_F(PageOptions, PagesThatScrollInsideABoxComeOutWhole) {
-    server.serve("/shell", "<!doctype html><style>html, body { height: 100%; margin: 0 } body { display: flex;"
-                           " flex-direction: column; overflow: hidden } header { height: 60px; background: #333; flex: none }"
-                           " main { flex: 1; overflow: auto }</style><header></header><main>" + bands() + "</main>");
-    server.serve("/pane", "<!doctype html><style>body { margin: 0 } #side { position: fixed; top: 0; left: 0; width: 200px;"
-                          " bottom: 0; background: #888 } #content { position: absolute; top: 0; left: 200px; right: 0;"
-                          " bottom: 0; overflow-y: scroll }</style><div id=side></div><div id=content>" + bands() + "</div>");
-    for (const auto& [path, top, x] : std::vector<std::tuple<std::string, int, int>>{{"/shell", 60, 10}, {"/pane", 0, 600}}) {
-        const auto s = shot({server.url(path)});
-        ASSERT_EQ(s.run.status, 0) << s.run.err;
-        EXPECT_NE(s.run.err.find("the box was let out to its whole content"), std::string::npos) << s.run.err;
-        ASSERT_GE(s.picture->height, top + 20000) << path;
-        for (int i = 0; i < 20; ++i) EXPECT_EQ(s.picture->at(x, top + i * 1000 + 500), kBandColours[i % 4]) << path << " band " << i;
-        const auto screen = shot({"--no-expand", server.url(path)});
-        EXPECT_EQ(screen.picture->height, 1024) << path;
-        EXPECT_EQ(screen.run.err, "");
-    }
-    // A page with no box that scrolls is left as it is.
-    server.serve("/plain", "<!doctype html><body style='margin:0'><div style='height:600px;overflow:auto'>"
-                           "<div style='height:900px;background:#0f0'></div></div><div style='height:2000px;background:#00f'>");
-    const auto expanded = shot({server.url("/plain")}, "a.png"), plain = shot({"--no-expand", server.url("/plain")}, "b.png");
-    ASSERT_TRUE(expanded.picture && plain.picture);
-    EXPECT_EQ(expanded.run.err, "");
-    EXPECT_TRUE(expanded.picture->pixels == plain.picture->pixels);
 }
 
 }  // namespace
