@@ -204,7 +204,10 @@ window.__vemoPage || (window.__vemoPage = (function () {
     }
     return (d.scrollingElement || de).scrollHeight;
   }
-  return { measure: measure, begin: begin, strip: strip, end: end };
+  // The page measured as before its paint, and put back: the page may have changed as it
+  // was painted in strips, each laid out to the height measured before.
+  function measureAgain() { var m = measure(); end(); return m; }
+  return { measure: measure, measureAgain: measureAgain, begin: begin, strip: strip, end: end };
 })());
 )JS";
 
@@ -230,6 +233,8 @@ std::string paintBeginScript() { return kit("window.__vemoPage.begin(0, false)")
 std::string stripScript(const Strip& s) {
     return "window.__vemoPage.strip(" + std::to_string(s.top) + ", " + std::to_string(s.top + s.height) + ")";
 }
+
+std::string measureAgainScript() { return kit("window.__vemoPage.measureAgain()"); }
 
 std::string stripsEndScript() { return "window.__vemoPage ? window.__vemoPage.end() : true"; }
 

@@ -48,5 +48,7 @@ std::string paintBeginScript();
 std::string stripScript(const Strip& s);
 // Puts back every style the measurement and the strips changed, and the scroll position.
 std::string stripsEndScript();
+// After the paint's end: replies as measureScript does, and puts back what it changed.
+std::string measureAgainScript();
 
 }  // namespace capture

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "capture/PageSize.h"
 #include "capture/Strips.h"
 
 namespace engine {
@@ -134,8 +135,9 @@ std::optional<std::string> PagePainter::evaluate(const std::string& script, int 
     return std::nullopt;
 }
 
-std::optional<capture::BodyMetrics> PagePainter::measure(int timeoutMs, bool* timedOut) {
-    auto r = engine::evaluate(view_, capture::measureScript(), World::Engine, timeoutMs, cancel_);
+std::optional<capture::BodyMetrics> PagePainter::measure(int timeoutMs, bool* timedOut, bool again) {
+    auto r = engine::evaluate(view_, again ? capture::measureAgainScript() : capture::measureScript(), World::Engine,
+                              timeoutMs, cancel_);
     lastError_ = r.error;
     if (timedOut) *timedOut = !r.answered;
     long v[8];
@@ -233,7 +235,16 @@ PaintResult PagePainter::paintStrips(int width, int height, std::uint32_t back, 
     if (w < width * scale || h < height * scale) {
         result.pageWidth = width * scale;
         result.pageHeight = height * scale;
+    } else if (const auto after = measure(timeoutMs, &result.timedOut, true)) {
+        // Each strip was laid out to the height measured before: a page that has since
+        // become shorter is painted padded out to it, and is said to be shorter.
+        const long now = std::lround(capture::pageSize(*after).height) * scale;
+        if (now + scale < h) {
+            result.pageWidth = width * scale;
+            result.pageHeight = static_cast<int>(now);
+        }
     }
+    if (result.timedOut) return result;
     auto image = std::make_shared<capture::Image>(w, h, back);
     image->setAlpha(transparent_);
     for (std::size_t k = 0; k < strips.size() && strips[k].top * scale < h; ++k)

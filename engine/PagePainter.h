@@ -26,7 +26,8 @@ struct PaintResult {
     bool timedOut = false;
     std::string error;  // the engine's reason, when it gave one
     // The page's size as measured, in the picture's pixels, when the engine painted less of
-    // it (0 otherwise): the image then holds what it painted, from the top.
+    // it, or when it was shorter once painted (0 otherwise): the image then holds what it
+    // painted, from the top.
     int pageWidth = 0, pageHeight = 0;
 };
 
@@ -36,8 +37,9 @@ public:
     explicit PagePainter(WebKitWebView* view, const std::atomic<bool>* cancel = nullptr) : view_(view), cancel_(cancel) {}
 
     // The body's metrics, with every section that renders only when seen shown until the
-    // paint's end; empty without a document or body, or when the page does not answer.
-    std::optional<capture::BodyMetrics> measure(int timeoutMs, bool* timedOut = nullptr);
+    // paint's end (`again`: after the paint's end, then put back); empty without a
+    // document or body, or when the page does not answer.
+    std::optional<capture::BodyMetrics> measure(int timeoutMs, bool* timedOut = nullptr, bool again = false);
     // Paints the whole page, measured in CSS pixels, into a picture `scale` times its
     // size (the view's device scale). `stripHeight` above 0 forces strips of that
     // height even where one paint would do.

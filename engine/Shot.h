@@ -100,8 +100,9 @@ struct ShotResult {
     std::optional<capture::HoldLimit> limit;
     bool stillGrowing = false;  // the page kept growing when its warm-up stopped (then Incomplete)
     bool stillOpening = false;  // the page was still loading at its time limit (then Incomplete)
-    // The engine painted less of the page than was measured, even measured again (then
-    // Incomplete): what it painted, and the page's size as measured, in the picture's pixels.
+    // The engine painted less of the page than was measured, or the page was shorter once
+    // painted, even measured again (then Incomplete): what it painted, and the page's size
+    // as measured, in the picture's pixels.
     std::optional<std::array<long, 4>> paintedShort;
     int stillLoading = 0;       // images still loading, when incomplete
     std::string firstMissing;

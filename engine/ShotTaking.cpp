@@ -24,8 +24,8 @@ ShotResult ShotEngine::take(const ShotRequest& r, const Round& round, gint64 dea
         res.adjusted = adjusted;
         return res;
     }
-    // A page the engine painted less of than was measured changed after it was measured:
-    // it is measured and painted again, once.
+    // A page the engine painted less of than was measured, or that was shorter once painted,
+    // changed after it was measured: it is measured and painted again, once.
     PaintResult painted;
     for (int attempt = 0; attempt < 2 && (attempt == 0 || (painted.image && painted.pageHeight > 0)); ++attempt) {
         bool timedOut = false;

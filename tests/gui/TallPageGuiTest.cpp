@@ -147,6 +147,16 @@ TEST_F(TallPageGui, ALongPageComesOutAsItsScreenShowsItScrolledThrough) {
     }
 }
 
+// A page painted in strips that is shorter once painted than measured is said, with both
+// sizes, not shown padded out to its old height.
+TEST_F(TallPageGui, APageShorterOncePaintedInStripsIsSaid) {
+    ASSERT_TRUE(app.open(writePage(pages, "shrinking.html", support::changingPage(true, 40000)), 30000));
+    app.road().photoCommand();
+    ASSERT_EQ(app.dialogs.warnings.size(), 1u);
+    EXPECT_NE(app.dialogs.warnings[0].first.find("1280 x 40500 px of the page, which measured 1280 x 1500"),
+              std::string::npos) << app.dialogs.warnings[0].first;
+}
+
 TEST_F(TallPageGui, SmallStripsGiveTheSamePixelsAsOnePaintAndLeaveThePageAsItWas) {
     const std::string html =
         "<!doctype html><html style='background:#fafad2'><body style='margin:20px;background:#e0e0ff'>"

@@ -140,6 +140,16 @@ TruePage truePage(const std::string& name) {
     throw std::invalid_argument("no true page " + name);
 }
 
+std::string changingPage(bool once, int tall) {
+    return std::string("<!doctype html><body style='margin:0'>"
+                       "<section id=s style='content-visibility:auto;contain-intrinsic-size:500px'>"
+                       "<div style='height:500px;background:#ff0000'></div></section>"
+                       "<div id=t style='height:") + std::to_string(tall) + "px;background:#00ff00'></div><script>"
+                       "new MutationObserver(function () { var t = document.getElementById('t');" +
+           (once ? "t.style.height = '1000px';" : "t.style.height = Math.max(0, t.offsetHeight - 1000) + 'px';") +
+           "}).observe(document.getElementById('s'), {attributes: true});</script></body>";
+}
+
 std::string mismatch(const TruePage& page, int width, int height, const std::function<std::uint32_t(int, int)>& at) {
     if (width != page.width || height != page.height)
         return page.name + ": " + std::to_string(width) + " x " + std::to_string(height) + " px, not " +

@@ -30,6 +30,11 @@ struct TruePage {
 std::vector<TruePage> truePages();
 TruePage truePage(const std::string& name);
 
+// A red section the measurement shows (it renders only when seen) over a green block of
+// `tall` px the page cuts to 1000 px when that section's style changes (`once`), or by
+// 1000 px at each change. Past 32767 px the page is painted in strips.
+std::string changingPage(bool once, int tall = 6000);
+
 // What is wrong with a picture of `page`, read through `at(x, y)` (0xRRGGBB); empty when nothing is.
 std::string mismatch(const TruePage& page, int width, int height, const std::function<std::uint32_t(int, int)>& at);
 
