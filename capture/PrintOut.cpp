@@ -13,8 +13,6 @@
 #include <ctime>
 #include <map>
 
-#include "capture/AtomicFile.h"
-
 namespace capture {
 
 namespace {
@@ -201,10 +199,8 @@ PrintedPlaces placeAsFound(const PrintOut& printed, const FoundHeadings& found) 
     return placed;
 }
 
-DocumentWritten writeDocument(const PrintOut& printed, const DocumentFacts& facts, const std::string& path,
-                              const FoundHeadings& found) {
-    DocumentWritten out;
-    std::shared_ptr<Buffer> bytes;
+Document makeDocument(const PrintOut& printed, const DocumentFacts& facts, const FoundHeadings& found) {
+    Document out;
     try {
         QPDF pdf;
         pdf.setSuppressWarnings(true);
@@ -234,12 +230,11 @@ DocumentWritten writeDocument(const PrintOut& printed, const DocumentFacts& fact
         // The same print-out and facts make the same bytes.
         writer.setDeterministicID(true);
         writer.write();
-        bytes = writer.getBufferSharedPointer();
+        const auto bytes = writer.getBufferSharedPointer();
+        out.bytes.assign(reinterpret_cast<const char*>(bytes->getBuffer()), bytes->getSize());
     } catch (const std::exception&) {
         out.error = std::make_error_code(std::errc::io_error);
-        return out;
     }
-    out.error = writeAtomically(path, [&](int fd) { return writeAll(fd, bytes->getBuffer(), bytes->getSize()); });
     return out;
 }
 

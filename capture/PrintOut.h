@@ -1,6 +1,6 @@
 // A page printed by the engine, and the document made of it: the print-out's file with
 // where its headings and links fell, made into a PDF with the page's title, address,
-// time, outline and links, which appears only when complete.
+// time, outline and links.
 #pragma once
 
 #include <array>
@@ -62,12 +62,6 @@ struct DocumentFacts {
     long long created = 0;  // seconds since 1970
 };
 
-struct DocumentWritten {
-    std::error_code error;
-    int pages = 0;
-};
-
-
 // The date as a PDF writes it: D:YYYYMMDDHHmmSSZ, in UTC.
 std::string pdfDate(long long secondsSince1970);
 
@@ -94,12 +88,15 @@ struct PrintedPlaces {
 };
 PrintedPlaces placeAsFound(const PrintOut& printed, const FoundHeadings& found);
 
-// Writes the document of `printed` to `path`: title, subject and keywords (the address),
-// creation date, an outline of the headings and the links, each on the page where the
-// print-out has it (`found`, else where the layout puts it); one copy of each embedded
-// font; the last page trimmed to the document's end when asked. Nothing is left at `path`
-// on failure.
-DocumentWritten writeDocument(const PrintOut& printed, const DocumentFacts&, const std::string& path,
-                              const FoundHeadings& found = {});
+// The document of `printed`: title, subject and keywords (the address), creation date,
+// an outline of the headings and the links, each on the page where the print-out has it
+// (`found`, else where the layout puts it); one copy of each embedded font; the last page
+// trimmed to the document's end when asked.
+struct Document {
+    std::error_code error;
+    int pages = 0;
+    std::string bytes;
+};
+Document makeDocument(const PrintOut& printed, const DocumentFacts&, const FoundHeadings& found = {});
 
 }  // namespace capture

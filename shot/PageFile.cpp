@@ -2,6 +2,7 @@
 
 #include <chrono>
 
+#include "capture/AtomicFile.h"
 #include "capture/ImageFiles.h"
 #include "shot/Index.h"
 #include "shot/Messages.h"
@@ -35,21 +36,26 @@ PageShot shootPage(engine::IShotEngine& engine, const engine::ShotRequest& reque
     return shot;
 }
 
+void putDocument(PageShot& shot, const std::function<std::error_code(const std::string&)>& put) {
+    const auto made = capture::makeDocument(*shot.printed, shot.document, findHeadings(*shot.printed));
+    shot.printed.reset();  // its print-out goes with it
+    if (const auto error = made.error ? made.error : put(made.bytes)) {
+        shot.status = Status::WriteFailed;
+        shot.message = error.message();
+        return;
+    }
+    shot.pages = made.pages;
+    // Past the tallest page readers open, one page goes on over several.
+    if (shot.onePage && made.pages > 1 && shot.message.empty())
+        shot.message = format(tr("the page is taller than one PDF page holds (200 in): it goes on over %d pages"), made.pages);
+}
+
 void writePage(PageShot& shot, const std::string& path, const engine::PictureFile& picture, bool thumbnail) {
     if (shot.printed) {
-        const auto done = capture::writeDocument(*shot.printed, shot.document, path, findHeadings(*shot.printed));
-        if (done.error) {
-            shot.status = Status::WriteFailed;
-            shot.message = done.error.message();
-        } else {
-            shot.pages = done.pages;
-            // Past the tallest page readers open, one page goes on over several.
-            if (shot.onePage && done.pages > 1 && shot.message.empty())
-                shot.message = format(tr("the page is taller than one PDF page holds (200 in): it goes on over %d pages"),
-                                  done.pages);
-            if (thumbnail) writeFirstPageThumbnail(path);
-        }
-        shot.printed.reset();  // its print-out goes with it
+        putDocument(shot, [&](const std::string& bytes) {
+            return capture::writeAtomically(path, [&](int fd) { return capture::writeAll(fd, bytes.data(), bytes.size()); });
+        });
+        if (thumbnail && written(shot.status)) writeFirstPageThumbnail(path);
         return;
     }
     if (!shot.image) return;

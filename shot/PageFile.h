@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <string>
+#include <system_error>
 
 #include "engine/Shot.h"
 #include "shot/Report.h"
@@ -17,6 +18,10 @@ namespace shot {
 // Photographs the page; `report` gets its facts and its picture's size. A picture its
 // format cannot hold is a failure (TooLarge) said with a format that holds it.
 PageShot shootPage(engine::IShotEngine&, const engine::ShotRequest&, PageReport& report);
+
+// Makes the document of a PDF page written and hands it to `put` (which writes it), letting
+// go of its print-out; the document's pages or a failure to make or write it become its own.
+void putDocument(PageShot&, const std::function<std::error_code(const std::string&)>& put);
 
 // Writes the picture of a page written (ok or incomplete) to `path`, with its thumbnail
 // when asked, and lets go of it; a failure to write becomes its status.

@@ -125,9 +125,7 @@ std::error_code notWritten() { return std::make_error_code(std::errc::operation_
 }  // namespace
 
 bool wantsWarmEngine(const Options& o) {
-    // A PDF is printed, not painted: it is made in the command's own process.
-    return o.list.empty() && o.service.empty() && !o.serve && !o.worker && o.warmEngine.empty() && !o.address.empty() &&
-           capture::formatForName(o.out) != capture::Format::Pdf;
+    return o.list.empty() && o.service.empty() && !o.serve && !o.worker && o.warmEngine.empty() && !o.address.empty();
 }
 
 std::optional<int> runWarm(const Options& o, Console con, const std::string& engineProgram,

@@ -87,6 +87,8 @@ Served serve(engine::IShotEngine& engine, int conn, Errors& errors, int& keepS, 
                                       }, &stop);
     // The command's file, made in the destination's folder, or else the path itself.
     auto intoDescriptor = [&](PageShot& shot) {
+        if (shot.printed)
+            putDocument(shot, [&](const std::string& bytes) { return capture::writeAll(fds[1].get(), bytes.data(), bytes.size()); });
         if (!shot.image) return;
         const auto& p = task->request.picture;
         if (const auto error = capture::writeImageTo(fds[1].get(), *shot.image, p.format, {p.quality, !p.lossy})) {
