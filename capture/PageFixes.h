@@ -2,7 +2,9 @@
 // back after it, with the rest of the paint's changes):
 //
 // - lengths in dynamic viewport units (dvh, dvw, dvmin...) mean the screen, as the
-//   large ones do: a whole-document paint would take the whole document for the screen;
+//   large ones do: a whole-document paint would take the whole document for the screen.
+//   Rules of a sheet from another origin that does not let the page read it (CSSOM
+//   refuses its cssRules) stay as they are;
 // - a background fixed to the screen is shown as the screen shows it with the element
 //   at its top: a whole-document paint shows it on the first screen only; the page's
 //   own (the root's, or the body's it takes on) is laid from the page's top, so each
