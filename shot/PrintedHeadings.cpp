@@ -2,6 +2,7 @@
 
 #include <poppler.h>
 
+#include <algorithm>
 #include <memory>
 #include <optional>
 
@@ -10,6 +11,9 @@ namespace shot {
 namespace {
 
 using Page = std::unique_ptr<PopplerPage, decltype(&g_object_unref)>;
+
+// How many pages past the heading before it one is looked for.
+constexpr int kFurthest = 20;
 
 // The first place on `page` where `text` begins below `after` (points from the page's
 // bottom), its top in the same terms; a heading may run over several lines.
@@ -43,7 +47,8 @@ capture::FoundHeadings findHeadings(const capture::PrintOut& printed) {
     for (int i = 0; i < count; ++i) pages.emplace_back(poppler_document_get_page(pdf, i), g_object_unref);
 
     // Each heading is looked for on the page the layout puts it on first, then from the
-    // place of the one before it onwards.
+    // place of the one before it onwards, a few pages on at most: a heading not found
+    // keeps the place the layout and the headings before it give it.
     capture::PagePoint after{0, printed.geometry.paperHeight + 1};
     auto lookOn = [&](int page, const std::string& text) -> std::optional<capture::PagePoint> {
         if (page < after.page || page >= count || !pages[static_cast<std::size_t>(page)]) return std::nullopt;
@@ -57,7 +62,7 @@ capture::FoundHeadings findHeadings(const capture::PrintOut& printed) {
         if (h.text.empty()) continue;
         const int expected = capture::placeOnPage(printed.geometry, h.y).page;
         auto at = lookOn(expected, h.text);
-        for (int p = after.page; !at && p < count; ++p)
+        for (int p = after.page; !at && p < std::min(count, after.page + kFurthest); ++p)
             if (p != expected) at = lookOn(p, h.text);
         if (!at) continue;
         found[i] = at;
