@@ -43,7 +43,7 @@ window.__vemoFixes || (window.__vemoFixes = (function () {
       var sheets = [].slice.call(root.styleSheets || []).concat([].slice.call(root.adoptedStyleSheets || []));
       sheets.forEach(function (s) {
         var rules;
-        try { rules = s.cssRules; } catch (e) { return; }
+        try { rules = s.cssRules; } catch (e) { readable(st, s); return; }
         if (rules) eachRule(rules, function (style) {
           dynamic(style, function (p, v, prio) {
             st.rules.push([style, p, style.getPropertyValue(p), prio]);
@@ -62,6 +62,25 @@ window.__vemoFixes || (window.__vemoFixes = (function () {
   function unitsBack(st) {
     for (var i = st.rules.length - 1; i >= 0; --i) { var r = st.rules[i]; r[0].setProperty(r[1], r[2], r[3]); }
     st.rules = [];
+    (st.off || []).forEach(function (s) { s.disabled = false; });
+    st.off = [];
+  }
+  // A sheet from another origin the page may not read, whose text the warm-up fetched
+  // (window.__vemoSheets, by address): where it has dynamic units, a copy with them
+  // changed and its addresses made whole stands in its place in the cascade.
+  function readable(st, s) {
+    var text = w.__vemoSheets && s.href ? w.__vemoSheets[s.href] : '', owner = s.ownerNode;
+    if (!text || !DV.test(text) || !owner || !owner.parentNode || s.disabled) return;
+    var whole = function (u) { try { return new URL(u, s.href).href; } catch (e) { return u; } };
+    var copy = d.createElement('style');
+    copy.textContent = text.replace(DVS, '$1lv$2')
+      .replace(/url\(\s*(['"]?)([^'")]*)\1\s*\)/g, function (m, q, u) { return 'url("' + whole(u) + '")'; })
+      .replace(/@import\s+(['"])([^'"]*)\1/g, function (m, q, u) { return '@import "' + whole(u) + '"'; });
+    if (s.media && s.media.mediaText) copy.media = s.media.mediaText;
+    owner.parentNode.insertBefore(copy, owner.nextSibling);
+    st.added.push(copy);
+    (st.off || (st.off = [])).push(s);
+    s.disabled = true;
   }
 
   // Backgrounds fixed to the screen.

@@ -3,8 +3,9 @@
 //
 // - lengths in dynamic viewport units (dvh, dvw, dvmin...) mean the screen, as the
 //   large ones do: a whole-document paint would take the whole document for the screen.
-//   Rules of a sheet from another origin that does not let the page read it (CSSOM
-//   refuses its cssRules) stay as they are;
+//   A sheet from another origin the page may not read through CSSOM is fetched again
+//   by the warm-up as the page's origin may (engine/Readiness), and a copy of it with
+//   its units changed stands in its place; one whose server refuses that stays as it is;
 // - a background fixed to the screen is shown as the screen shows it with the element
 //   at its top: a whole-document paint shows it on the first screen only; the page's
 //   own (the root's, or the body's it takes on) is laid from the page's top, so each

@@ -43,6 +43,17 @@ const fontsIn = async () => {
   if (document.fonts && document.fonts.status !== 'loaded') await Promise.race([document.fonts.ready, sleep(left())]);
 };
 // Images not yet in, in shadow roots too.
+// The text of each style sheet from another origin the page may not read, fetched again
+// as the page's origin may (when its server allows it), for the paint's fixes.
+const sheetsIn = async () => {
+  const texts = window.__vemoSheets || (window.__vemoSheets = Object.create(null)), want = [];
+  for (const s of document.styleSheets) {
+    try { s.cssRules; } catch (e) { if (s.href && !(s.href in texts)) want.push(s.href); }
+  }
+  const got = want.map(h => fetch(h, { mode: 'cors', credentials: 'omit' }).then(r => r.ok ? r.text() : '')
+    .then(t => { texts[h] = t; }, () => { texts[h] = ''; }));
+  if (got.length) await Promise.race([Promise.all(got), sleep(Math.min(left(), 3000))]);
+};
 const incomplete = () => {
   const all = Array.from(document.images);
   for (const e of document.querySelectorAll('*')) if (e.shadowRoot) all.push(...e.shadowRoot.querySelectorAll('img'));
@@ -160,6 +171,7 @@ try {
   }
   // Text the page added late may have asked for fonts of its own.
   await fontsIn();
+  await sheetsIn();
   const m = document.querySelector('meta[http-equiv="refresh" i]');
   if (m) {
     const c = /^\s*(\d+(?:\.\d*)?)\s*[;,]?\s*(?:url\s*=)?\s*(\S.*)?$/i.exec(m.content || '');

@@ -24,6 +24,25 @@ TEST_F(WholePage, EachPageComesOutAsItsScreenShowsItScrolledThrough) {
     }
 }
 
+// A part sized in dynamic units by a sheet from another origin, whose server lets the page
+// read it: a screen high, as in a sheet of the page's own.
+TEST_F(WholePage, DynamicUnitsInASheetFromAnotherOriginMeanTheScreen) {
+    support::HttpServer other;
+    other.respond("/hero.css", [](const std::string&) {
+        const std::string css = ".hero { min-height: 100dvh; background: #00c000 }";
+        return "200 OK\r\nContent-Type: text/css\r\nAccess-Control-Allow-Origin: *\r\nContent-Length: " +
+               std::to_string(css.size()) + "\r\nConnection: close\r\n\r\n" + css;
+    });
+    server.serve("/hero", "<!doctype html><link rel=stylesheet href='" + other.url("/hero.css") +
+                              "'><body style='margin:0'><div class=hero></div><div style='height:3000px;"
+                              "background:#808080'></div>");
+    const auto s = shot(server.url("/hero"));
+    ASSERT_EQ(s.run.status, 0) << s.run.err;
+    ASSERT_EQ(s.picture->height, 4024);
+    EXPECT_EQ(s.picture->at(640, 1023), 0x00c000u);
+    EXPECT_EQ(s.picture->at(640, 1024), 0x808080u);
+}
+
 // A page the engine paints less of than was measured, or that is shorter once painted in
 // strips (each laid out to the height measured), is measured and painted again; one that
 // goes on changing is written as far as it was painted, and said so.
