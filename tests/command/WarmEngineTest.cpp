@@ -86,7 +86,8 @@ TEST_F(WarmEngine, GivesTheSameFileErrorsStatusAndReportAsAnEngineOfItsOwn) {
     server.respond("/cookie", [](const std::string& head) {
         const auto at = head.find("Cookie: ");
         const std::string cookie = at == std::string::npos ? "none" : head.substr(at + 8, head.find('\r', at) - at - 8);
-        return "200 OK\r\nContent-Type: text/html\r\n\r\n<h1>" + cookie + "</h1>";
+        // A cookie of the page's own, which the next page must not be sent.
+        return "200 OK\r\nContent-Type: text/html\r\nSet-Cookie: left=behind\r\n\r\n<h1>" + cookie + "</h1>";
     });
     std::ofstream(pages.path("cookies.txt")) << "127.0.0.1\tFALSE\t/\tFALSE\t0\tflavour\tginger\n";
     std::ofstream(pages.path("style.css")) << "body { background: #c30 }";
@@ -110,6 +111,7 @@ TEST_F(WarmEngine, GivesTheSameFileErrorsStatusAndReportAsAnEngineOfItsOwn) {
         {"WebP", page, {"--quality=70"}, "p.webp"},
         {"scale=2", page, {"--scale=2", "--viewport", "--width=400", "--height=300"}},
         {"cookies from a file", server.url("/cookie"), {"--cookies=" + pages.path("cookies.txt")}},
+        {"no cookie of the last page", server.url("/cookie"), {}},
         {"style from a file", file, {"--style=@" + pages.path("style.css")}},
         {"file:// page", file, {"--no-warm-up"}, "f.jpg"},
         {"PDF", page, {"--paper=A5", "--landscape"}, "p.pdf"},
@@ -243,15 +245,17 @@ TEST_F(WarmEngine, ACommandWhoseOutputIsReadToItsEndReturnsAtOnce) {
         ::setenv("VEMO_TEST_TAG", tag.c_str(), 1);
         ::dup2(ends[1], 1);
         ::dup2(ends[1], 2);
+        ::dup2(ends[1], 7);  // and one more, as a runner may hand down
         ::close(ends[0]);
-        ::execl(kShot.c_str(), kShot.c_str(), "-v", page.c_str(), out.path("p.png").c_str(), nullptr);
+        ::execl(kShot.c_str(), kShot.c_str(), "-v", "--keep-engine=600", page.c_str(), out.path("p.png").c_str(), nullptr);
         ::_exit(127);
     }
     ::close(ends[1]);
-    // The reader waits for the pipe's end, as a CI runner does: it comes with the command's.
+    // The reader waits for the pipe's end, as a CI runner does: it comes with the command's,
+    // long before the engine's.
     std::string heard;
     shot::Fd reading(ends[0]);
-    const auto until = shot::WarmClock::now() + std::chrono::seconds(90);
+    const auto until = shot::WarmClock::now() + std::chrono::seconds(60);
     bool ended = false;
     while (!ended && shot::awaitReadable(reading.get(), until)) {
         char chunk[512];
@@ -263,6 +267,7 @@ TEST_F(WarmEngine, ACommandWhoseOutputIsReadToItsEndReturnsAtOnce) {
     EXPECT_EQ(support::waitCommand(pid, std::chrono::seconds(10)), 0) << heard;
     EXPECT_TRUE(said(heard).started) << heard;
     EXPECT_TRUE(alive(said(heard).pid)) << "the engine that holds nothing of the pipe's should be running";
+    ::kill(said(heard).pid, SIGTERM);
 }
 
 // Sends a page to the engine at `socket` from a child process of user `uid`, which keeps
