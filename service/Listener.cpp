@@ -159,13 +159,15 @@ gboolean Listener::incoming(GSocketService*, GSocketConnection* connection, GObj
         if (gone->remote) g_object_unref(gone->remote);  // held till now: no other connection has its name
         delete gone;
     }, c);
+    // Armed first: a request already waiting on the socket may be read and answered within
+    // the server's taking of it, and its answer arms the idle time.
+    self->arm(*c, self->limits_.requestSeconds);
     GError* e = nullptr;
     if (!soup_server_accept_iostream(self->server_, G_IO_STREAM(connection), local, remote, &e)) {
         g_printerr("vemo-shot: a connection could not be taken: %s\n", e->message);
         g_error_free(e);
     }
     if (local) g_object_unref(local);
-    self->arm(*c, self->limits_.requestSeconds);
     return TRUE;
 }
 
