@@ -3,6 +3,7 @@
 #include <poppler.h>
 
 #include <cmath>
+#include <filesystem>
 #include <memory>
 
 #include "shot/Index.h"
@@ -10,7 +11,11 @@
 namespace shot {
 
 std::error_code writeFirstPageThumbnail(const std::string& document) {
-    gchar* uri = g_filename_to_uri(document.c_str(), nullptr, nullptr);
+    // A folder given from where the command runs is named whole: an address takes no other.
+    std::error_code ec;
+    const auto whole = std::filesystem::absolute(document, ec);
+    if (ec) return ec;
+    gchar* uri = g_filename_to_uri(whole.c_str(), nullptr, nullptr);
     PopplerDocument* pdf = uri ? poppler_document_new_from_file(uri, nullptr, nullptr) : nullptr;
     g_free(uri);
     if (!pdf) return std::make_error_code(std::errc::invalid_argument);

@@ -38,9 +38,11 @@ protected:
         list << pages.url("/missing") << "\n";  // a 404 page, photographed with its status
         list << "http://127.0.0.1:25/\n";       // refused
     }
-    Batch batch(const std::string& name, std::vector<std::string> more) {
-        std::vector<std::string> argv = {VEMO_SHOT, "-q", "--list", dir.path("list"), "--out-dir", dir.path(name),
-                                         "--report", dir.path(name + ".jsonl")};
+    // The folder is named as a user types it: from where the command runs.
+    Batch batch(const std::string& name, std::vector<std::string> more, const std::string& list = "list") {
+        std::vector<std::string> argv = {VEMO_SHOT, "-q", "--list", dir.path(list), "--out-dir",
+                                         std::filesystem::relative(dir.path(name)).string(), "--report",
+                                         dir.path(name + ".jsonl")};
         argv.insert(argv.end(), more.begin(), more.end());
         Batch b{support::runCommand(argv), {}, 0};
         std::ifstream report(dir.path(name + ".jsonl"));
@@ -89,13 +91,14 @@ TEST_F(ParallelBatch, TwoEnginesAndAServiceGiveWhatOneEngineGives) {
     // A service with one engine and no queue turns most requests away at first: the batch
     // asks again after each Retry-After.
     support::ServiceProcess service({"--jobs=1", "--queue=0", "--allow-private"});
-    const auto sent = batch("sent", {"--jobs=3", "--service=http://127.0.0.1:" + std::to_string(service.port())});
+    const std::string sentTo = "--service=http://127.0.0.1:" + std::to_string(service.port());
+    const auto sent = batch("sent", {"--jobs=3", sentTo});
     EXPECT_EQ(sent.run.status, 1) << sent.run.err;
     expectSameBatches(one, sent, "--service");
     EXPECT_NE(service.log().find("POST /shot 503"), std::string::npos) << "no request was turned away";
     // A contact sheet of a batch sent to a service has the small pictures a local one has.
     const auto local = batch("local-index", {"--jobs=1", "--index"});
-    const auto remote = batch("remote-index", {"--index", "--service=http://127.0.0.1:" + std::to_string(service.port())});
+    const auto remote = batch("remote-index", {"--index", sentTo});
     std::size_t thumbnails = 0;
     for (const auto& [address, line] : local.lines) {
         if (!shot::written(line.status)) continue;
@@ -110,9 +113,30 @@ TEST_F(ParallelBatch, TwoEnginesAndAServiceGiveWhatOneEngineGives) {
     std::ifstream sheet(dir.path("remote-index/index.html"));
     const std::string html{std::istreambuf_iterator<char>(sheet), {}};
     EXPECT_NE(html.find("thumbs/"), std::string::npos) << html;
+    // A PDF batch's sheet shows each document's first page through every face; a resumed
+    // one keeps those its first run made.
+    std::ofstream(dir.path("pdf-first")) << pages.url("/p0") << "\n";
+    std::ofstream(dir.path("pdfs")) << pages.url("/p0") << "\n" << pages.url("/p4") << "\n";
+    EXPECT_EQ(batch("pdf-resumed", {"--format=pdf", "--index"}, "pdf-first").run.status, 0);
+    const std::pair<const char*, std::uint32_t> shown[] = {{"/p0", 0xff0000}, {"/p4", 0x00ffff}};
+    for (const auto& [name, face] : std::vector<std::pair<std::string, std::string>>{
+             {"pdf-one", "--jobs=1"}, {"pdf-two", "--jobs=2"}, {"pdf-sent", sentTo}, {"pdf-resumed", "--resume"}}) {
+        const auto b = batch(name, {face, "--format=pdf", "--index"}, "pdfs");
+        ASSERT_EQ(b.run.status, 0) << name << b.run.err;
+        for (const auto& [path, colour] : shown) {
+            const auto file = std::filesystem::path(b.lines.at(pages.url(path)).file);
+            const auto thumb = support::readPicture(dir.path(name + "/thumbs/" + file.stem().string() + ".jpg"));
+            ASSERT_TRUE(thumb) << name << " " << file;
+            // Each channel on the side of the page's: not white, not another page's.
+            EXPECT_EQ(thumb->at(thumb->width / 2, thumb->height / 2) & 0x808080u, colour & 0x808080u) << name << " " << path;
+        }
+        std::ifstream pdfSheet(dir.path(name + "/index.html"));
+        const std::string cards{std::istreambuf_iterator<char>(pdfSheet), {}};
+        EXPECT_EQ(cards.find("thumb none"), std::string::npos) << name << cards;
+    }
     // What a service cannot take is refused before anything is sent, not dropped.
     for (const char* own : {"--deny-private", "--allow-host=a.example", "--cookies=/dev/null"}) {
-        const auto refused = batch("refused", {own, "--service=http://127.0.0.1:" + std::to_string(service.port())});
+        const auto refused = batch("refused", {own, sentTo});
         EXPECT_EQ(refused.run.status, 2) << own << refused.run.err;
         EXPECT_EQ(refused.count, 0u) << own;
     }
