@@ -1,125 +1,13 @@
-// Pages that scroll inside a box, in the layouts pages use, photographed by the command:
-// the box let out to its whole content, every section at the width the screen showed,
-// the first screen as the screen showed it (the --no-expand picture), the page the
-// screen's width. Pages served over loopback; pixels read back from the files.
-#include <cstdint>
-#include <fstream>
-#include <map>
+// Shells whose box is let out: each layout pages use, with its widths and its first
+// screen kept; what the page hides left hidden; shells found wherever they are.
 #include <string>
 #include <vector>
 
-#include "tests/command/PageShots.h"
-#include "tests/support/JsonFields.h"
-#include "tests/support/ServiceProcess.h"
+#include "tests/command/LetOutPages.h"
 
 namespace {
 
-const std::uint32_t kColours[] = {0xff0000, 0x00ff00, 0x0000ff, 0xffff00};
-const char* const kCss[] = {"#f00", "#0f0", "#00f", "#ff0"};
-
-// `count` sections of `height` px, in turn of the four colours, each with a heading.
-std::string sections(int count, int height = 1000, const std::string& height_css = "") {
-    std::string html;
-    for (int i = 0; i < count; ++i)
-        html += "<section style='height:" + (height_css.empty() ? std::to_string(height) + "px" : height_css) +
-                ";background:" + kCss[i % 4] + "'><h2 style='margin:0'>Part " + std::to_string(i + 1) + "</h2></section>";
-    return html;
-}
-
-std::string page(const std::string& css, const std::string& body) {
-    return "<!doctype html><html><style>body { margin: 0 } " + css + "</style><body>" + body + "</body></html>";
-}
-
-// A 64 px header, a 200 px nav, and `main` beside it scrolling 20 sections.
-const std::string kRowCss =
-    ".app { display: flex; flex-direction: column; height: 100vh } header { height: 64px; flex: none; background: #333 }"
-    " .row { display: flex; flex: 1; min-height: 0 } nav { width: 200px; background: #888 } main { flex: 1; overflow: auto }";
-const std::string kRowShell = "<div class=app><header></header><div class=row><nav></nav><main>" + sections(20) + "</main></div></div>";
-
-// A line of code wider than any screen, at the top of a box.
-const std::string kWide = "<pre style='margin:0;height:0;overflow:visible'>" + std::string(600, 'x') + "</pre>";
-
-struct Layout {
-    std::string name, html;
-    int height;                // the picture's
-    int top, section, count;   // where the sections start, their height, how many
-    std::vector<int> xs;       // columns where every section shows its colour
-    int fold = 1024;           // the bottom of the box on the screen, above a sideways scroll bar
-};
-
-// How much of the first screen, down to `fold` (above the box's sideways scroll bar),
-// differs from the --no-expand picture, but for the columns of the box's scroll bar
-// (`barFrom` on).
-int differences(const support::Picture& a, const support::Picture& b, int fold, int barFrom) {
-    int n = 0;
-    for (int y = 0; y < fold; y += 4)
-        for (int x = 0; x < barFrom; x += 4) n += a.at(x, y) != b.at(x, y);
-    return n;
-}
-
-struct Taken {
-    std::map<std::string, std::string> report;
-    std::optional<support::Picture> picture;
-};
-
-class LetOut : public support::PageShots {
-protected:
-    // Every layout photographed in one batch of the command: its report line and its
-    // picture, by the layout's name.
-    std::map<std::string, Taken> batch(const std::vector<Layout>& layouts, const std::vector<std::string>& args) {
-        const std::string dir = "shots" + std::to_string(++batches_);
-        std::ofstream list(out.path(dir + ".txt"));
-        for (const auto& l : layouts) {
-            server.serve("/" + l.name, l.html);
-            list << server.url("/" + l.name) << "\n";
-        }
-        list.close();
-        std::vector<std::string> argv = {VEMO_SHOT, "--list", out.path(dir + ".txt"), "--out-dir", out.path(dir),
-                                         "--report", out.path(dir + ".jsonl")};
-        argv.insert(argv.end(), args.begin(), args.end());
-        const auto run = support::runCommand(argv);
-        EXPECT_EQ(run.status, 0) << run.err;
-        std::map<std::string, Taken> taken;
-        std::ifstream report(out.path(dir + ".jsonl"));
-        for (std::string line; std::getline(report, line);) {
-            auto fields = support::jsonFields(line);
-            const auto name = fields["address"].substr(fields["address"].rfind('/') + 1);
-            auto picture = support::readPicture(fields["file"]);
-            taken[name] = {std::move(fields), std::move(picture)};
-        }
-        return taken;
-    }
-    // Each layout's picture: whole, at the screen's width, every section in its colour.
-    std::map<std::string, Taken> checkAll(const std::vector<Layout>& layouts, const std::vector<std::string>& args = {}) {
-        auto taken = batch(layouts, args);
-        for (const auto& l : layouts) {
-            if (!taken.count(l.name)) {
-                ADD_FAILURE() << l.name << " not in the report";
-                continue;
-            }
-            const auto& t = taken.at(l.name);
-            EXPECT_EQ(t.report.at("status"), "ok") << l.name << ": " << t.report.at("message");
-            if (!t.picture) {
-                ADD_FAILURE() << l.name << ": no picture";
-                continue;
-            }
-            expectWhole(l, *t.picture);
-        }
-        return taken;
-    }
-    static void expectWhole(const Layout& l, const support::Picture& p) {
-        EXPECT_EQ(p.width, 1280) << l.name;
-        EXPECT_EQ(p.height, l.height) << l.name;
-        for (int i = 0; i < l.count; ++i)
-            for (const int x : l.xs)
-                if (const int y = l.top + i * l.section + l.section / 2; y < p.height) {
-                    EXPECT_EQ(p.at(x, y), kColours[i % 4]) << l.name << ": section " << i << " at x " << x;
-                }
-    }
-
-private:
-    int batches_ = 0;
-};
+using namespace letout;
 
 TEST_F(LetOut, EachLayoutKeepsItsWidthsAndItsFirstScreen) {
     const auto side = [](const std::string& box) {
@@ -195,50 +83,6 @@ TEST_F(LetOut, EachLayoutKeepsItsWidthsAndItsFirstScreen) {
     }
 }
 
-// Sections grey until `load` (a script given `show`, which colours what the screen
-// shows) has shown them.
-std::string lazy(const std::string& css, const std::string& load) {
-    return page(css + " section:not(.on) { background: #888 !important }",
-                sections(8) + "<script>const show = () => document.querySelectorAll('section:not(.on)').forEach(s => {"
-                              " const r = s.getBoundingClientRect(); if (r.top < innerHeight && r.bottom > 0)"
-                              " s.classList.add('on'); }); " + load + "</script>");
-}
-
-const std::string kBodyScrolls = "html, body { height: 100%; overflow-x: hidden }";
-const std::string kRootHidden = "html { overflow: hidden; height: 100% } body { height: 100%; overflow: auto }";
-const std::string kBodyListens = "document.body.addEventListener('scroll', show); show();";
-const std::string kObserved = "const o = new IntersectionObserver(es => es.forEach(e => { if (e.isIntersecting)"
-                              " e.target.classList.add('on'); })); document.querySelectorAll('section').forEach(s => o.observe(s));";
-
-// Documents that scroll themselves: in their body rather than as a whole (some loading
-// what their body's scrolling shows), or as a whole beside a nav that scrolls on its own;
-// and a plain page whose small scroller is no shell.
-std::vector<Layout> selfScrolling() {
-    return {
-        {"hidden-x", page(kBodyScrolls, sections(8)), 8000, 0, 1000, 8, {10, 1270}},
-        {"root-hidden", page("html { overflow: hidden } body { height: 100%; overflow: auto }", sections(8)), 8000, 0, 1000, 8,
-         {10, 1270}},
-        {"hidden-x-listens", lazy(kBodyScrolls, kBodyListens), 8000, 0, 1000, 8, {10, 1270}},
-        {"root-hidden-listens", lazy(kRootHidden, kBodyListens), 8000, 0, 1000, 8, {10, 1270}},
-        {"hidden-x-observed", lazy(kBodyScrolls, kObserved), 8000, 0, 1000, 8, {10, 1270}},
-        {"root-hidden-observed", lazy(kRootHidden, kObserved), 8000, 0, 1000, 8, {10, 1270}},
-        {"side-nav", page("nav { position: fixed; top: 0; left: 0; bottom: 0; width: 200px; overflow: auto; background: #888 }"
-                          " body { margin-left: 200px }", "<nav><div style='height:5000px'></div></nav>" + sections(3)),
-         3000, 0, 1000, 3, {210, 1270}},
-        {"plain", page("", "<div style='height:600px;overflow:auto'><div style='height:900px'></div></div>" + sections(3)),
-         3600, 600, 1000, 3, {10, 1270}},
-    };
-}
-
-// A document that scrolls in its body is the document scrolling: photographed whole,
-// with --no-expand too, and nothing said of a box; one that scrolls as a whole keeps its
-// side nav as the screen shows it, and a plain page its small scroller.
-TEST_F(LetOut, DocumentsThatScrollThemselvesArePhotographedWhole) {
-    const auto layouts = selfScrolling();
-    for (const std::vector<std::string>& args : {std::vector<std::string>{}, {"--no-expand"}})
-        for (const auto& [name, t] : checkAll(layouts, args)) EXPECT_EQ(t.report.at("message"), "") << name;
-}
-
 // What the page hides stays hidden: a drawer moved off the screen is not let out in
 // place of the shell, what a parent of the box clipped stays clipped, navigation placed
 // past the right edge of a page that hides its sideways overflow does not widen it
@@ -299,23 +143,6 @@ TEST_F(LetOut, ShellsAreFoundWhereverTheyAre) {
          20064, 64, 1000, 20, {10, 1270}},
     };
     checkAll(layouts);
-}
-
-// The service lets out as the command does: a shell, and a document that scrolls in its
-// body, loading what that shows, with expand on and off.
-TEST_F(LetOut, TheServiceLetsOutAsTheCommandDoes) {
-    const Layout row{"row", page(kRowCss, kRowShell), 20064, 64, 1000, 20, {210, 1270}};
-    const Layout body = selfScrolling()[2];  // loads what its body's scrolling shows
-    for (const auto* l : {&row, &body}) server.serve("/" + l->name, l->html);
-    support::ServiceProcess service({"--jobs=1", "--allow-private"});
-    for (const auto& [l, more] : std::vector<std::pair<const Layout*, std::string>>{
-             {&row, ""}, {&body, ""}, {&body, "&expand=false"}}) {
-        const auto r = service.get(support::shotOf(server.url("/" + l->name), more));
-        ASSERT_EQ(r.status, 200) << l->name << more << ": " << r.body;
-        const auto p = support::answerPicture(r, "png");
-        ASSERT_TRUE(p) << l->name;
-        expectWhole(*l, *p);
-    }
 }
 
 }  // namespace
