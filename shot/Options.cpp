@@ -13,6 +13,7 @@
 
 #include "engine/Addresses.h"
 #include "shot/Messages.h"
+#include "shot/OptionFit.h"
 
 namespace shot {
 
@@ -278,38 +279,8 @@ Parsed parseOptions(const std::vector<std::string>& args, bool readFiles) {
         o.given.emplace_back(name, c == kStyle ? o.style : c == kScript ? o.script : arg ? arg : "");
         at = -1;
     }
-    if (int(!o.selector.empty()) + int(o.clip.has_value()) + int(o.viewport) > 1)
-        return bad(tr("--selector, --clip and --viewport each name the part to keep: give one"));
-    std::vector<std::string> rest(copy.begin() + optind, copy.end());
-    // The wait is part of the time limit: one as long leaves the page no time to load.
-    if (!o.serve && o.waitMs >= o.timeoutS * 1000)
-        return bad(format(tr("wait (%d ms) must be shorter than the time limit (%d s)"), o.waitMs, o.timeoutS));
-    if (o.serve || o.worker || !o.warmEngine.empty()) {
-        if (!rest.empty() || !o.list.empty()) return bad(tr("the service takes its addresses from its requests"));
-        if (o.allowPrivate && o.denyPrivate) return bad(tr("--allow-private and --deny-private contradict each other"));
-        return {o, {}};
-    }
-    if (!o.list.empty() || !o.outDir.empty()) {
-        if (o.list.empty() || o.outDir.empty()) return bad(tr("--list and --out-dir go together"));
-        if (o.resume && o.report.empty())
-            return bad(tr("--resume needs the --report of the batch it goes on from"));
-        if (!rest.empty()) return bad(tr("a batch takes no URL or OUT of its own"));
-        if (const auto problem = formatProblem(o); !problem.empty()) return bad(problem);
-        if (o.transparent && !capture::formatHasAlpha(o.batchFormat))
-            return bad(format(tr("--transparent needs a format that keeps transparency (PNG or WebP), not %s"),
-                              capture::formatName(o.batchFormat)));
-        return {o, {}};
-    }
-    if (o.resume || o.index) return bad(tr("--resume and --index go with a batch (--list and --out-dir)"));
-    if (rest.size() != 2) return bad(tr("give an address and a file to write: vemo-shot [OPTIONS] URL OUT"));
-    o.address = rest[0];
-    o.out = rest[1];
-    if (!capture::formatForName(o.out))
-        return bad(format(tr("'%s' has no picture extension: use .png, .jpg, .jpeg, .bmp or .webp, or .pdf"), o.out.c_str()));
-    if (const auto problem = formatProblem(o); !problem.empty()) return bad(problem);
-    if (o.transparent && !capture::formatHasAlpha(*capture::formatForName(o.out)))
-        return bad(format(tr("--transparent needs a format that keeps transparency (PNG or WebP), not %s"),
-                          capture::formatName(*capture::formatForName(o.out))));
+    const std::vector<std::string> rest(copy.begin() + optind, copy.end());
+    if (auto problem = settleOptions(o, rest); !problem.empty()) return bad(problem);
     return {o, {}};
 }
 

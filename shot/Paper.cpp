@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "shot/Messages.h"
+#include "shot/OptionFit.h"
 #include "shot/Options.h"
 
 namespace shot {
@@ -51,9 +52,6 @@ std::vector<double> lengths(const std::string& text, char separator) {
     return values;
 }
 
-bool given(const Options& o, const std::string& name) {
-    return std::any_of(o.given.begin(), o.given.end(), [&](const auto& g) { return g.first == name; });
-}
 
 }  // namespace
 
@@ -115,7 +113,7 @@ std::string formatProblem(const Options& o) {
     const bool pdf = (o.list.empty() && named ? *named : o.batchFormat) == capture::Format::Pdf;
     if (pdf) {
         for (const char* name : {"selector", "clip", "viewport", "transparent", "quality", "scale"})
-            if (given(o, name))
+            if (optionGiven(o, name))
                 return format(tr("--%s does not go with a PDF: its pages are laid out for print, not painted"), name);
         if (o.landscape && o.paper && o.paper->width <= 0)
             return tr("--landscape does not go with --paper=page, which is as wide as the screen");
@@ -124,8 +122,12 @@ std::string formatProblem(const Options& o) {
             return tr("the margins leave less than an inch of the paper to print on");
         return {};
     }
-    for (const char* name : {"paper", "landscape", "margin", "no-backgrounds"})
-        if (given(o, name)) return format(tr("--%s goes with a PDF (a file ending in .pdf, or --format=pdf)"), name);
+    for (const char* name : {"paper", "landscape", "margin", "backgrounds", "no-backgrounds"})
+        if (optionGiven(o, name)) return format(tr("--%s goes with a PDF (a file ending in .pdf, or --format=pdf)"), name);
+    // PNG and BMP are written without loss: no quality to choose.
+    const auto picture = o.list.empty() && named ? *named : o.batchFormat;
+    if (optionGiven(o, "quality") && (picture == capture::Format::Png || picture == capture::Format::Bmp))
+        return format(tr("--quality goes with JPEG and WebP, not %s, which is written without loss"), capture::formatName(picture));
     return {};
 }
 

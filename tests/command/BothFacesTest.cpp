@@ -75,6 +75,10 @@ const Case kCases[] = {
     {"/blocks", {"--paper=A5", "--landscape", "--margin=5mm,1cm", "--no-backgrounds"}, "pdf"},
     {"/blocks", {"--paper=page", "--backgrounds", "--hide=.banner"}, "pdf"},
     {"/blocks", {"--paper=A4", "--scale=2"}, "pdf", 2, 400, "bad-request"},
+    // What would do nothing for a picture is refused, not ignored.
+    {"/blocks", {"--quality=80"}, "png", 2, 400, "bad-request"},
+    {"/blocks", {"--quality=80", "--viewport"}, "bmp", 2, 400, "bad-request"},
+    {"/blocks", {"--backgrounds"}, "jpg", 2, 400, "bad-request"},
 };
 
 bool numeric(const std::string& s) {
@@ -178,6 +182,16 @@ TEST(BothFaces, EveryServedOptionGivesTheCommandsPictureOrItsFailure) {
         EXPECT_EQ(command.status, c.exit) << what << command.err;
         const auto expected = std::filesystem::exists(file) && c.format != "pdf" ? support::readPicture(file) : std::nullopt;
         EXPECT_EQ(std::filesystem::exists(file), c.http == 200) << what;
+        // Options a page is refused for, a batch of pages in that format is refused for alike.
+        if (c.exit == 2) {
+            std::ofstream(out.path("list.txt")) << url << "\n";
+            argv.erase(argv.end() - 2, argv.end());
+            argv.insert(argv.end(), {"--list", out.path("list.txt"), "--out-dir", out.path("batch"), "--format=" + c.format});
+            const auto batch = support::runCommand(argv);
+            EXPECT_EQ(batch.status, 2) << what << batch.err;
+            EXPECT_EQ(batch.err, command.err) << what;
+            EXPECT_FALSE(std::filesystem::exists(out.path("batch"))) << what;
+        }
 
         for (const auto& reply : {service.get(queryOf(url, c)), service.post(jsonOf(url, c))}) {
             ASSERT_EQ(reply.status, c.http) << what << " " << reply.body.substr(0, 300);
@@ -203,6 +217,53 @@ TEST(BothFaces, EveryServedOptionGivesTheCommandsPictureOrItsFailure) {
             else expectSamePicture(*got, *expected, what);
         }
     }
+}
+
+// An option of another face, or one that contradicts the file asked for, is refused by
+// the command with a word of what it goes with, before any page is photographed: a batch's
+// with one page, one page's with a batch, the service's settings with either. A --format
+// that agrees with OUT is no contradiction.
+TEST(BothFaces, AnOptionOfAnotherFaceIsRefusedNotIgnored) {
+    support::HttpServer pages;
+    pages.serve("/p", "<!doctype html><body style='margin:0;background:#00f'>");
+    support::TempDir out;
+    const std::string url = pages.url("/p");
+    const std::vector<std::string> batch = {"--list", out.path("list.txt"), "--out-dir", out.path("batch")};
+    std::ofstream(out.path("list.txt")) << url << "\n";
+    struct Refused {
+        std::vector<std::string> args;
+        bool onePage;  // else a batch
+        std::string said;
+    };
+    const Refused refused[] = {
+        {{"--format=webp"}, true, "--format asks for WebP, but '" + out.path("p.png") + "' names a PNG file"},
+        {{"--format=pdf"}, true, "--format asks for PDF"},
+        {{"--jobs=2"}, true, "--jobs goes with a batch"},
+        {{"--report=" + out.path("r.jsonl"), "--index"}, true, "--resume and --index go with a batch"},
+        {{"--listen=127.0.0.1:9"}, true, "--listen goes with the service (--serve)"},
+        {{"--allow-private"}, true, "--allow-private goes with the service"},
+        {{"--max-timeout=5"}, false, "--max-timeout goes with the service"},
+        {{"--queue=3", "--jobs=2"}, false, "--queue goes with the service"},
+        {{"--keep-engine=5"}, false, "--keep-engine goes with one page (URL OUT), not a batch"},
+        {{"--verbose"}, false, "--verbose goes with one page"},
+    };
+    for (const auto& r : refused) {
+        std::vector<std::string> argv = {VEMO_SHOT};
+        argv.insert(argv.end(), r.args.begin(), r.args.end());
+        if (r.onePage) argv.insert(argv.end(), {url, out.path("p.png")});
+        else argv.insert(argv.end(), batch.begin(), batch.end());
+        const auto run = support::runCommand(argv);
+        EXPECT_EQ(run.status, 2) << r.said;
+        EXPECT_NE(run.err.find(r.said), std::string::npos) << run.err;
+        EXPECT_TRUE(pages.requested().empty()) << r.said;
+    }
+    EXPECT_FALSE(std::filesystem::exists(out.path("p.png")));
+    EXPECT_FALSE(std::filesystem::exists(out.path("batch")));
+    const auto agreed = support::runCommand({VEMO_SHOT, "--format=jpeg", "--no-warm-up", "--viewport", url, out.path("p.JPG")});
+    EXPECT_EQ(agreed.status, 0) << agreed.err;
+    const auto picture = support::readPicture(out.path("p.JPG"));
+    ASSERT_TRUE(picture);
+    EXPECT_NEAR(static_cast<int>(picture->at(10, 10) & 0xff), 0xff, 8);
 }
 
 }  // namespace

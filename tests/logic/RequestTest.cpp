@@ -76,7 +76,7 @@ TEST(ServiceFields, EveryOptionOfTheCommandIsServedOrTheCommandsAlone) {
         const auto sample = samples().find(o.name);
         ASSERT_NE(sample, samples().end()) << "--" << o.name << " is neither served nor the command's alone";
         Fields fields = {{"url", {"http://a/"}}, {o.name, {sample->second.value}}};
-        if (o.name == "transparent") fields["format"] = {"webp"};
+        if (o.name == "transparent" || o.name == "quality") fields["format"] = {"webp"};
         if (o.name == "paper" || o.name == "landscape" || o.name == "margin" || o.name.find("backgrounds") != std::string::npos)
             fields["format"] = {"pdf"};
         const auto asked = service::requestFromFields(fields, {});
