@@ -149,12 +149,13 @@ void answered(GObject* source, GAsyncResult* result, gpointer data) {
             const auto error = capture::writeAtomically(page.path, [&](int fd) { return capture::writeAll(fd, bytes, size); });
             if (error) report = failure("write-failed", error.message());
             else report.file = page.path;
-            // The contact sheet's small picture, from the file as it came: a page without
-            // one shows none, as a local page does.
+            // The contact sheet's small picture, from the file as it came; one that cannot
+            // be written is said, as a local page's is.
             if (!error && c.o.index && page.format == capture::Format::Pdf)
-                shot::writeFirstPageThumbnail(page.path);
+                shot::sayThumbnailFailure(shot::writeFirstPageThumbnail(page.path), report.message);
             else if (!error && c.o.index)
-                shot::writeThumbnail(reinterpret_cast<const std::uint8_t*>(bytes), size, page.path);
+                shot::sayThumbnailFailure(shot::writeThumbnail(reinterpret_cast<const std::uint8_t*>(bytes), size, page.path),
+                                          report.message);
         } else {
             JsonNode* node = json_from_string(std::string(bytes ? bytes : "", size).c_str(), nullptr);
             JsonObject* o = node && JSON_NODE_HOLDS_OBJECT(node) ? json_node_get_object(node) : nullptr;

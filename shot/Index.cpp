@@ -101,6 +101,12 @@ std::error_code writeThumbnail(const std::uint8_t* file, std::size_t size, const
     return writeThumbnail(*top, picture);
 }
 
+void sayThumbnailFailure(const std::error_code& error, std::string& message) {
+    if (!error) return;
+    if (!message.empty()) message += "; ";
+    message += format(tr("no small picture for the contact sheet: %s"), error.message().c_str());
+}
+
 std::string indexPage(const std::vector<IndexCard>& cards) {
     std::size_t wrote = 0;
     for (const auto& c : cards) wrote += written(c.page.status);
@@ -122,7 +128,13 @@ std::error_code writeIndex(const std::string& dir, const std::vector<PageReport>
         std::error_code ec;
         if (written(p.status) && !p.file.empty() && fs::equivalent(fs::path(p.file).parent_path(), dir, ec)) {
             c.picture = fs::path(p.file).filename().string();
-            if (fs::exists(thumbnailPath(p.file), ec)) c.thumbnail = "thumbs/" + fs::path(thumbnailPath(p.file)).filename().string();
+            // Only a small picture made after the picture is of it: one an earlier run left
+            // is not, nor is whatever else holds its name.
+            const std::string thumb = thumbnailPath(p.file);
+            std::error_code made, taken;
+            if (fs::is_regular_file(thumb, ec) &&
+                fs::last_write_time(thumb, made) >= fs::last_write_time(p.file, taken) && !made && !taken)
+                c.thumbnail = "thumbs/" + fs::path(thumb).filename().string();
         }
         cards.push_back(std::move(c));
     }

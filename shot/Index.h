@@ -25,6 +25,9 @@ std::error_code writeThumbnail(const capture::Image&, const std::string& picture
 std::error_code writeThumbnail(const std::uint8_t* file, std::size_t size, const std::string& picture);
 // Writes it from a PDF written: its first page.
 std::error_code writeFirstPageThumbnail(const std::string& document);
+// A small picture that could not be written is said in the page's `message` (its picture
+// is written all the same; the contact sheet shows the page without one).
+void sayThumbnailFailure(const std::error_code&, std::string& message);
 
 struct IndexCard {
     PageReport page;

@@ -55,7 +55,7 @@ void writePage(PageShot& shot, const std::string& path, const engine::PictureFil
         putDocument(shot, [&](const std::string& bytes) {
             return capture::writeAtomically(path, [&](int fd) { return capture::writeAll(fd, bytes.data(), bytes.size()); });
         });
-        if (thumbnail && written(shot.status)) writeFirstPageThumbnail(path);
+        if (thumbnail && written(shot.status)) sayThumbnailFailure(writeFirstPageThumbnail(path), shot.message);
         return;
     }
     if (!shot.image) return;
@@ -63,8 +63,8 @@ void writePage(PageShot& shot, const std::string& path, const engine::PictureFil
         shot.status = Status::WriteFailed;
         shot.message = error.message();
     } else if (thumbnail) {
-        // Made while the picture is in memory; a page without one shows none.
-        writeThumbnail(*shot.image, path);
+        // Made while the picture is in memory.
+        sayThumbnailFailure(writeThumbnail(*shot.image, path), shot.message);
     }
     shot.image.reset();  // the picture's memory goes as soon as it is written
 }

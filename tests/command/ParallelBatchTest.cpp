@@ -10,8 +10,12 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <set>
+#include <tuple>
 #include <thread>
 
+#include "capture/ImageFiles.h"
+#include "shot/Batch.h"
 #include "shot/Report.h"
 #include "tests/support/Command.h"
 #include "tests/support/HttpServer.h"
@@ -139,6 +143,43 @@ TEST_F(ParallelBatch, TwoEnginesAndAServiceGiveWhatOneEngineGives) {
         const auto refused = batch("refused", {own, sentTo});
         EXPECT_EQ(refused.run.status, 2) << own << refused.run.err;
         EXPECT_EQ(refused.count, 0u) << own;
+    }
+}
+
+// A small picture that cannot be written (a folder holds its name) leaves the page's
+// picture written and is said, in the report and as the batch goes; the contact sheet
+// shows that page without one rather than a picture that is not there: with an engine of
+// the command's, through a service, and for a PDF.
+TEST_F(ParallelBatch, ASmallPictureThatCannotBeWrittenIsSaidAndNotShown) {
+    const std::string blocked = pages.url("/p1");
+    std::ofstream(dir.path("two")) << pages.url("/p0") << "\n" << blocked << "\n";
+    support::ServiceProcess service({"--jobs=1", "--allow-private"});
+    const std::string sentTo = "--service=http://127.0.0.1:" + std::to_string(service.port());
+    for (const auto& [name, face, format] : std::vector<std::tuple<std::string, std::string, capture::Format>>{
+             {"blocked-one", "--jobs=1", capture::Format::Png},
+             {"blocked-sent", sentTo, capture::Format::Png},
+             {"blocked-pdf", "--jobs=1", capture::Format::Pdf}}) {
+        std::set<std::string> taken;
+        const auto file = std::filesystem::path(shot::fileNameFor(blocked, capture::formatExtension(format), taken));
+        std::filesystem::create_directories(dir.path(name + "/thumbs/" + file.stem().string() + ".jpg/kept"));
+        const auto b = batch(name, {face, "--format=" + std::string(capture::formatExtension(format) + 1), "--index"}, "two");
+        EXPECT_EQ(b.run.status, 0) << name << b.run.err;
+        ASSERT_EQ(b.count, 2u) << name << b.run.err;
+        const auto& line = b.lines.at(blocked);
+        EXPECT_EQ(line.status, shot::Status::Ok) << name;
+        EXPECT_TRUE(std::filesystem::exists(line.file)) << name;
+        EXPECT_NE(line.message.find("no small picture for the contact sheet"), std::string::npos) << name << line.message;
+        EXPECT_NE(b.run.err.find(blocked + ": no small picture"), std::string::npos) << name << b.run.err;
+        EXPECT_EQ(b.lines.at(pages.url("/p0")).message, "") << name;
+        std::ifstream sheet(dir.path(name + "/index.html"));
+        const std::string html{std::istreambuf_iterator<char>(sheet), {}};
+        auto count = [&](const std::string& what) {
+            std::size_t n = 0;
+            for (auto at = html.find(what); at != std::string::npos; at = html.find(what, at + 1)) ++n;
+            return n;
+        };
+        EXPECT_EQ(count("<img "), 1u) << name << html;
+        EXPECT_EQ(count("thumb none"), 1u) << name << html;
     }
 }
 
