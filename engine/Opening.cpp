@@ -2,6 +2,10 @@
 
 #include <gio/gio.h>
 
+#include <memory>
+
+#include "engine/Scripting.h"
+
 namespace engine {
 
 namespace {
@@ -29,7 +33,63 @@ GBytes* htmlFileTakenForXml(const std::string& address) {
     return content;
 }
 
+// Writes `text` into the frame, or frame of a frame, whose element asks for `address`
+// and that has not left its first, empty document: its pending load stops, and the
+// document is parsed as HTML, its own address its base. True once written.
+constexpr const char* kWriteFrame = R"JS(
+const find = doc => {
+  for (const f of doc.querySelectorAll('iframe, frame')) {
+    let inner = null;
+    try { inner = f.contentDocument; } catch (e) {}
+    if (!inner) continue;
+    if (f.src === address && inner.URL === 'about:blank') return inner;
+    const deeper = find(inner);
+    if (deeper) return deeper;
+  }
+  return null;
+};
+const inner = find(document);
+if (!inner) return false;
+// After a doctype, comments and processing instructions, where a base goes without
+// changing how the document is laid out.
+const lead = /^(?:\s|<!--[\s\S]*?-->|<\?[\s\S]*?>)*<!doctype[^>]*>/i.exec(text);
+const at = lead ? lead[0].length : 0;
+inner.open();
+inner.write(text.slice(0, at) + '<base href="' + address.replace(/&/g, '&amp;').replace(/"/g, '&quot;') + '">' +
+            text.slice(at));
+inner.close();
+return true;
+)JS";
+
+// A frame's document, a local HTML file the system takes for XHTML, is held and written
+// into the frame as HTML instead; one the frame has no place for loads as it came.
+gboolean decideFrame(WebKitWebView* view, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type, gpointer) {
+    if (type != WEBKIT_POLICY_DECISION_TYPE_RESPONSE) return FALSE;
+    auto* response = WEBKIT_RESPONSE_POLICY_DECISION(decision);
+    if (webkit_response_policy_decision_is_main_frame_main_resource(response)) return FALSE;
+    WebKitURIResponse* got = webkit_response_policy_decision_get_response(response);
+    const char* address = webkit_uri_response_get_uri(got);
+    if (!address || g_strcmp0(webkit_uri_response_get_mime_type(got), "application/xhtml+xml") != 0) return FALSE;
+    GBytes* content = htmlFileTakenForXml(address);
+    if (!content) return FALSE;
+    gsize size = 0;
+    const auto* bytes = static_cast<const char*>(g_bytes_get_data(content, &size));
+    gchar* text = g_utf8_make_valid(bytes ? bytes : "", static_cast<gssize>(size));
+    g_bytes_unref(content);
+    ScriptArgs args;
+    args.text("address", address).text("text", text);
+    g_free(text);
+    std::shared_ptr<WebKitPolicyDecision> held(WEBKIT_POLICY_DECISION(g_object_ref(decision)), g_object_unref);
+    sendFunction(view, kWriteFrame, args.end(), World::Engine, [held](ScriptReply&& reply) {
+        if (reply.value.truth()) webkit_policy_decision_ignore(held.get());
+        else webkit_policy_decision_use(held.get());
+    });
+    return TRUE;
+}
+
 }  // namespace
+
+void readFramesAsHtml(WebKitWebView* view) { g_signal_connect(view, "decide-policy", G_CALLBACK(decideFrame), nullptr); }
 
 void openAddress(WebKitWebView* view, const std::string& address) {
     if (GBytes* content = htmlFileTakenForXml(address)) {

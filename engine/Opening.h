@@ -13,4 +13,7 @@ namespace engine {
 // HTML elements at all, and one that is not well-formed shows a parse error.
 void openAddress(WebKitWebView*, const std::string& address);
 
+// Has the view read such a file as HTML also where a frame of its page loads it.
+void readFramesAsHtml(WebKitWebView*);
+
 }  // namespace engine

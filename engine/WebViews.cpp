@@ -1,6 +1,7 @@
 #include "engine/WebViews.h"
 
 #include "engine/Identity.h"
+#include "engine/Opening.h"
 #include "engine/Scripting.h"
 #include "engine/Watch.h"
 
@@ -221,6 +222,7 @@ WebKitWebView* newWebView(const ViewRole& role) {
     g_signal_connect(view, "print", G_CALLBACK(+[](WebKitWebView*, WebKitPrintOperation*, gpointer) -> gboolean {
                          return TRUE;
                      }), nullptr);
+    readFramesAsHtml(view);
     if (role.outOfSight) {
         // Typed text never goes to a page nobody sees. A dialog nobody can see would
         // hold the page forever: alerts are dismissed, questions answered no, leaving

@@ -99,6 +99,14 @@ TEST(TrueSize, PagesAsGeneratorsMakeThemArePaintedWholeAtTheScreensWidth) {
         {"HTML file with an XHTML doctype",
          {{"a.html", xhtmlHead + "<html><head><title>t</title></head><body style='margin:0'>" + bands(3) + "</body></html>"}},
          1280, 3000, bandPixels(3, 640)},
+        // So is such a file in a frame of a local page, its links found beside it.
+        {"HTML file with an XHTML doctype in a frame",
+         {{"a.html", "<!doctype html><body style='margin:0'><iframe src='in/b.html' style='display:block;border:0;"
+                     "width:100%;height:3500px'></iframe>"},
+          {"in/b.html", xhtmlHead + "<html><head><link rel='stylesheet' href='c.css'/></head><body style='margin:0'>" +
+                            bands(3) + "<p id='last'></p></body></html>"},
+          {"in/c.css", "#last { height: 500px; margin: 0; background: #0000ff }"}},
+         1280, 3500, [] { auto at = bandPixels(3, 640); at.push_back({640, 3250, 0x0000ff}); return at; }()},
         {"SVG document",
          {{"a.svg", "<svg xmlns='http://www.w3.org/2000/svg' width='1280' height='2500'>"
                     "<rect width='1280' height='1250' fill='#ff0000'/><rect y='1250' width='1280' height='1250' fill='#0000ff'/></svg>"}},
@@ -115,7 +123,10 @@ TEST(TrueSize, PagesAsGeneratorsMakeThemArePaintedWholeAtTheScreensWidth) {
     const auto check = [&out](const Made& page) {
         SCOPED_TRACE(page.what);
         support::TempDir dir;
-        for (const auto& [name, content] : page.files) std::ofstream(dir.path(name)) << content;
+        for (const auto& [name, content] : page.files) {
+            std::filesystem::create_directories(std::filesystem::path(dir.path(name)).parent_path());
+            std::ofstream(dir.path(name)) << content;
+        }
         const auto run = support::runCommand({VEMO_SHOT, "file://" + dir.path(page.files.begin()->first), out.path("p.png")});
         ASSERT_EQ(run.status, 0) << run.err;
         const auto picture = support::readPicture(out.path("p.png"));
