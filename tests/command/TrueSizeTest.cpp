@@ -9,11 +9,13 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <vector>
 
 #include "tests/support/Command.h"
 #include "tests/support/GuiHarness.h"
 #include "tests/support/HttpServer.h"
+#include "tests/support/ServiceProcess.h"
 
 namespace {
 
@@ -118,25 +120,35 @@ TEST(TrueSize, PagesAsGeneratorsMakeThemArePaintedWholeAtTheScreensWidth) {
                      "main { position: absolute; width: 100%; height: 100% }</style><main>" + bands(34) + "</main>"}},
          1280, 34000, bandPixels(34, 640)},
     };
-    support::TempDir out;
-    // Each page's faults are said, whichever page fails first.
-    const auto check = [&out](const Made& page) {
-        SCOPED_TRACE(page.what);
+    // Each page's faults are said, whichever page fails first; the frame's page is asked of
+    // the service too.
+    support::ServiceProcess service({"--jobs=1", "--allow-file"});
+    const auto check = [&service](const Made& page, bool served) {
+        SCOPED_TRACE(std::string(page.what) + (served ? " (service)" : ""));
         support::TempDir dir;
         for (const auto& [name, content] : page.files) {
             std::filesystem::create_directories(std::filesystem::path(dir.path(name)).parent_path());
             std::ofstream(dir.path(name)) << content;
         }
-        const auto run = support::runCommand({VEMO_SHOT, "file://" + dir.path(page.files.begin()->first), out.path("p.png")});
-        ASSERT_EQ(run.status, 0) << run.err;
-        const auto picture = support::readPicture(out.path("p.png"));
+        const std::string address = "file://" + dir.path(page.files.begin()->first);
+        std::optional<support::Picture> picture;
+        if (served) {
+            const auto r = service.get(support::shotOf(address));
+            ASSERT_EQ(r.status, 200) << r.body;
+            picture = support::answerPicture(r, "png");
+        } else {
+            const auto run = support::runCommand({VEMO_SHOT, address, dir.path("p.png")});
+            ASSERT_EQ(run.status, 0) << run.err;
+            picture = support::readPicture(dir.path("p.png"));
+        }
         ASSERT_TRUE(picture);
         EXPECT_EQ(picture->width, page.width);
         ASSERT_EQ(picture->height, page.height);
         for (const auto& [x, y, colour] : page.pixels)
             EXPECT_EQ(picture->at(x, y), static_cast<std::uint32_t>(colour)) << "at " << x << ", " << y;
     };
-    for (const auto& page : pages) check(page);
+    for (const auto& page : pages) check(page, false);
+    check(pages[2], true);
 }
 
 }  // namespace

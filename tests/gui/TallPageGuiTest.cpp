@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 
 #include "capture/Strips.h"
 #include "platform/gtk/GtkControls.h"
@@ -145,6 +147,24 @@ TEST_F(TallPageGui, ALongPageComesOutAsItsScreenShowsItScrolledThrough) {
         ASSERT_TRUE(app.dialogs.warnings.empty()) << name << ": " << app.dialogs.warnings[0].first;
         EXPECT_EQ(support::mismatch(page, image->width(), image->height(), [&](int x, int y) { return image->at(x, y); }), "");
     }
+}
+
+// A local HTML file whose XHTML doctype makes the system take it for XHTML, in a frame of
+// a local page, is read as HTML with its links found beside it, as the command reads it.
+TEST_F(TallPageGui, AFramesHtmlFileWithAnXhtmlDoctypeIsReadAsHtml) {
+    std::filesystem::create_directories(pages.path("in"));
+    std::ofstream(pages.path("in/b.html"))
+        << "<?xml version='1.0' encoding='utf-8'?>\n<!DOCTYPE html PUBLIC '-//W3C//DTD XHTML 1.1//EN' "
+           "'http://www.w3.org/TR/xhtml11/DTD/xhtml11.dtd'>\n<html><head><link rel='stylesheet' href='c.css'/></head>"
+           "<body style='margin:0'><div style='height:300px;background:#00ff00'></div><p id='last'></p></body></html>";
+    std::ofstream(pages.path("in/c.css")) << "#last { height: 300px; margin: 0; background: #0000ff }";
+    ASSERT_TRUE(app.open(writePage(pages, "framed.html", "<!doctype html><body style='margin:0'><iframe src='in/b.html'"
+                                                         " style='display:block;border:0;width:100%;height:600px'></iframe>"),
+                         30000));
+    const auto image = photo();
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->at(100, 150), 0x00ff00u);
+    EXPECT_EQ(image->at(100, 450), 0x0000ffu);
 }
 
 // A page painted in strips that is shorter once painted than measured is said, with both
