@@ -199,7 +199,7 @@ PrintedPlaces placeAsFound(const PrintOut& printed, const FoundHeadings& found) 
     return placed;
 }
 
-Document makeDocument(const PrintOut& printed, const DocumentFacts& facts, const FoundHeadings& found) {
+Document makeDocument(const PrintOut& printed, const DocumentFacts& facts, const std::function<FoundHeadings()>& found) {
     Document out;
     try {
         QPDF pdf;
@@ -212,7 +212,7 @@ Document makeDocument(const PrintOut& printed, const DocumentFacts& facts, const
         const auto& g = printed.geometry;
         if (g.trimLast && g.layoutWidth > 0) trimLastPage(pages, g);
         shareFonts(pdf);
-        const auto placed = placeAsFound(printed, found);
+        const auto placed = placeAsFound(printed, found ? found() : FoundHeadings{});
         addOutline(pdf, placed.headings, pages, g);
         if (g.layoutWidth > 0) addLinks(placed.links, pages, g);
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <functional>
 #include <optional>
 #include <string>
 #include <system_error>
@@ -91,12 +92,13 @@ PrintedPlaces placeAsFound(const PrintOut& printed, const FoundHeadings& found);
 // The document of `printed`: title, subject and keywords (the address), creation date,
 // an outline of the headings and the links, each on the page where the print-out has it
 // (`found`, else where the layout puts it); one copy of each embedded font; the last page
-// trimmed to the document's end when asked.
+// trimmed to the document's end when asked. `found` is asked for once the print-out is
+// read, so that the headings may be sought in it meanwhile.
 struct Document {
     std::error_code error;
     int pages = 0;
     std::string bytes;
 };
-Document makeDocument(const PrintOut& printed, const DocumentFacts&, const FoundHeadings& found = {});
+Document makeDocument(const PrintOut& printed, const DocumentFacts&, const std::function<FoundHeadings()>& found = {});
 
 }  // namespace capture

@@ -15,5 +15,7 @@ namespace engine {
 Adjusted adjust(WebKitWebView*, const Adjustments&, int ms, const std::atomic<bool>* cancel);
 // Puts back what the changes altered in the page.
 void putBack(WebKitWebView*, int ms, const std::atomic<bool>* cancel);
+// The same, unwaited: whatever runs in the page after it finds the page put back.
+void sendPutBack(WebKitWebView*);
 
 }  // namespace engine

@@ -175,4 +175,6 @@ void putBack(WebKitWebView* view, int ms, const std::atomic<bool>* cancel) {
     callFunction(view, kPutBack, nullptr, World::Engine, ms, cancel);
 }
 
+void sendPutBack(WebKitWebView* view) { sendFunction(view, kPutBack, nullptr, World::Engine, nullptr); }
+
 }  // namespace engine

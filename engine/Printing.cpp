@@ -16,8 +16,9 @@ namespace {
 // Set in the engine's world before the print: once the page is laid out for print (the
 // engine does so as its print begins, and keeps it so until the print ends), the
 // layout's width and height, the headings h1 to h3 and the links to other documents,
-// where they fell. What the screen's layout has of them is kept too, should the print
-// be over before it is heard.
+// where they fell, told at once to the engine (kPrinted), so that they are in hand when
+// the print ends. Gives what the screen's layout has of them, should the print be over
+// before it is heard.
 const char* const kWatchPrint = R"JS(
   var w = window, d = document;
   function measure() {
@@ -53,11 +54,14 @@ const char* const kWatchPrint = R"JS(
   var mq = w.matchMedia('print');
   var state = w.__vemoPrint = {printed: null};
   state.heard = function () {
-    if (mq.matches && !state.printed) w.setTimeout(function () { if (mq.matches) state.printed = measure(); }, 0);
+    if (mq.matches && !state.printed) w.setTimeout(function () {
+      if (!mq.matches || state.printed) return;
+      state.printed = measure();
+      try { w.webkit.messageHandlers[told].postMessage(state.printed); } catch (e) {}
+    }, 0);
   };
   mq.addEventListener('change', state.heard);
-  state.screen = measure();
-  return true;
+  return measure();
 )JS";
 
 const char* const kPrintHeard = R"JS(
@@ -65,8 +69,41 @@ const char* const kPrintHeard = R"JS(
   if (!s) return null;
   window.matchMedia('print').removeEventListener('change', s.heard);
   delete window.__vemoPrint;
-  return {printed: s.printed, screen: s.screen};
+  return s.printed;
 )JS";
+
+// The name the print's layout is told under, in the engine's world alone: the page's
+// scripts can neither send under it nor hear it.
+const char* const kPrinted = "vemoPrinted";
+
+// What the engine's world tells of the print's layout while a print is under way.
+class PrintedLayout {
+public:
+    explicit PrintedLayout(WebKitWebView* view)
+        : manager_(webkit_web_view_get_user_content_manager(view)),
+          registered_(webkit_user_content_manager_register_script_message_handler_in_world(manager_, kPrinted,
+                                                                                            worldName(World::Engine))) {
+        const std::string signal = std::string("script-message-received::") + kPrinted;
+        handler_ = g_signal_connect(manager_, signal.c_str(), G_CALLBACK(+[](WebKitUserContentManager*,
+                                                                            WebKitJavascriptResult* r, gpointer d) {
+            static_cast<PrintedLayout*>(d)->told_ = ScriptValue(JSC_VALUE(g_object_ref(webkit_javascript_result_get_js_value(r))));
+        }), this);
+    }
+    ~PrintedLayout() {
+        g_signal_handler_disconnect(manager_, handler_);
+        if (registered_) webkit_user_content_manager_unregister_script_message_handler_in_world(manager_, kPrinted,
+                                                                                                  worldName(World::Engine));
+    }
+    PrintedLayout(const PrintedLayout&) = delete;
+    PrintedLayout& operator=(const PrintedLayout&) = delete;
+    const ScriptValue& told() const { return told_; }
+
+private:
+    WebKitUserContentManager* manager_;
+    bool registered_;
+    gulong handler_ = 0;
+    ScriptValue told_;
+};
 
 // Reads the layout's measures; whether they were read.
 bool readLayout(const ScriptValue& v, capture::PrintOut& out) {
@@ -109,7 +146,10 @@ Printed printPage(WebKitWebView* view, const PrintLayout& layout, int screenWidt
     Printed result;
     const gint64 deadline = g_get_monotonic_time() + static_cast<gint64>(timeoutMs) * 1000;
     auto left = [deadline] { return static_cast<int>(std::max<gint64>(1, (deadline - g_get_monotonic_time()) / 1000)); };
-    const auto watching = callFunction(view, kWatchPrint, nullptr, World::Engine, left(), cancel);
+    PrintedLayout printedLayout(view);
+    ScriptArgs told;
+    told.text("told", kPrinted);
+    const auto watching = callFunction(view, kWatchPrint, told.end(), World::Engine, left(), cancel);
     if (!watching.answered) {
         result.timedOut = true;
         return result;
@@ -177,17 +217,27 @@ Printed printPage(WebKitWebView* view, const PrintLayout& layout, int screenWidt
         return result;
     }
 
-    const auto heard = callFunction(view, kPrintHeard, nullptr, World::Engine, left(), cancel);
-    if (!heard.answered) {
-        result.timedOut = true;
-        return result;
+    // The watch ends; it is waited for only when the print's layout was not told while
+    // the print went on (the page is laid out for the screen again meanwhile).
+    const bool inHand = readLayout(printedLayout.told(), *out);
+    ScriptReply heard;
+    if (inHand) {
+        sendFunction(view, kPrintHeard, nullptr, World::Engine, nullptr);
+    } else {
+        out->headings.clear();
+        out->links.clear();
+        heard = callFunction(view, kPrintHeard, nullptr, World::Engine, left(), cancel);
+        if (!heard.answered) {
+            result.timedOut = true;
+            return result;
+        }
     }
     // Where the print's layout went unheard, the screen's is taken as the print's, and
     // no link is placed.
-    if (!readLayout(heard.value["printed"], *out)) {
+    if (!inHand && !readLayout(heard.value, *out)) {
         out->headings.clear();
         out->links.clear();
-        readLayout(heard.value["screen"], *out);
+        readLayout(watching.value, *out);
         out->geometry.layoutWidth = 0;
         out->links.clear();
     }

@@ -15,10 +15,12 @@ ShotResult ShotEngine::print(const ShotRequest& r, bool incomplete, const Readin
     const unsigned long mark = nav.changes();
     const auto printed = printPage(page_->view(), r.print, r.width, std::max(1, remainingMs(deadline)), &interrupted_);
     if (printed.timedOut || interrupted_) return hung();
-    // The sections shown for the measurement, and the changes asked for, as they were.
-    evaluate(page_->view(), capture::stripsEndScript(), World::Engine, std::max(1, remainingMs(deadline)), &interrupted_);
+    // The sections shown for the measurement, and the changes asked for, as they were:
+    // unwaited, as the page is laid out for the screen again after its print, while the
+    // document is made. Whatever runs in the page next finds them put back.
+    sendScript(page_->view(), capture::stripsEndScript(), World::Engine, nullptr);
     if (adjusted.expanded || !r.adjust.hide.empty() || !r.adjust.remove.empty() || !r.adjust.style.empty())
-        putBack(page_->view(), std::max(1, remainingMs(deadline)), &interrupted_);
+        sendPutBack(page_->view());
     changed = nav.changes() != mark;
     if (changed) return {};
     ShotResult res;

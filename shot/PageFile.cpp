@@ -1,6 +1,7 @@
 #include "shot/PageFile.h"
 
 #include <chrono>
+#include <future>
 
 #include "capture/AtomicFile.h"
 #include "capture/ImageFiles.h"
@@ -37,7 +38,9 @@ PageShot shootPage(engine::IShotEngine& engine, const engine::ShotRequest& reque
 }
 
 void putDocument(PageShot& shot, const std::function<std::error_code(const std::string&)>& put) {
-    const auto made = capture::makeDocument(*shot.printed, shot.document, findHeadings(*shot.printed));
+    // The headings are sought in the print-out while the document is read.
+    auto found = std::async(std::launch::async, [&printed = *shot.printed] { return findHeadings(printed); });
+    const auto made = capture::makeDocument(*shot.printed, shot.document, [&found] { return found.get(); });
     shot.printed.reset();  // its print-out goes with it
     if (const auto error = made.error ? made.error : put(made.bytes)) {
         shot.status = Status::WriteFailed;
