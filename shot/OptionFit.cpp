@@ -1,6 +1,7 @@
 #include "shot/OptionFit.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include "capture/ImageFiles.h"
 #include "shot/Messages.h"
@@ -13,6 +14,10 @@ namespace {
 // The service's own settings: a command or a batch has no use for them.
 const char* const kServiceOnly[] = {"listen", "queue", "token-file", "allow-file", "allow-private",
                                     "max-timeout", "max-connections", "client-timeout"};
+// What the service itself takes: what a page is photographed with comes with each request.
+const char* const kServiceTakes[] = {"serve", "listen", "jobs", "queue", "token-file", "allow-file", "max-timeout",
+                                     "max-memory", "allow-private", "deny-private", "allow-host", "max-connections",
+                                     "client-timeout"};
 // What only one page's command does: the engine it keeps, and saying which engine that is.
 const char* const kOnePageOnly[] = {"keep-engine", "verbose"};
 
@@ -36,6 +41,11 @@ std::string settleOptions(Options& o, const std::vector<std::string>& rest) {
     if (o.serve || o.worker || !o.warmEngine.empty()) {
         if (!rest.empty() || !o.list.empty()) return tr("the service takes its addresses from its requests");
         if (o.allowPrivate && o.denyPrivate) return tr("--allow-private and --deny-private contradict each other");
+        if (o.serve && !o.worker && o.warmEngine.empty())
+            for (const auto& [name, value] : o.given)
+                if (std::none_of(std::begin(kServiceTakes), std::end(kServiceTakes), [&](const char* t) { return name == t; }))
+                    return format(tr("--%s is not the service's to take: a page's options come with each request"),
+                                  name.c_str());
         return {};
     }
     for (const char* name : kServiceOnly)

@@ -221,8 +221,9 @@ TEST(BothFaces, EveryServedOptionGivesTheCommandsPictureOrItsFailure) {
 
 // An option of another face, or one that contradicts the file asked for, is refused by
 // the command with a word of what it goes with, before any page is photographed: a batch's
-// with one page, one page's with a batch, the service's settings with either. A --format
-// that agrees with OUT is no contradiction.
+// with one page, one page's with a batch, the service's settings with either, and a page's
+// given to the service rather than with its requests. A --format that agrees with OUT is
+// no contradiction.
 TEST(BothFaces, AnOptionOfAnotherFaceIsRefusedNotIgnored) {
     support::HttpServer pages;
     pages.serve("/p", "<!doctype html><body style='margin:0;background:#00f'>");
@@ -230,28 +231,36 @@ TEST(BothFaces, AnOptionOfAnotherFaceIsRefusedNotIgnored) {
     const std::string url = pages.url("/p");
     const std::vector<std::string> batch = {"--list", out.path("list.txt"), "--out-dir", out.path("batch")};
     std::ofstream(out.path("list.txt")) << url << "\n";
+    // A service that would start has nowhere to listen.
+    const std::vector<std::string> service = {"--serve", "--listen=" + out.path("none/socket")};
+    enum Face { kPage, kBatch, kService };
     struct Refused {
         std::vector<std::string> args;
-        bool onePage;  // else a batch
+        Face face;
         std::string said;
     };
     const Refused refused[] = {
-        {{"--format=webp"}, true, "--format asks for WebP, but '" + out.path("p.png") + "' names a PNG file"},
-        {{"--format=pdf"}, true, "--format asks for PDF"},
-        {{"--jobs=2"}, true, "--jobs goes with a batch"},
-        {{"--report=" + out.path("r.jsonl"), "--index"}, true, "--resume and --index go with a batch"},
-        {{"--listen=127.0.0.1:9"}, true, "--listen goes with the service (--serve)"},
-        {{"--allow-private"}, true, "--allow-private goes with the service"},
-        {{"--max-timeout=5"}, false, "--max-timeout goes with the service"},
-        {{"--queue=3", "--jobs=2"}, false, "--queue goes with the service"},
-        {{"--keep-engine=5"}, false, "--keep-engine goes with one page (URL OUT), not a batch"},
-        {{"--verbose"}, false, "--verbose goes with one page"},
+        {{"--format=webp"}, kPage, "--format asks for WebP, but '" + out.path("p.png") + "' names a PNG file"},
+        {{"--format=pdf"}, kPage, "--format asks for PDF"},
+        {{"--jobs=2"}, kPage, "--jobs goes with a batch"},
+        {{"--report=" + out.path("r.jsonl"), "--index"}, kPage, "--resume and --index go with a batch"},
+        {{"--listen=127.0.0.1:9"}, kPage, "--listen goes with the service (--serve)"},
+        {{"--allow-private"}, kPage, "--allow-private goes with the service"},
+        {{"--max-timeout=5"}, kBatch, "--max-timeout goes with the service"},
+        {{"--queue=3", "--jobs=2"}, kBatch, "--queue goes with the service"},
+        {{"--keep-engine=5"}, kBatch, "--keep-engine goes with one page (URL OUT), not a batch"},
+        {{"--verbose"}, kBatch, "--verbose goes with one page"},
+        {{"--jobs=1", "--width=800"}, kService, "--width is not the service's to take"},
+        {{"--timeout=5"}, kService, "--timeout is not the service's to take"},
+        {{"--format=jpg"}, kService, "--format is not the service's to take"},
+        {{"--report=" + out.path("r.jsonl")}, kService, "--report is not the service's to take"},
     };
     for (const auto& r : refused) {
         std::vector<std::string> argv = {VEMO_SHOT};
+        if (r.face == kService) argv.insert(argv.end(), service.begin(), service.end());
         argv.insert(argv.end(), r.args.begin(), r.args.end());
-        if (r.onePage) argv.insert(argv.end(), {url, out.path("p.png")});
-        else argv.insert(argv.end(), batch.begin(), batch.end());
+        if (r.face == kPage) argv.insert(argv.end(), {url, out.path("p.png")});
+        else if (r.face == kBatch) argv.insert(argv.end(), batch.begin(), batch.end());
         const auto run = support::runCommand(argv);
         EXPECT_EQ(run.status, 2) << r.said;
         EXPECT_NE(run.err.find(r.said), std::string::npos) << run.err;
