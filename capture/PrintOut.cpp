@@ -1,5 +1,7 @@
 #include "capture/PrintOut.h"
 
+#include "capture/FontSubsets.h"
+
 #include <qpdf/Buffer.hh>
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFExc.hh>
@@ -212,6 +214,7 @@ Document makeDocument(const PrintOut& printed, const DocumentFacts& facts, const
         const auto& g = printed.geometry;
         if (g.trimLast && g.layoutWidth > 0) trimLastPage(pages, g);
         shareFonts(pdf);
+        cutFontsToGlyphsUsed(pdf);
         const auto placed = placeAsFound(printed, found ? found() : FoundHeadings{});
         addOutline(pdf, placed.headings, pages, g);
         if (g.layoutWidth > 0) addLinks(placed.links, pages, g);

@@ -91,9 +91,9 @@ PrintedPlaces placeAsFound(const PrintOut& printed, const FoundHeadings& found);
 
 // The document of `printed`: title, subject and keywords (the address), creation date,
 // an outline of the headings and the links, each on the page where the print-out has it
-// (`found`, else where the layout puts it); one copy of each embedded font; the last page
-// trimmed to the document's end when asked. `found` is asked for once the print-out is
-// read, so that the headings may be sought in it meanwhile.
+// (`found`, else where the layout puts it); one copy of each embedded font, cut to the
+// glyphs it shows; the last page trimmed to the document's end when asked. `found` is
+// asked for once the print-out is read, so that the headings may be sought in it meanwhile.
 struct Document {
     std::error_code error;
     int pages = 0;

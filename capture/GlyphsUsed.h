@@ -1,0 +1,41 @@
+// Which glyphs of which fonts a PDF's pages show: read from the text operators of every
+// content stream the pages draw (their own, and those of their forms, tiling patterns and
+// Type 3 glyphs), for fonts that show two-byte glyph ids (Identity-H).
+#pragma once
+
+#include <qpdf/QPDFObjGen.hh>
+#include <qpdf/QPDFObjectHandle.hh>
+
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+class QPDF;
+
+namespace capture {
+
+struct GlyphsUsed {
+    // For each font dictionary (Type 0, Identity-H) the pages name: the glyph ids shown.
+    std::map<QPDFObjGen, std::vector<bool>> glyphs;
+    // How often the resources read name each font dictionary; a font named elsewhere
+    // too (in a form's appearance, a graphics state...) is used where it was not read.
+    std::map<QPDFObjGen, int> named;
+    // Fonts whose use could not be read for sure: text in another encoding, a stream
+    // that does not parse.
+    std::set<QPDFObjGen> unsure;
+    // Text was shown in a font this reading cannot tell (one set before a form was drawn).
+    bool lost = false;
+};
+
+GlyphsUsed readGlyphsUsed(QPDF& pdf);
+
+// A stream's data, its filters undone; none where they cannot be. Deflated data, the
+// engine's, is inflated by ISA-L, some three times as fast as by zlib.
+std::optional<std::string> streamBytes(QPDFObjectHandle stream);
+
+// How often each indirect object is referred to in the whole file.
+std::map<QPDFObjGen, int> countReferences(QPDF& pdf);
+
+}  // namespace capture
