@@ -1,7 +1,14 @@
 #include "tests/support/PdfFiles.h"
 
+#include <qpdf/Buffer.hh>
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFWriter.hh>
+
+#include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <regex>
+#include <set>
 #include <sstream>
 
 #include "tests/support/Command.h"
@@ -21,6 +28,26 @@ std::string unescaped(std::string s) {
                                    {"&quot;", "\""}, {"&#39;", "'"}})
         for (std::size_t at; (at = s.find(from)) != std::string::npos;) s.replace(at, from.size(), to);
     return s;
+}
+
+using Object = QPDFObjectHandle;
+
+// Its objects, read with qpdf; none where it cannot be read.
+std::vector<Object> documentObjects(const std::string& path, QPDF& pdf) {
+    try {
+        pdf.setSuppressWarnings(true);
+        pdf.processFile(path.c_str());
+        return pdf.getAllObjects();
+    } catch (const std::exception&) {
+        return {};
+    }
+}
+
+// A font descriptor's font name, without the tag a subset's name begins with.
+std::string fontName(Object descriptor) {
+    const auto name = descriptor.getKey("/FontName").isName() ? descriptor.getKey("/FontName").getName() : "";
+    const auto plus = name.find('+');
+    return name.substr(plus == std::string::npos ? 1 : plus + 1);
 }
 
 }  // namespace
@@ -59,6 +86,13 @@ std::optional<PdfRead> readPdf(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     const std::string bytes((std::istreambuf_iterator<char>(in)), {});
     const std::regex uri("/URI \\(([^)]*)\\)");
+    QPDF document;
+    std::set<QPDFObjGen> programs;  // one a program, however many fonts lead to it
+    for (auto& o : documentObjects(path, document)) {
+        Object file = o.isDictionary() ? o.getKey("/FontFile2") : Object::newNull();
+        if (file.isStream() && programs.insert(file.getObjGen()).second)
+            r.fontPrograms.emplace_back(fontName(o), file.getStreamData()->getSize());
+    }
     for (std::sregex_iterator i(bytes.begin(), bytes.end(), uri), end; i != end; ++i) r.links.push_back((*i)[1]);
     return r;
 }
@@ -72,6 +106,39 @@ std::optional<unsigned> pdfColourAt(const std::string& path, int page, double x,
     if (!picture || picture->width < 1 || picture->height < 1) return std::nullopt;
     const int px = static_cast<int>(x * (picture->width - 1)), py = static_cast<int>(y * (picture->height - 1));
     return picture->pixels[static_cast<std::size_t>(py) * static_cast<std::size_t>(picture->width) + static_cast<std::size_t>(px)];
+}
+
+std::vector<std::string> pdfPages(const std::string& path, int dpi) {
+    TempDir dir;
+    std::vector<std::string> pages;
+    if (runCommand({"/usr/bin/pdftoppm", "-r", std::to_string(dpi), path, dir.path("page")}).status != 0) return pages;
+    std::vector<std::string> files;
+    for (const auto& e : std::filesystem::directory_iterator(dir.path(""))) files.push_back(e.path().string());
+    std::sort(files.begin(), files.end());
+    for (const auto& f : files) {
+        std::ifstream in(f, std::ios::binary);
+        pages.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    return pages;
+}
+
+bool withWholeFonts(const std::string& from, const std::string& to) {
+    QPDF pdf;
+    int replaced = 0;
+    for (auto& o : documentObjects(from, pdf)) {
+        Object file = o.isDictionary() ? o.getKey("/FontFile2") : Object::newNull();
+        if (!file.isStream()) continue;
+        std::ifstream in("/usr/share/fonts/truetype/dejavu/" + fontName(o) + ".ttf", std::ios::binary);
+        const std::string whole((std::istreambuf_iterator<char>(in)), {});
+        if (whole.empty()) return false;
+        file.replaceStreamData(whole, Object::newNull(), Object::newNull());
+        file.getDict().replaceKey("/Length1", Object::newInteger(static_cast<long long>(whole.size())));
+        ++replaced;
+    }
+    if (replaced == 0) return false;
+    QPDFWriter writer(pdf, to.c_str());
+    writer.write();
+    return true;
 }
 
 std::string withoutDates(std::string bytes) {
