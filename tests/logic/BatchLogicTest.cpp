@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -265,6 +266,30 @@ TEST(BatchIndex, CardsSayEveryPageWithItsTextEscapedAndLinksRelative) {
     EXPECT_NE(page.find("2 pages: 1 written, 1 failed"), std::string::npos);
     EXPECT_NE(page.find("HTTP 404"), std::string::npos);
     EXPECT_EQ(page.find("href=\"http"), std::string::npos) << "addresses are text, not links";
+}
+
+// The sheet shows a small picture made after its page's picture: not one an earlier run
+// left beside a picture written again, nor a folder that holds its name.
+TEST(BatchIndex, OnlyASmallPictureMadeAfterItsPictureIsShown) {
+    Folder f;
+    fs::create_directories(f.at("thumbs/c.jpg"));
+    std::vector<PageReport> pages;
+    for (const char* name : {"a", "b", "c"}) {
+        std::ofstream(f.at(std::string(name) + ".png")) << "picture";
+        if (name[0] != 'c') std::ofstream(f.at(std::string("thumbs/") + name + ".jpg")) << "small";
+        PageReport p;
+        p.status = Status::Ok;
+        p.file = f.at(std::string(name) + ".png");
+        pages.push_back(p);
+    }
+    const auto now = fs::last_write_time(f.at("a.png"));
+    fs::last_write_time(f.at("thumbs/b.jpg"), now - std::chrono::hours(1));
+    ASSERT_FALSE(shot::writeIndex(f.dir.string(), pages));
+    std::ifstream in(f.at("index.html"));
+    const std::string sheet{std::istreambuf_iterator<char>(in), {}};
+    EXPECT_NE(sheet.find("src=\"./thumbs/a.jpg\""), std::string::npos) << sheet;
+    EXPECT_EQ(sheet.find("thumbs/b.jpg"), std::string::npos) << sheet;
+    EXPECT_EQ(sheet.find("thumbs/c.jpg"), std::string::npos) << sheet;
 }
 
 }  // namespace
