@@ -50,6 +50,9 @@ std::string settleOptions(Options& o, const std::vector<std::string>& rest) {
     }
     for (const char* name : kServiceOnly)
         if (optionGiven(o, name)) return format(tr("--%s goes with the service (--serve)"), name);
+    // A batch sent to a service is refused its network rules apart, with the service's reason.
+    if (!o.allowHosts.empty() && !o.denyPrivate && o.service.empty())
+        return tr("--allow-host goes with --deny-private: without it every address is reached already");
     if (!o.list.empty() || !o.outDir.empty()) {
         if (o.list.empty() || o.outDir.empty()) return tr("--list and --out-dir go together");
         if (o.resume && o.report.empty()) return tr("--resume needs the --report of the batch it goes on from");

@@ -250,6 +250,8 @@ TEST(BothFaces, AnOptionOfAnotherFaceIsRefusedNotIgnored) {
         {{"--queue=3", "--jobs=2"}, kBatch, "--queue goes with the service"},
         {{"--keep-engine=5"}, kBatch, "--keep-engine goes with one page (URL OUT), not a batch"},
         {{"--verbose"}, kBatch, "--verbose goes with one page"},
+        {{"--allow-host=a.example"}, kPage, "--allow-host goes with --deny-private"},
+        {{"--allow-host=a.example", "--jobs=2"}, kBatch, "--allow-host goes with --deny-private"},
         {{"--jobs=1", "--width=800"}, kService, "--width is not the service's to take"},
         {{"--timeout=5"}, kService, "--timeout is not the service's to take"},
         {{"--format=jpg"}, kService, "--format is not the service's to take"},
