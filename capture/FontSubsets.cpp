@@ -1,8 +1,10 @@
 #include "capture/FontSubsets.h"
 
 #include <hb-subset.h>
+#include <qpdf/Buffer.hh>
 #include <qpdf/QPDF.hh>
 
+#include <future>
 #include <string>
 
 #include "capture/GlyphsUsed.h"
@@ -75,15 +77,59 @@ struct Program {
     std::vector<bool> glyphs = std::vector<bool>(65536);
 };
 
-void replace(Program& p) {
-    const auto whole = streamBytes(p.file);
-    if (!whole) return;
-    const auto smaller = cut(*whole, p.glyphs);
-    if (smaller.empty() || smaller.size() >= whole->size()) return;
+// The program cut, where that makes it smaller; none where it is not; a whole program
+// that could not be inflated here left for qpdf to read.
+struct Cut {
+    std::optional<std::string> smaller;
+    bool inflated = true;
+};
+
+Cut cutDeflated(const std::shared_ptr<Buffer>& deflated, std::size_t size, const std::vector<bool>& glyphs) {
+    try {
+        const auto whole = inflate(*deflated, size);
+        if (!whole) return {std::nullopt, false};
+        auto smaller = cut(*whole, glyphs);
+        if (smaller.empty() || smaller.size() >= whole->size()) return {};
+        return {std::move(smaller)};
+    } catch (const std::exception&) {  // out of memory: the program stays whole
+        return {};
+    }
+}
+
+Cut cutWhole(Object file, const std::vector<bool>& glyphs) {
+    const auto whole = streamBytes(file);
+    if (!whole) return {};
+    auto smaller = cut(*whole, glyphs);
+    if (smaller.empty() || smaller.size() >= whole->size()) return {};
+    return {std::move(smaller)};
+}
+
+void replace(Program& p, const std::string& smaller) {
     p.file.replaceStreamData(smaller, Object::newNull(), Object::newNull());
     p.file.getDict().replaceKey("/Length1", Object::newInteger(static_cast<long long>(smaller.size())));
     // It would claim glyphs the program no longer has.
     for (auto& d : p.descriptors) d.removeKey("/CIDSet");
+}
+
+// The programs cut side by side: inflating and cutting need no document, only what
+// qpdf reads before and writes after.
+void cutAll(std::vector<Program*>& programs) {
+    std::vector<std::future<Cut>> cuts;
+    for (auto* p : programs) {
+        std::size_t size = 0;
+        std::shared_ptr<Buffer> deflated;
+        try {
+            deflated = deflatedData(p->file, size);
+        } catch (const std::exception&) {
+        }
+        cuts.push_back(deflated ? std::async(std::launch::async, cutDeflated, deflated, size, std::cref(p->glyphs))
+                                : std::future<Cut>());
+    }
+    for (std::size_t i = 0; i < programs.size(); ++i) {
+        auto done = cuts[i].valid() ? cuts[i].get() : Cut{std::nullopt, false};
+        if (!done.inflated) done = cutWhole(programs[i]->file, programs[i]->glyphs);
+        if (done.smaller) replace(*programs[i], *done.smaller);
+    }
 }
 
 }  // namespace
@@ -106,9 +152,11 @@ void cutFontsToGlyphsUsed(QPDF& pdf) {
         for (std::size_t g = 0; g < glyphs.size(); ++g)
             if (glyphs[g]) p.glyphs[g] = true;
     }
+    std::vector<Program*> cuttable;
     for (auto& [id, p] : programs)
         // Every descriptor that leads to it must be one of the fonts read.
-        if (static_cast<int>(p.descriptors.size()) == referred(refs, p.file)) replace(p);
+        if (static_cast<int>(p.descriptors.size()) == referred(refs, p.file)) cuttable.push_back(&p);
+    cutAll(cuttable);
 }
 
 }  // namespace capture

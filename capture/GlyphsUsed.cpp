@@ -181,8 +181,12 @@ void count(Object o, std::map<QPDFObjGen, int>& refs, bool top) {
     }
 }
 
+}  // namespace
+
 std::optional<std::string> inflate(const Buffer& deflated, std::size_t expected) {
-    std::string out(std::max<std::size_t>(expected, 4 * deflated.getSize() + 1024), '\0');
+    // Deflate shrinks data a thousandfold at the most.
+    const std::size_t most = 1032 * deflated.getSize() + 1024;
+    std::string out(std::min(most, std::max<std::size_t>(expected, 4 * deflated.getSize() + 1024)), '\0');
     inflate_state z;
     isal_inflate_init(&z);
     z.crc_flag = ISAL_ZLIB;
@@ -194,25 +198,29 @@ std::optional<std::string> inflate(const Buffer& deflated, std::size_t expected)
         if (isal_inflate(&z) < 0) return std::nullopt;
         if (z.block_state == ISAL_BLOCK_FINISH) break;
         if (z.avail_out > 0) return std::nullopt;  // the data ends before the stream does
-        out.resize(out.size() * 2);
+        if (out.size() >= most) return std::nullopt;
+        out.resize(std::min(most, out.size() * 2));
     }
     out.resize(z.total_out);
     return out;
 }
 
-}  // namespace
+std::shared_ptr<Buffer> deflatedData(Object stream, std::size_t& size) {
+    Object dict = stream.getDict();
+    Object filter = dict.getKey("/Filter");
+    if (filter.isArray() && filter.getArrayNItems() == 1) filter = filter.getArrayItem(0);
+    if (!filter.isNameAndEquals("/FlateDecode") || !dict.getKey("/DecodeParms").isNull()) return nullptr;
+    Object length = dict.getKey("/Length1");
+    size = length.isInteger() && length.getIntValue() > 0 ? static_cast<std::size_t>(length.getIntValue()) + 1 : 0;
+    return stream.getRawStreamData();
+}
 
 std::optional<std::string> streamBytes(Object stream) {
     try {
-        Object dict = stream.getDict();
-        Object filter = dict.getKey("/Filter");
-        if (filter.isArray() && filter.getArrayNItems() == 1) filter = filter.getArrayItem(0);
-        if (filter.isNameAndEquals("/FlateDecode") && dict.getKey("/DecodeParms").isNull()) {
-            Object length = dict.getKey("/Length1");
-            auto bytes = inflate(*stream.getRawStreamData(), length.isInteger() ? static_cast<std::size_t>(length.getUIntValue()) + 1 : 0);
-            if (bytes) return bytes;
-            // Else as qpdf reads it, which forgives more (an empty stream said to be deflated).
-        }
+        std::size_t size = 0;
+        if (const auto deflated = deflatedData(stream, size))
+            if (auto bytes = inflate(*deflated, size)) return bytes;
+        // Else as qpdf reads it, which forgives more (an empty stream said to be deflated).
         const auto data = stream.getStreamData(qpdf_dl_generalized);
         return std::string(reinterpret_cast<const char*>(data->getBuffer()), data->getSize());
     } catch (const std::exception&) {
