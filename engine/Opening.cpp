@@ -3,6 +3,7 @@
 #include <gio/gio.h>
 
 #include <memory>
+#include <utility>
 
 #include "engine/Scripting.h"
 
@@ -61,6 +62,25 @@ inner.close();
 return true;
 )JS";
 
+constexpr guint kLongestWrite = 5000;  // ms
+
+// A frame's load held until the file is written into the frame.
+struct Held {
+    explicit Held(WebKitPolicyDecision* d) : decision(d) {}
+    ~Held() { g_object_unref(decision); }
+    Held(const Held&) = delete;
+    Held& operator=(const Held&) = delete;
+    // Written: the load it held is not to go on; else it goes on as it came.
+    void decide(bool written) {
+        if (std::exchange(decided, true)) return;
+        if (written) webkit_policy_decision_ignore(decision);
+        else webkit_policy_decision_use(decision);
+    }
+    WebKitPolicyDecision* decision;
+    bool decided = false;
+    guint timer = 0;
+};
+
 // A frame's document, a local HTML file the system takes for XHTML, is held and written
 // into the frame as HTML instead; one the frame has no place for loads as it came.
 gboolean decideFrame(WebKitWebView* view, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type, gpointer) {
@@ -79,10 +99,17 @@ gboolean decideFrame(WebKitWebView* view, WebKitPolicyDecision* decision, WebKit
     ScriptArgs args;
     args.text("address", address).text("text", text);
     g_free(text);
-    std::shared_ptr<WebKitPolicyDecision> held(WEBKIT_POLICY_DECISION(g_object_ref(decision)), g_object_unref);
+    // Decided once: by the page's reply, or as it came when none comes in time.
+    auto held = std::make_shared<Held>(WEBKIT_POLICY_DECISION(g_object_ref(decision)));
+    held->timer = g_timeout_add_full(G_PRIORITY_DEFAULT, kLongestWrite, [](gpointer data) -> gboolean {
+        auto& h = **static_cast<std::shared_ptr<Held>*>(data);
+        h.timer = 0;
+        h.decide(false);
+        return G_SOURCE_REMOVE;
+    }, new std::shared_ptr<Held>(held), [](gpointer data) { delete static_cast<std::shared_ptr<Held>*>(data); });
     sendFunction(view, kWriteFrame, args.end(), World::Engine, [held](ScriptReply&& reply) {
-        if (reply.value.truth()) webkit_policy_decision_ignore(held.get());
-        else webkit_policy_decision_use(held.get());
+        if (held->timer) g_source_remove(std::exchange(held->timer, 0));
+        held->decide(reply.value.truth());
     });
     return TRUE;
 }
