@@ -122,13 +122,18 @@ std::vector<std::string> pdfPages(const std::string& path, int dpi) {
     return pages;
 }
 
+std::string fontFile(const std::string& name) {
+    const auto listed = runCommand({"/usr/bin/fc-list", ":postscriptname=" + name, "file"}).out;
+    return listed.substr(0, std::min(listed.find(':'), listed.find('\n')));
+}
+
 bool withWholeFonts(const std::string& from, const std::string& to) {
     QPDF pdf;
     int replaced = 0;
     for (auto& o : documentObjects(from, pdf)) {
         Object file = o.isDictionary() ? o.getKey("/FontFile2") : Object::newNull();
         if (!file.isStream()) continue;
-        std::ifstream in("/usr/share/fonts/truetype/dejavu/" + fontName(o) + ".ttf", std::ios::binary);
+        std::ifstream in(fontFile(fontName(o)), std::ios::binary);
         const std::string whole((std::istreambuf_iterator<char>(in)), {});
         if (whole.empty()) return false;
         file.replaceStreamData(whole, Object::newNull(), Object::newNull());
@@ -137,6 +142,7 @@ bool withWholeFonts(const std::string& from, const std::string& to) {
     }
     if (replaced == 0) return false;
     QPDFWriter writer(pdf, to.c_str());
+    writer.setCompressStreams(false);  // a font collection is large to deflate again
     writer.write();
     return true;
 }

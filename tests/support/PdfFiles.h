@@ -26,6 +26,8 @@ std::optional<PdfRead> readPdf(const std::string& path);
 std::optional<unsigned> pdfColourAt(const std::string& path, int page, double x, double y);
 // Each page of a PDF as poppler draws it, at `dpi`: the bytes of its picture (PPM).
 std::vector<std::string> pdfPages(const std::string& path, int dpi);
+// The system's font file of a font's PostScript name; empty where there is none.
+std::string fontFile(const std::string& name);
 // The PDF `from` written to `to` with each embedded TrueType program replaced by the whole
 // font file of that name the system has, as the engine embeds them. False where a font's
 // file is not found.
