@@ -58,13 +58,20 @@ private:
         return true;
     }
 
-    // The forms, tiling patterns and Type 3 glyphs `resources` offer.
+    // The forms, soft masks, tiling patterns and Type 3 glyphs `resources` offer.
     void readDrawn(Object resources, int depth) {
         Object forms = resources.getKey("/XObject");
         if (forms.isDictionary())
             for (auto& [name, form] : forms.ditems())
                 if (form.isStream() && form.getDict().getKey("/Subtype").isNameAndEquals("/Form"))
                     readStream(form, resources, depth + 1);
+        // Soft masks are drawn from forms too.
+        Object states = resources.getKey("/ExtGState");
+        if (states.isDictionary())
+            for (auto& [name, state] : states.ditems()) {
+                Object mask = state.isDictionary() ? state.getKey("/SMask") : Object::newNull();
+                if (mask.isDictionary() && mask.getKey("/G").isStream()) readStream(mask.getKey("/G"), resources, depth + 1);
+            }
         Object patterns = resources.getKey("/Pattern");
         if (patterns.isDictionary())
             for (auto& [name, pattern] : patterns.ditems())

@@ -1,6 +1,6 @@
 // Which glyphs of which fonts a PDF's pages show: read from the text operators of every
-// content stream the pages draw (their own, and those of their forms, tiling patterns and
-// Type 3 glyphs), for fonts that show two-byte glyph ids (Identity-H).
+// content stream the pages draw (their own, and those of their forms, soft masks, tiling
+// patterns and Type 3 glyphs), for fonts that show two-byte glyph ids (Identity-H).
 #pragma once
 
 #include <qpdf/QPDFObjGen.hh>

@@ -88,6 +88,7 @@ struct Printed {
     bool formHasFonts = true;           // the form names /F1 in resources of its own
     bool annotationUsesFont = false;    // an annotation's appearance names the font too
     const char* encoding = "/Identity-H";
+    std::string mask{};  // a soft mask's form, without resources of its own, that /GS1 sets
 };
 
 // A one-page print-out as the engine makes it, the font embedded whole, in a file.
@@ -127,6 +128,10 @@ std::string printOut(const Printed& p) {
     };
     Object resources = fonts();
     resources.replaceKey("/XObject", dict({{"/X1", form(p.form, p.formHasFonts ? fonts() : Object::newNull())}}));
+    if (!p.mask.empty()) {
+        Object mask = dict({{"/S", Object::newName("/Luminosity")}, {"/G", form(p.mask, Object::newNull())}});
+        resources.replaceKey("/ExtGState", dict({{"/GS1", dict({{"/Type", Object::newName("/ExtGState")}, {"/SMask", mask}})}}));
+    }
     Object page = pdf.makeIndirectObject(dict({{"/Type", Object::newName("/Page")},
         {"/MediaBox", Object::newArray(Object::Rectangle(0, 0, 300, 300))}, {"/Resources", resources},
         {"/Contents", pdf.newStream(p.page)}}));
@@ -171,6 +176,8 @@ TEST(FontCut, GlyphsShownOnThePageAndInItsFormsAreKeptAndFontsUsedUnseenStayWhol
         {"text on the page and in its form", {page, form}, "PageForm"},
         {"strings of every kind, fonts saved and restored", {"q BT /F1 12 Tf " + ids("ab") + " Tj ET Q BT /F1 9 Tf 1 2 " +
               literal("cd") + " \" " + ids("e") + " ' ET % " + literal("y") + " Tj\n", ""}, "abcde"},
+        {"text in a soft mask", {"/GS1 gs " + page, form, true, false, "/Identity-H", "BT /F1 9 Tf " + ids("Mask") + " Tj ET"},
+         "PageFormMask"},
         {"a form that shows text in the font its drawer set", {page, "BT " + ids("Qz") + " Tj ET", false}, ""},
         {"a font an annotation's appearance uses too", {page, form, true, true}, ""},
         {"a picture within the content", {page + " BI /W 1 /H 1 /CS /G /BPC 8 ID \x7f EI", form}, ""},
