@@ -20,8 +20,10 @@ const left = () => Math.max(0, until - Date.now());
 const sleep = t => new Promise(r => later(r, t));
 // Two rendering steps, or a tenth of a second where the view is not rendered at all. A
 // view on the screen is rendered, though a busy machine may hold its steps back a while.
-let renders = drawn, steps = 0;
-const rendered = () => new Promise(r => requestAnimationFrame(() => requestAnimationFrame(() => { renders = true; ++steps; r(); })));
+let renders = drawn, steps = 0, steppedAt = -Infinity;
+const rendered = () => new Promise(r => requestAnimationFrame(() => requestAnimationFrame(() => {
+  renders = true; ++steps; steppedAt = performance.now(); r();
+})));
 const frame = () => Promise.race([rendered(), sleep(100)]);
 let stopped = false;
 const self = { stop() { stopped = true; } };
@@ -39,6 +41,11 @@ const atRest = () => {
   }
 };
 const busy = () => w && (w.ask(), w.timers > 0 || w.requests > 0 || performance.now() - w.changed < 50);
+// The next look at whether the page is quiet: after two rendering steps; or, where only
+// its last change keeps it busy and two steps have come since that change (what the
+// page's observers made of it is seen), as soon as the change is 50 ms old.
+const calmer = () => w && w.timers === 0 && w.requests === 0 && steppedAt > w.changed
+  ? Promise.race([frame(), sleep(Math.max(1, w.changed + 51 - performance.now()))]) : frame();
 const fontsIn = async () => {
   if (document.fonts && document.fonts.status !== 'loaded') await Promise.race([document.fonts.ready, sleep(left())]);
 };
@@ -166,7 +173,7 @@ try {
     }
     atRest();
     const quiet = Date.now() + Math.min(quietMs, left());
-    while (!stopped && busy() && Date.now() < quiet) { await frame(); atRest(); }
+    while (!stopped && busy() && Date.now() < quiet) { await calmer(); atRest(); }
     if (!wake || !w || out.growing || left() === 0 || !unseen().length) break;
   }
   // Text the page added late may have asked for fonts of its own.
